@@ -1,0 +1,29 @@
+#pragma once
+
+#include "common/PermissionChoice.h"
+#include "common/SettingsAccess.h"
+#include "common/UserInterface.h"
+
+#include <string>
+
+namespace jarseal {
+
+// What every routine of a run needs to know about the program around it.
+struct Context {
+    UserInterface& ui;
+    SettingsAccess& settings;
+    const PermissionChoice& permissions;
+    std::string programFolder; // the executable's folder, no trailing separator
+    std::string commandLine;   // the command-line text the program was started with
+
+    // True when the program was started with a command-line text; each end of
+    // a run then ends the program.
+    bool StartedWithArgument() const { return !commandLine.empty(); }
+    // Ends the program after a final message when started with an argument.
+    void EndIfStartedWithArgument(int status) const {
+        if (StartedWithArgument())
+            ui.EndProgram(status);
+    }
+};
+
+} // namespace jarseal

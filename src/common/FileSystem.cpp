@@ -1,0 +1,193 @@
+#include "common/FileSystem.h"
+
+#include "common/Errors.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace jarseal {
+
+namespace {
+
+std::string LastComponent(const std::string& path) {
+    const auto pos = path.find_last_of(kSep);
+    return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+// Closes a descriptor on every path out of a scope.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+void WriteAll(int fd, const std::string& content, const std::string& path) {
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowSystemError(errno, "write", path);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// Writes content into a fresh file beside target and renames it over target.
+void ReplaceAtomically(const std::string& target, const std::string& content, mode_t mode) {
+    const auto pos = target.find_last_of(kSep);
+    const std::string folder = pos == std::string::npos ? std::string(".") : target.substr(0, pos + 1);
+    std::string pattern = folder + "." + LastComponent(target) + ".XXXXXX";
+    if (pattern.size() >= PATH_MAX)
+        pattern = folder + ".jarseal.XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    Fd fd(::mkstemp(name.data()));
+    if (fd.get() < 0)
+        ThrowSystemError(errno, "create", target);
+    const std::string temp(name.data());
+    try {
+        WriteAll(fd.get(), content, target);
+        if (::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0)
+            ThrowSystemError(errno, "write", target);
+        if (::close(fd.release()) != 0)
+            ThrowSystemError(errno, "write", target);
+        if (::rename(temp.c_str(), target.c_str()) != 0)
+            ThrowSystemError(errno, "replace", target);
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
+}
+
+// The mode a replaced file keeps, or the usual mode for a new file; refuses a
+// target that exists without write permission or is not an ordinary file.
+mode_t ModeForReplacing(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            ThrowSystemError(errno, "write", path);
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return 0666 & ~mask;
+    }
+    if (S_ISDIR(st.st_mode))
+        throw RunError(kErrAccess, "write " + path + ": is a folder");
+    if (!S_ISREG(st.st_mode))
+        throw RunError(kErrAccess, "write " + path + ": not an ordinary file");
+    if (::access(path.c_str(), W_OK) != 0)
+        ThrowSystemError(errno, "write", path);
+    return st.st_mode & 07777;
+}
+
+} // namespace
+
+bool FileExist(const std::string& name) {
+    if (name.empty())
+        return false;
+    const std::string last = LastComponent(name);
+    if (last.empty() || last[0] == '.')
+        return false;
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return false;
+        ThrowSystemError(errno, "look for", name);
+    }
+    return S_ISREG(st.st_mode);
+}
+
+std::string ExecutableFolder() {
+    std::vector<char> buf(PATH_MAX + 1);
+    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0)
+        return ".";
+    std::string path(buf.data(), static_cast<std::size_t>(n));
+    const auto pos = path.find_last_of(kSep);
+    if (pos == std::string::npos)
+        return ".";
+    return pos == 0 ? std::string(1, kSep) : path.substr(0, pos);
+}
+
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty() || path[0] == kSep)
+        return path;
+    std::vector<char> buf(PATH_MAX + 1);
+    if (::getcwd(buf.data(), buf.size()) == nullptr)
+        return path;
+    std::string cwd(buf.data());
+    if (cwd.empty() || cwd.back() != kSep)
+        cwd += kSep;
+    return cwd + path;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        ThrowSystemError(errno, "read", path);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        ThrowSystemError(errno, "read", path);
+    if (S_ISDIR(st.st_mode))
+        throw RunError(kErrAccess, "read " + path + ": is a folder");
+    std::string content;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowSystemError(errno, "read", path);
+        }
+        if (n == 0)
+            break;
+        content.append(buf, static_cast<std::size_t>(n));
+    }
+    return content;
+}
+
+std::uint64_t FileLength(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        ThrowSystemError(errno, "measure", path);
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+void RemoveFile(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        throw RunError(kErrAccess, "delete " + path + ": is a folder");
+    if (::unlink(path.c_str()) != 0)
+        ThrowSystemError(errno, "delete", path);
+}
+
+void CopyWholeFile(const std::string& from, const std::string& to) {
+    const std::string content = ReadWholeFile(from);
+    ReplaceAtomically(to, content, ModeForReplacing(to));
+}
+
+void WriteFileReplacing(const std::string& path, const std::string& content) {
+    ReplaceAtomically(path, content, ModeForReplacing(path));
+}
+
+} // namespace jarseal

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace jarseal {
+
+inline constexpr const char* kAppTitle = "Jarseal";
+
+enum class MessageIcon { None, Information, Stop, Exclamation };
+enum class Answer { Yes, No, Cancel };
+
+// One (description, pattern) pair of an open-file dialog's filter.
+struct FileFilter {
+    std::string description;
+    std::string pattern;
+    bool operator==(const FileFilter&) const = default;
+};
+
+// Everything the core shows or asks goes through this interface: the window
+// implements it with Qt, the console program on standard error, the tests
+// with scripted answers. Texts are byte strings in the locale's encoding.
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+
+    virtual void ShowMessage(const std::string& text, MessageIcon icon,
+                             const std::string& title = kAppTitle) = 0;
+    // Buttons Yes and No; returns Answer::Yes or Answer::No.
+    virtual Answer AskYesNo(const std::string& text, MessageIcon icon,
+                            const std::string& title = kAppTitle) = 0;
+    // Buttons Yes, No and Cancel.
+    virtual Answer AskYesNoCancel(const std::string& text, MessageIcon icon,
+                                  const std::string& title = kAppTitle) = 0;
+    // The text in the field when OK was pressed, or the empty text on cancel.
+    virtual std::string InputBox(const std::string& prompt, const std::string& title,
+                                 const std::string& defaultText) = 0;
+    // The chosen path, or the empty text when the user cancels.
+    virtual std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) = 0;
+    // Ends the program at once with the given exit status; never returns.
+    [[noreturn]] virtual void EndProgram(int status) = 0;
+};
+
+// Exit statuses of a run, for scripts.
+inline constexpr int kExitSuccess = 0;    // the run ended with its success message
+inline constexpr int kExitFailure = 1;    // a refusal or a foreseen failure
+inline constexpr int kExitUnforeseen = 2; // the unforeseen-failure message
+
+} // namespace jarseal
