@@ -81,7 +81,7 @@ TEST(FileOps, ReplacingKeepsPermissionsAndLeavesNoTemporaryFile) {
 TEST(OpenDialog, FilterTextRoundTripsAndLongPathsCountAsCancel) {
     const std::vector<FileFilter> pairs{{"Все файлы", "*.*"}, {"signsis.exe", "signsis.exe"}};
     const std::string text = MakeFilterText(pairs);
-    EXPECT_EQ(text, std::string("Все файлы\0*.*\0signsis.exe\0signsis.exe\0", 47));
+    EXPECT_EQ(text, std::string("Все файлы\0*.*\0signsis.exe\0signsis.exe\0", 46));
     EXPECT_EQ(ParseFilterText(text), pairs);
 
     ScriptedUi ui;
