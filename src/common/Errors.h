@@ -24,13 +24,13 @@ inline constexpr int kErrPathNotFound = 76;
 
 // A failure of a step, carrying its number and a description.
 class RunError : public std::runtime_error {
-public:
+  public:
     RunError(int number, const std::string& description, std::string source = {})
         : std::runtime_error(description), number_(number), source_(std::move(source)) {}
     int Number() const { return number_; }
     const std::string& Source() const { return source_; }
 
-private:
+  private:
     int number_;
     std::string source_;
 };

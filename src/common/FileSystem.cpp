@@ -21,7 +21,7 @@ std::string LastComponent(const std::string& path) {
 
 // Closes a descriptor on every path out of a scope.
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -36,7 +36,7 @@ public:
         return fd;
     }
 
-private:
+  private:
     int fd_;
 };
 

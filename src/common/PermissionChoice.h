@@ -20,7 +20,7 @@ inline constexpr std::size_t kPermissionGroupCount = 14;
 
 // The user's permission choice as the permission page shows it right now.
 class PermissionChoice {
-public:
+  public:
     virtual ~PermissionChoice() = default;
     virtual PermissionMode Mode() const = 0;
     // State of the group at catalogue position index (0 to 13).

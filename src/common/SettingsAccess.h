@@ -7,7 +7,7 @@ namespace jarseal {
 // Reads and writes one value of the settings file. Every call goes to the
 // file itself: nothing is cached, so a change made elsewhere is seen at once.
 class SettingsAccess {
-public:
+  public:
     virtual ~SettingsAccess() = default;
     // The stored value, or the empty text when the file, section or key is missing.
     virtual std::string Read(const std::string& section, const std::string& key) const = 0;

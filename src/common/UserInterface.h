@@ -21,7 +21,7 @@ struct FileFilter {
 // implements it with Qt, the console program on standard error, the tests
 // with scripted answers. Texts are byte strings in the locale's encoding.
 class UserInterface {
-public:
+  public:
     virtual ~UserInterface() = default;
 
     virtual void ShowMessage(const std::string& text, MessageIcon icon,
@@ -39,6 +39,12 @@ public:
     virtual std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) = 0;
     // Ends the program at once with the given exit status; never returns.
     [[noreturn]] virtual void EndProgram(int status) = 0;
+};
+
+// Thrown by the console and test implementations of EndProgram and caught at
+// the top of the program, so the stack unwinds before the program ends.
+struct ProgramExit {
+    int status;
 };
 
 // Exit statuses of a run, for scripts.

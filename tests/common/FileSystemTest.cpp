@@ -1,5 +1,5 @@
-#include "common/Errors.h"
 #include "common/FileSystem.h"
+#include "common/Errors.h"
 #include "common/OpenDialog.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"

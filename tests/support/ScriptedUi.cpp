@@ -43,7 +43,9 @@ std::string ScriptedUi::OpenFileDialog(const std::string& title, const std::vect
     return s;
 }
 
-void ScriptedUi::EndProgram(int status) { throw ProgramEnded{status}; }
+void ScriptedUi::EndProgram(int status) {
+    throw ProgramEnded{status};
+}
 
 std::vector<std::string> ScriptedUi::Messages() const {
     std::vector<std::string> texts;

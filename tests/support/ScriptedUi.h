@@ -9,15 +9,13 @@
 namespace jarseal::test {
 
 // Thrown by ScriptedUi::EndProgram so a test can see where the program ended.
-struct ProgramEnded {
-    int status;
-};
+using ProgramEnded = jarseal::ProgramExit;
 
 // A user interface for tests: records everything shown and answers questions,
 // input boxes and open dialogs from queues filled in advance. An empty queue
 // answers No, Cancel or the empty text.
 class ScriptedUi : public UserInterface {
-public:
+  public:
     struct Shown {
         std::string kind; // "message", "yesno", "yesnocancel", "input", "open"
         std::string text;

@@ -54,7 +54,9 @@ bool Exists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-void MakeDir(const std::string& path) { fs::create_directories(path); }
+void MakeDir(const std::string& path) {
+    fs::create_directories(path);
+}
 
 std::vector<std::string> ListDir(const std::string& path) {
     std::vector<std::string> names;

@@ -8,7 +8,7 @@ namespace jarseal::test {
 // A fresh folder under the system's temporary folder, removed with its whole
 // content (write permissions restored first) when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -18,7 +18,7 @@ public:
     // path() + "/" + name
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -1,0 +1,54 @@
+#include "app/ConsoleUi.h"
+
+namespace jarseal {
+
+namespace {
+
+// Message texts use CR LF between lines; a terminal wants LF only.
+std::string ForTerminal(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        out += text[i] == '\r' ? '\n' : text[i];
+    }
+    return out;
+}
+
+} // namespace
+
+void ConsoleUi::Print(const std::string& title, const std::string& text, const char* suffix) {
+    std::fprintf(out_, "%s: %s%s\n", title.c_str(), ForTerminal(text).c_str(), suffix);
+    std::fflush(out_);
+}
+
+void ConsoleUi::ShowMessage(const std::string& text, MessageIcon, const std::string& title) {
+    Print(title, text, "");
+}
+
+Answer ConsoleUi::AskYesNo(const std::string& text, MessageIcon, const std::string& title) {
+    Print(title, text, " -> Нет");
+    return Answer::No;
+}
+
+Answer ConsoleUi::AskYesNoCancel(const std::string& text, MessageIcon, const std::string& title) {
+    Print(title, text, " -> Отмена");
+    return Answer::Cancel;
+}
+
+std::string ConsoleUi::InputBox(const std::string& prompt, const std::string& title, const std::string&) {
+    Print(title, prompt, " -> (пусто)");
+    return {};
+}
+
+std::string ConsoleUi::OpenFileDialog(const std::string& title, const std::vector<FileFilter>&) {
+    Print("Jarseal", title, " -> (отмена)");
+    return {};
+}
+
+void ConsoleUi::EndProgram(int status) {
+    throw ProgramExit{status};
+}
+
+} // namespace jarseal

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "common/UserInterface.h"
+
+#include <cstdio>
+
+namespace jarseal {
+
+// The console's user interface: messages go to standard error, questions are
+// answered No (or Cancel), input boxes and the open dialog give the empty
+// text, since nobody may be there to answer. EndProgram throws ProgramExit.
+class ConsoleUi : public UserInterface {
+  public:
+    explicit ConsoleUi(std::FILE* out = stderr) : out_(out) {}
+
+    void ShowMessage(const std::string& text, MessageIcon icon, const std::string& title) override;
+    Answer AskYesNo(const std::string& text, MessageIcon icon, const std::string& title) override;
+    Answer AskYesNoCancel(const std::string& text, MessageIcon icon, const std::string& title) override;
+    std::string InputBox(const std::string& prompt, const std::string& title,
+                         const std::string& defaultText) override;
+    std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) override;
+    [[noreturn]] void EndProgram(int status) override;
+
+  private:
+    void Print(const std::string& title, const std::string& text, const char* suffix);
+    std::FILE* out_;
+};
+
+} // namespace jarseal

@@ -1,0 +1,231 @@
+#include "java/JavaPackage.h"
+
+#include "common/ErrorPolicy.h"
+#include "common/Errors.h"
+#include "common/FileSystem.h"
+#include "java/JavaSigning.h"
+#include "unzip/CGUnzipFiles.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace jarseal {
+
+namespace {
+
+const char* const kCrLf = "\r\n";
+
+// The manifest attributes the descriptor takes over, tested in this order;
+// the first text a line contains decides.
+enum class Effect { Permission, Body };
+struct ScanRule {
+    const char* text;
+    Effect effect;
+};
+constexpr ScanRule kScanRules[] = {
+    {"MIDlet-Permissions:", Effect::Permission},
+    {"MIDlet-Name:", Effect::Body},
+    {"MIDlet-1:", Effect::Body},
+    {"MIDlet-Vendor:", Effect::Body},
+    {"MIDlet-Version:", Effect::Body},
+    {"MIDlet-Description:", Effect::Body},
+    {"MicroEdition-Profile:", Effect::Body},
+    {"MicroEdition-Configuration:", Effect::Body},
+    {"MIDlet-Permissions-Opt:", Effect::Permission},
+    {"MIDlet-Info-URL:", Effect::Body},
+};
+
+} // namespace
+
+JavaPaths DeriveJavaPaths(const std::string& path) {
+    const auto sep = path.find_last_of(kSep);
+    if (sep == std::string::npos || path.empty())
+        throw RunError(kErrInvalidCall, "no folder in the path " + path);
+    JavaPaths p;
+    const std::string stem = path.substr(0, path.size() - 1);
+    p.archive = stem + "r";
+    p.descriptor = stem + "d";
+    p.backup = p.descriptor + ".original";
+    p.fileName = path.substr(sep + 1);
+    if (p.fileName.empty())
+        throw RunError(kErrInvalidCall, "no file name in the path " + path);
+    const std::string nameStem = p.fileName.substr(0, p.fileName.size() - 1);
+    p.archiveFileName = nameStem + "r";
+    p.descriptorFileName = nameStem + "d";
+    p.packageFolder = path.substr(0, path.size() - p.descriptorFileName.size());
+    return p;
+}
+
+std::string WorkDirOf(const std::string& programFolder) {
+    return programFolder + kSep + "data" + kSep + "temp";
+}
+
+std::vector<std::string> ManifestLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    bool pending = false; // text since the last line end
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(std::move(line));
+            line.clear();
+            pending = false;
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            line += c;
+            pending = true;
+        }
+    }
+    if (pending)
+        lines.push_back(std::move(line));
+
+    // Unfold: a line that starts with one blank continues the line before it.
+    std::vector<std::string> unfolded;
+    unfolded.reserve(lines.size());
+    for (auto& l : lines) {
+        if (!l.empty() && l[0] == ' ' && !unfolded.empty())
+            unfolded.back().append(l, 1, std::string::npos);
+        else
+            unfolded.push_back(std::move(l));
+    }
+    return unfolded;
+}
+
+ManifestScan ScanManifest(const std::vector<std::string>& lines) {
+    ManifestScan scan;
+    bool permissionFlag = false;
+    for (const auto& line : lines) {
+        // A continuation line left after unfolding (one with nothing before it)
+        // belongs to the permission text only while a permission attribute runs.
+        if (line.find("MIDlet-Permissions:") == std::string::npos && !line.empty() && line[0] == ' ') {
+            if (permissionFlag)
+                scan.permissionText += line + kCrLf;
+            continue;
+        }
+        for (const auto& rule : kScanRules) {
+            if (line.find(rule.text) == std::string::npos)
+                continue;
+            if (rule.effect == Effect::Permission) {
+                scan.permissionText += line + kCrLf;
+                permissionFlag = true;
+            } else {
+                scan.body += line + kCrLf;
+                permissionFlag = false;
+            }
+            break;
+        }
+    }
+    return scan;
+}
+
+std::string FirstDescriptor(const std::string& archiveFileName, std::uint64_t archiveSize,
+                            const std::string& body) {
+    return "MIDlet-Jar-URL: " + archiveFileName + kCrLf + "MIDlet-Jar-Size: " + std::to_string(archiveSize) +
+           kCrLf + body + kCrLf;
+}
+
+void ClearWorkDir(const std::string& workDir) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(workDir.c_str()), ::closedir);
+    if (!dir)
+        return;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name.empty() || name[0] == '.')
+            continue; // hidden files stay
+        names.push_back(name);
+    }
+    for (const auto& name : names) {
+        const std::string full = workDir + kSep + name;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) != 0)
+            continue;
+        const bool link = S_ISLNK(st.st_mode);
+        const bool readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+        if (link || (S_ISREG(st.st_mode) && !readOnly))
+            ::unlink(full.c_str()); // a failure leaves the file and goes on
+    }
+}
+
+void ProcessJavaPackage(Context& ctx, const std::string& path) {
+    RunWithFailurePolicy(ctx.ui, [&] {
+        JavaRun run;
+        run.paths = DeriveJavaPaths(path);
+        run.workDir = WorkDirOf(ctx.programFolder);
+        const JavaPaths& p = run.paths;
+        const std::string manifestPath = run.workDir + kSep + "MANIFEST.MF";
+
+        // A one-time backup keeps the descriptor as it was before the program
+        // first touched it.
+        StepOverMissing([&] {
+            if (!FileExist(p.backup))
+                CopyWholeFile(p.descriptor, p.backup);
+        });
+
+        bool archiveMissing = false;
+        StepOverMissing([&] { archiveMissing = !FileExist(p.archive); });
+        if (archiveMissing) {
+            ctx.ui.ShowMessage("jar файл отсутствует.", MessageIcon::Information);
+            ctx.EndIfStartedWithArgument(kExitFailure);
+            return;
+        }
+
+        // A manifest left behind by an earlier failed run must never be taken
+        // for this archive's, so the working folder is emptied first.
+        ClearWorkDir(run.workDir);
+        StepOverMissing([&] {
+            CGUnzipFiles job(ctx.ui);
+            job.LetZipFileName(p.archive);
+            job.LetExtractDir(run.workDir);
+            job.LetHonorDirectories(false);
+            std::int32_t result = 0;
+            try {
+                result = job.Unzip("", "");
+            } catch (const RunError& e) {
+                if (e.Number() != kErrFileNotFound)
+                    throw;
+                result = -1; // the library is missing: show the (empty) message
+            }
+            if (result != 0)
+                ctx.ui.ShowMessage(job.GetLastMessage(), MessageIcon::None);
+        });
+
+        bool manifestMissing = false;
+        StepOverMissing([&] { manifestMissing = !FileExist(manifestPath); });
+        if (manifestMissing) {
+            ctx.ui.ShowMessage("jar файл поврежден, или\r\nне является Java приложеним.",
+                               MessageIcon::Information);
+            ClearWorkDir(run.workDir);
+            ctx.EndIfStartedWithArgument(kExitFailure);
+            return;
+        }
+
+        // The manifest text; should it vanish in between, the descriptor as it
+        // stands is read instead, as a copy that failed would have left it.
+        std::string manifest;
+        try {
+            manifest = ReadWholeFile(manifestPath);
+        } catch (const RunError& e) {
+            if (e.Number() != kErrFileNotFound)
+                throw;
+            StepOverMissing([&] { manifest = ReadWholeFile(p.descriptor); });
+        }
+        ClearWorkDir(run.workDir);
+
+        const ManifestScan scan = ScanManifest(ManifestLines(manifest));
+        run.permissionText = scan.permissionText;
+
+        StepOverMissing([&] {
+            const std::uint64_t size = FileLength(p.archive);
+            WriteFileReplacing(p.descriptor, FirstDescriptor(p.archiveFileName, size, scan.body));
+        });
+
+        SignJavaPackage(ctx, run);
+    });
+}
+
+} // namespace jarseal

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "common/Context.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace jarseal {
+
+// The files of one suite, all derived from the path the intake was given.
+struct JavaPaths {
+    std::string archive;            // ...game.jar
+    std::string descriptor;         // ...game.jad
+    std::string backup;             // ...game.jad.original
+    std::string fileName;           // the given name after the last separator
+    std::string archiveFileName;    // game.jar
+    std::string descriptorFileName; // game.jad
+    std::string packageFolder;      // the folder, ending in a separator
+};
+
+// Derives the suite's paths from a path ending in ".jar" or ".jad" (its last
+// character is replaced). A path without a folder separator throws RunError 5.
+JavaPaths DeriveJavaPaths(const std::string& path);
+
+// The working folder and the unpacked manifest below the program folder.
+std::string WorkDirOf(const std::string& programFolder);
+
+// Splits manifest text into lines at CR LF, CR and LF alike, then joins every
+// continuation line (one leading blank) to the line before it, dropping the
+// line break and that blank, so each attribute is one whole line.
+std::vector<std::string> ManifestLines(const std::string& text);
+
+// What the scan of the manifest keeps for the descriptor.
+struct ManifestScan {
+    std::string body;           // taken-over attribute lines, each ending in CR LF
+    std::string permissionText; // permission attribute lines, each ending in CR LF
+};
+ManifestScan ScanManifest(const std::vector<std::string>& lines);
+
+// The first descriptor: the archive URL and size, the taken-over lines and a
+// final empty line, all with CR LF line ends.
+std::string FirstDescriptor(const std::string& archiveFileName, std::uint64_t archiveSize,
+                            const std::string& body);
+
+// Deletes the ordinary files of the working folder. Hidden files, subfolders
+// and files without write permission stay; every failure is ignored.
+void ClearWorkDir(const std::string& workDir);
+
+// What the first stage hands to the signing stage.
+struct JavaRun {
+    JavaPaths paths;
+    std::string workDir;
+    std::string permissionText;
+};
+
+// Unpacks the suite, writes a fresh descriptor next to it from the manifest
+// and hands over to the signing stage. Shows its own messages; ends the
+// program as the command-line rule and the error policy say.
+void ProcessJavaPackage(Context& ctx, const std::string& path);
+
+} // namespace jarseal

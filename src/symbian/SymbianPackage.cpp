@@ -1,0 +1,58 @@
+#include "symbian/SymbianPackage.h"
+
+#include "common/ErrorPolicy.h"
+#include "common/FileSystem.h"
+#include "process/Quoting.h"
+#include "process/RunAndWait.h"
+#include "process/ToolOutput.h"
+
+namespace jarseal {
+
+namespace {
+
+std::string ReadSymbian(const Context& ctx, const char* key) {
+    return ctx.settings.Read("Symbian", key);
+}
+
+// A program name with a blank in it would otherwise be cut at the blank.
+std::string ProgramName(const std::string& value) {
+    return value.find_first_of(" \t") == std::string::npos ? value : "\"" + value + "\"";
+}
+
+} // namespace
+
+std::string SignSisCommandLine(const Context& ctx, const std::string& path) {
+    const std::string passphrase = ReadSymbian(ctx, "passphrase");
+    return ProgramName(ReadSymbian(ctx, "SignSIS")) + " " + QuotedArgument(path) + " " +
+           QuotedArgument(path) + " " + QuotedArgument(ReadSymbian(ctx, "certificate")) + " " +
+           QuotedArgument(ReadSymbian(ctx, "key")) + " " +
+           (passphrase.empty() ? std::string() : CommandLineArgument(passphrase));
+}
+
+void SignSymbianPackage(Context& ctx, const std::string& path) {
+    RunWithFailurePolicy(ctx.ui, [&] {
+        const std::string backup = path + ".original";
+        StepOverMissing([&] {
+            if (!FileExist(backup))
+                CopyWholeFile(path, backup);
+        });
+
+        const RunOutput run = RunAndWaitCapture(SignSisCommandLine(ctx, path));
+        if (run.exitCode != 0) {
+            std::string text = run.exitCode == -1
+                                   ? "Не удалось запустить программу подписи sis файлов.\r\n"
+                                     "Проверьте настройку SignSIS."
+                                   : "Программа подписи sis файлов завершилась с ошибкой (код " +
+                                         std::to_string(run.exitCode) + ").\r\nФайл не подписан.";
+            if (!run.output.empty())
+                text += "\r\n\r\n" + OutputForMessage(run.output);
+            ctx.ui.ShowMessage(text, MessageIcon::Stop);
+            ctx.EndIfStartedWithArgument(kExitFailure);
+            return;
+        }
+        ctx.ui.ShowMessage("Готово", MessageIcon::None);
+        ctx.EndIfStartedWithArgument(kExitSuccess);
+    });
+}
+
+} // namespace jarseal

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "common/Context.h"
+
+#include <string>
+
+namespace jarseal {
+
+// The signing program's command line for a package, with the four "Symbian"
+// settings read at this moment: program, input and output (the package
+// itself), certificate, key and passphrase.
+std::string SignSisCommandLine(const Context& ctx, const std::string& path);
+
+// Signs a Symbian package in place with the signing program of the settings,
+// after a one-time backup (the package name followed by ".original").
+void SignSymbianPackage(Context& ctx, const std::string& path);
+
+} // namespace jarseal

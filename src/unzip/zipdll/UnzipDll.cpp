@@ -1,0 +1,776 @@
+#include "unzip/zipdll/UnzipDll.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <functional>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace jarseal::unzipdll {
+
+namespace {
+
+// Room for a password of up to 255 bytes and its terminating zero.
+constexpr int kPasswordBufferSize = 256;
+// The longest piece handed to the print callback at once.
+constexpr std::size_t kPrintPiece = 32768;
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+class ZipFile {
+public:
+    explicit ZipFile(zip_file_t* f) : f_(f) {}
+    ZipFile(const ZipFile&) = delete;
+    ZipFile& operator=(const ZipFile&) = delete;
+    ~ZipFile() {
+        if (f_ != nullptr)
+            zip_fclose(f_);
+    }
+    zip_file_t* get() const { return f_; }
+
+private:
+    zip_file_t* f_;
+};
+
+// A file being written under a temporary name in its folder; removed unless
+// it was renamed to its final name.
+class TempFile {
+public:
+    explicit TempFile(int folderFd) : folderFd_(folderFd) {}
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() { Discard(); }
+
+    // Creates the file; errno tells why when false.
+    bool Create() {
+        static std::atomic<unsigned> counter{0};
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            name_ = ".unzip-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part";
+            const int fd =
+                ::openat(folderFd_, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                fd_.reset(fd);
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        name_.clear();
+        return false;
+    }
+    int fd() const { return fd_.get(); }
+    // Empties the file for another attempt.
+    bool Rewind() { return ::ftruncate(fd_.get(), 0) == 0 && ::lseek(fd_.get(), 0, SEEK_SET) == 0; }
+    // Closes the file and renames it to name, replacing a file (or link) of that name.
+    bool Commit(const std::string& name) {
+        if (::close(fd_.release()) != 0)
+            return false;
+        if (::renameat(folderFd_, name_.c_str(), folderFd_, name.c_str()) != 0)
+            return false;
+        name_.clear();
+        return true;
+    }
+    void Discard() {
+        fd_.reset();
+        if (!name_.empty()) {
+            const int saved = errno;
+            ::unlinkat(folderFd_, name_.c_str(), 0);
+            errno = saved;
+            name_.clear();
+        }
+    }
+
+private:
+    int folderFd_;
+    Fd fd_;
+    std::string name_;
+};
+
+// How reading one entry ended.
+enum class ReadStatus { Ok, WrongPassword, Unsupported, DataError, ArchiveError, NoMemory, WriteError, DiskFull };
+
+bool IsDiskFull(int err) { return err == ENOSPC || err == EDQUOT || err == EFBIG; }
+
+std::string MethodText(zip_int32_t method, zip_uint16_t flags) {
+    switch (method) {
+    case ZIP_CM_STORE:
+        return "Stored";
+    case ZIP_CM_DEFLATE: {
+        static const char* const kinds[] = {"Defl:N", "Defl:X", "Defl:F", "Defl:S"};
+        return kinds[(flags >> 1) & 3];
+    }
+    case ZIP_CM_DEFLATE64:
+        return "Def64";
+    case ZIP_CM_BZIP2:
+        return "BZip2";
+    case ZIP_CM_LZMA:
+        return "LZMA";
+    case ZIP_CM_XZ:
+        return "XZ";
+    default: {
+        char text[16];
+        std::snprintf(text, sizeof text, "Unk:%03u", static_cast<unsigned>(method) & 0xffffu);
+        return text;
+    }
+    }
+}
+
+// Where an entry goes below the target folder.
+struct EntryPath {
+    enum Kind { File, Folder, Unsafe, Empty } kind = Empty;
+    std::vector<std::string> folders; // folders below the target, outermost first
+    std::string file;                 // file name inside the last folder (empty for a folder entry)
+};
+
+// Splits an entry name into folders and a file name. Backslashes count as
+// separators; empty and "." components are dropped. With folders kept, a name
+// that is absolute, starts with a drive letter or climbs with ".." is unsafe;
+// without folders only the last component is used.
+EntryPath SplitEntryName(std::string name, bool honorDirectories, bool spaceToUnderscore) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    EntryPath path;
+    const bool isFolder = !name.empty() && name.back() == '/';
+    const bool absolute = !name.empty() && name.front() == '/';
+    const bool drive = name.size() >= 2 && name[1] == ':' &&
+                       ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+    bool climbs = false;
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find('/', start);
+        if (end == std::string::npos)
+            end = name.size();
+        std::string part = name.substr(start, end - start);
+        if (part == "..")
+            climbs = true;
+        if (!part.empty() && part != ".") {
+            if (spaceToUnderscore)
+                std::replace(part.begin(), part.end(), ' ', '_');
+            parts.push_back(std::move(part));
+        }
+        start = end + 1;
+    }
+    if (honorDirectories) {
+        if (absolute || drive || climbs) {
+            path.kind = EntryPath::Unsafe;
+            return path;
+        }
+        if (parts.empty())
+            return path;
+        if (isFolder) {
+            path.kind = EntryPath::Folder;
+            path.folders = std::move(parts);
+        } else {
+            path.kind = EntryPath::File;
+            path.file = std::move(parts.back());
+            parts.pop_back();
+            path.folders = std::move(parts);
+        }
+        return path;
+    }
+    if (isFolder) {
+        path.kind = EntryPath::Folder;
+        return path;
+    }
+    if (parts.empty())
+        return path;
+    if (parts.back() == "..") {
+        path.kind = EntryPath::Unsafe;
+        return path;
+    }
+    path.kind = EntryPath::File;
+    path.file = std::move(parts.back());
+    return path;
+}
+
+class Run {
+public:
+    Run(int includeCount, const char* const* includeList, int excludeCount, const char* const* excludeList,
+        const UnzipOptions& options, UnzipUserFunctions& callbacks)
+        : options_(options), callbacks_(callbacks) {
+        for (int i = 0; i < includeCount && includeList != nullptr; ++i)
+            if (includeList[i] != nullptr)
+                includes_.emplace_back(includeList[i]);
+        for (int i = 0; i < excludeCount && excludeList != nullptr; ++i)
+            if (excludeList[i] != nullptr)
+                excludes_.emplace_back(excludeList[i]);
+        zipName_ = options.zipFileName;
+        if (options.extractDir != nullptr)
+            extractDir_ = options.extractDir;
+    }
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+    ~Run() {
+        if (archive_ != nullptr)
+            zip_discard(archive_);
+    }
+
+    int Execute();
+
+private:
+    bool Quiet() const { return options_.messageLevel != 0; }
+    bool Listing() const { return options_.extractList != 0; }
+    bool Extracting() const { return !Listing() && options_.testZip == 0 && options_.writeToStdOut == 0; }
+
+    void Print(const std::string& text) {
+        if (callbacks_.print == nullptr)
+            return;
+        for (std::size_t at = 0; at < text.size(); at += kPrintPiece) {
+            const std::string piece = text.substr(at, kPrintPiece);
+            callbacks_.print(piece.c_str(), piece.size());
+        }
+    }
+    // Regular progress messages, printed only at message level 0.
+    void Say(const std::string& text) {
+        if (!Quiet())
+            Print(text);
+    }
+    void Raise(int code) { result_ = std::max(result_, code); }
+
+    bool OpenArchive();
+    bool Matches(const std::string& name) const;
+    bool OpenTarget();
+    int OpenFolder(const std::vector<std::string>& folders, int& err);
+    void ListEntry(const zip_stat_t& st);
+    // Reads an entry, asking for passwords as needed, and hands its data to
+    // write (which returns 0 or an errno value); rewind undoes what write did
+    // before another attempt. False when the entry was skipped or failed; the
+    // result code and the message are already set then.
+    bool ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string& shown,
+                   const std::function<int(const char*, std::size_t)>& write, const std::function<bool()>& rewind);
+    ReadStatus ReadOnce(zip_uint64_t index, const char* password,
+                        const std::function<int(const char*, std::size_t)>& write, int& writeErr);
+    // Returns false when the run has to stop.
+    bool ExtractEntry(zip_uint64_t index, const zip_stat_t& st);
+    bool ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath& path, const std::string& shown);
+
+    const UnzipOptions& options_;
+    UnzipUserFunctions& callbacks_;
+    std::vector<std::string> includes_;
+    std::vector<std::string> excludes_;
+    std::string zipName_;
+    std::string extractDir_;
+    zip_t* archive_ = nullptr;
+    int result_ = kOk;
+    bool stop_ = false; // a full disk ends the run
+    Fd targetFd_;
+    // The folder of the previous entry, kept open for the next one.
+    std::vector<std::string> cachedFolders_;
+    Fd cachedFolderFd_;
+    bool cachedValid_ = false;
+    std::string password_; // the last password that worked, tried first for later entries
+    std::vector<char> buffer_;
+};
+
+bool Run::OpenArchive() {
+    struct stat sb {};
+    if (::stat(zipName_.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) {
+        Print("unzip:  cannot find or open " + zipName_ + ".\n");
+        Raise(kNoZip);
+        return false;
+    }
+    int err = 0;
+    archive_ = zip_open(zipName_.c_str(), ZIP_RDONLY, &err);
+    if (archive_ != nullptr)
+        return true;
+    switch (err) {
+    case ZIP_ER_NOZIP:
+        Print("[" + zipName_ + "]\n  End-of-central-directory signature not found.  Either this file is not\n"
+                               "  a zipfile, or it is damaged or incomplete.\n");
+        Raise(kNoZip);
+        break;
+    case ZIP_ER_OPEN:
+    case ZIP_ER_NOENT:
+        Print("unzip:  cannot find or open " + zipName_ + ".\n");
+        Raise(kNoZip);
+        break;
+    case ZIP_ER_MEMORY:
+        Print("error [" + zipName_ + "]:  not enough memory\n");
+        Raise(kNoMemory);
+        break;
+    default: {
+        zip_error_t error;
+        zip_error_init_with_code(&error, err);
+        Print("error [" + zipName_ + "]:  " + zip_error_strerror(&error) + "\n");
+        zip_error_fini(&error);
+        Raise(kBadZip);
+        break;
+    }
+    }
+    return false;
+}
+
+bool Run::Matches(const std::string& name) const {
+    const int flags = options_.caseSensitive != 0 ? 0 : FNM_CASEFOLD;
+    const auto match = [&](const std::string& pattern) { return ::fnmatch(pattern.c_str(), name.c_str(), flags) == 0; };
+    if (!includes_.empty() && std::none_of(includes_.begin(), includes_.end(), match))
+        return false;
+    return std::none_of(excludes_.begin(), excludes_.end(), match);
+}
+
+bool Run::OpenTarget() {
+    const std::string root = extractDir_.empty() ? std::string(".") : extractDir_;
+    // Create the target folder with the folders on its way, as UnZip does.
+    for (std::size_t pos = 1; pos <= root.size(); ++pos) {
+        if (pos == root.size() || root[pos] == '/') {
+            const std::string prefix = root.substr(0, pos);
+            if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
+                break;
+        }
+    }
+    targetFd_.reset(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (targetFd_.get() < 0) {
+        Print("checkdir:  cannot create extraction directory: " + root + "\n           " + std::strerror(errno) +
+              "\n");
+        Raise(kError);
+        return false;
+    }
+    return true;
+}
+
+// Opens (creating when missing) the folders below the target without
+// following any symbolic link on the way. Returns a descriptor owned by the
+// cache, or -1 with err set.
+int Run::OpenFolder(const std::vector<std::string>& folders, int& err) {
+    if (folders.empty())
+        return targetFd_.get();
+    if (cachedValid_ && folders == cachedFolders_)
+        return cachedFolderFd_.get();
+    cachedValid_ = false;
+    cachedFolderFd_.reset();
+    Fd current;
+    int at = targetFd_.get();
+    for (const auto& part : folders) {
+        if (::mkdirat(at, part.c_str(), 0777) != 0 && errno != EEXIST) {
+            err = errno;
+            return -1;
+        }
+        const int next = ::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            err = errno;
+            return -1;
+        }
+        current.reset(next);
+        at = next;
+    }
+    cachedFolderFd_.reset(current.release());
+    cachedFolders_ = folders;
+    cachedValid_ = true;
+    return cachedFolderFd_.get();
+}
+
+void Run::ListEntry(const zip_stat_t& st) {
+    const unsigned long size = static_cast<unsigned long>(st.size);
+    const unsigned long compressed = static_cast<unsigned long>(st.comp_size);
+    const unsigned factor =
+        (st.size == 0 || st.comp_size >= st.size) ? 0u : static_cast<unsigned>((st.size - st.comp_size) * 100 / st.size);
+    std::tm tm{};
+    const std::time_t mtime = (st.valid & ZIP_STAT_MTIME) ? st.mtime : 0;
+    ::localtime_r(&mtime, &tm);
+    callbacks_.totalSize += size;
+    callbacks_.totalSizeComp += compressed;
+    callbacks_.numMembers += 1;
+    if (callbacks_.entryMessage != nullptr)
+        callbacks_.entryMessage(size, compressed, factor, static_cast<unsigned>(tm.tm_mon + 1),
+                                static_cast<unsigned>(tm.tm_mday), static_cast<unsigned>(tm.tm_year + 1900),
+                                static_cast<unsigned>(tm.tm_hour), static_cast<unsigned>(tm.tm_min), ' ', st.name,
+                                MethodText(st.comp_method, 0).c_str(), static_cast<unsigned long>(st.crc),
+                                st.encryption_method != ZIP_EM_NONE ? 'E' : ' ');
+}
+
+ReadStatus Run::ReadOnce(zip_uint64_t index, const char* password,
+                         const std::function<int(const char*, std::size_t)>& write, int& writeErr) {
+    zip_file_t* raw = password != nullptr ? zip_fopen_index_encrypted(archive_, index, 0, password)
+                                          : zip_fopen_index(archive_, index, 0);
+    if (raw == nullptr) {
+        switch (zip_error_code_zip(zip_get_error(archive_))) {
+        case ZIP_ER_WRONGPASSWD:
+        case ZIP_ER_NOPASSWD:
+            return ReadStatus::WrongPassword;
+        case ZIP_ER_ENCRNOTSUPP:
+        case ZIP_ER_COMPNOTSUPP:
+            return ReadStatus::Unsupported;
+        case ZIP_ER_MEMORY:
+            return ReadStatus::NoMemory;
+        default:
+            return ReadStatus::ArchiveError;
+        }
+    }
+    ZipFile file(raw);
+    if (buffer_.empty())
+        buffer_.resize(256 * 1024);
+    for (;;) {
+        const zip_int64_t n = zip_fread(file.get(), buffer_.data(), buffer_.size());
+        if (n == 0)
+            return ReadStatus::Ok;
+        if (n < 0) {
+            switch (zip_error_code_zip(zip_file_get_error(file.get()))) {
+            case ZIP_ER_CRC:
+            case ZIP_ER_ZLIB:
+            case ZIP_ER_COMPRESSED_DATA:
+                return password != nullptr ? ReadStatus::WrongPassword : ReadStatus::DataError;
+            case ZIP_ER_WRONGPASSWD:
+                return ReadStatus::WrongPassword;
+            case ZIP_ER_MEMORY:
+                return ReadStatus::NoMemory;
+            default:
+                return ReadStatus::ArchiveError;
+            }
+        }
+        writeErr = write(buffer_.data(), static_cast<std::size_t>(n));
+        if (writeErr != 0)
+            return IsDiskFull(writeErr) ? ReadStatus::DiskFull : ReadStatus::WriteError;
+    }
+}
+
+bool Run::ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string& shown,
+                    const std::function<int(const char*, std::size_t)>& write, const std::function<bool()>& rewind) {
+    const std::string name = st.name;
+    const bool encrypted = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
+    if (encrypted && !zip_encryption_method_supported(st.encryption_method, 0)) {
+        Print("   skipping: " + name + "  unsupported encryption method " +
+              std::to_string(st.encryption_method) + "\n");
+        Raise(kUnsupported);
+        return false;
+    }
+    if (!zip_compression_method_supported(st.comp_method, 0)) {
+        Print("   skipping: " + name + "  unsupported compression method " + std::to_string(st.comp_method) +
+              "\n");
+        Raise(kUnsupported);
+        return false;
+    }
+    bool triedKept = password_.empty();
+    bool first = true;
+    for (;;) {
+        std::string password;
+        if (encrypted) {
+            if (!triedKept) {
+                password = password_;
+                triedKept = true;
+            } else {
+                std::vector<char> answer(kPasswordBufferSize, '\0');
+                const std::string prompt = "[" + zipName_ + "] " + name + " password: ";
+                const int refused = callbacks_.password == nullptr
+                                        ? 1
+                                        : callbacks_.password(answer.data(), kPasswordBufferSize, prompt.c_str(),
+                                                              name.c_str());
+                answer.back() = '\0';
+                password = answer.data();
+                if (refused != 0 || password.empty()) {
+                    Print("   skipping: " + name + "  unable to get password\n");
+                    Raise(kBadPassword);
+                    return false;
+                }
+            }
+        }
+        if (!first && !rewind()) {
+            Print("error:  cannot write " + shown + "\n        " + std::strerror(errno) + "\n");
+            Raise(kError);
+            return false;
+        }
+        first = false;
+        int writeErr = 0;
+        const ReadStatus status = ReadOnce(index, encrypted ? password.c_str() : nullptr, write, writeErr);
+        switch (status) {
+        case ReadStatus::Ok:
+            if (encrypted)
+                password_ = password;
+            return true;
+        case ReadStatus::WrongPassword:
+            if (!encrypted) {
+                Print("   skipping: " + name + "  unable to read the entry\n");
+                Raise(kError);
+                return false;
+            }
+            Print("password incorrect--reenter: \n");
+            continue;
+        case ReadStatus::Unsupported:
+            Print("   skipping: " + name + "  unsupported compression method or encryption\n");
+            Raise(kUnsupported);
+            return false;
+        case ReadStatus::DataError:
+            Print("  error:  invalid compressed data or bad CRC in " + name + "\n");
+            Raise(kError);
+            return false;
+        case ReadStatus::ArchiveError:
+            Print("  error:  " + name + ":  the archive is damaged or incomplete\n");
+            Raise(kBadZip);
+            return false;
+        case ReadStatus::NoMemory:
+            Print("  error:  not enough memory for " + name + "\n");
+            Raise(kNoMemory);
+            return false;
+        case ReadStatus::DiskFull:
+            Print("write error (disk full?):  " + shown + "\n");
+            Raise(kDiskFull);
+            stop_ = true;
+            return false;
+        case ReadStatus::WriteError:
+            Print("error:  cannot write " + shown + "\n        " + std::strerror(writeErr) + "\n");
+            Raise(kError);
+            return false;
+        }
+    }
+}
+
+bool Run::ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath& path, const std::string& shown) {
+    int err = 0;
+    const int folderFd = OpenFolder(path.folders, err);
+    if (folderFd < 0) {
+        if (err == ELOOP || err == ENOTDIR) {
+            Print("   skipping: " + shown + "  a folder on its way is a link or not a folder\n");
+            Raise(kWarning);
+        } else {
+            Print("checkdir error:  cannot create folder for " + shown + "\n                 " +
+                  std::strerror(err) + "\n");
+            Raise(kError);
+        }
+        return true;
+    }
+    struct stat sb {};
+    const bool exists = ::fstatat(folderFd, path.file.c_str(), &sb, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool hasTime = (st.valid & ZIP_STAT_MTIME) != 0;
+    if (exists) {
+        if (S_ISDIR(sb.st_mode)) {
+            Print("error:  cannot create " + shown + "\n        a folder of that name exists\n");
+            Raise(kError);
+            return true;
+        }
+        if ((options_.extractNewer != 0 || options_.extractOnlyNewer != 0) && hasTime && S_ISREG(sb.st_mode) &&
+            sb.st_mtime >= st.mtime)
+            return true;
+        if (options_.overwriteFiles == 0) {
+            if (options_.promptToOverwrite == 0 || callbacks_.replace == nullptr)
+                return true;
+            const int answer = callbacks_.replace(shown.c_str());
+            if (answer == kReplaceCancel) {
+                Print("unzip:  stopped by the user\n");
+                Raise(kStopped);
+                return false;
+            }
+            if (answer != kReplaceYes)
+                return true;
+        }
+    } else if (options_.extractNewer != 0) {
+        return true; // freshening touches only files that exist
+    }
+
+    TempFile temp(folderFd);
+    if (!temp.Create()) {
+        const int e = errno;
+        Print("error:  cannot create " + shown + "\n        " + std::strerror(e) + "\n");
+        Raise(IsDiskFull(e) ? kDiskFull : kError);
+        stop_ = IsDiskFull(e);
+        return !stop_;
+    }
+    const int fd = temp.fd();
+    const auto write = [fd](const char* data, std::size_t size) -> int {
+        while (size > 0) {
+            const ssize_t n = ::write(fd, data, size);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return 0;
+    };
+    if (!ReadEntry(index, st, shown, write, [&temp] { return temp.Rewind(); }))
+        return !stop_;
+    if (hasTime) {
+        const struct timespec times[2] = {{st.mtime, 0}, {st.mtime, 0}};
+        ::futimens(fd, times);
+    }
+    if (!temp.Commit(path.file)) {
+        const int e = errno;
+        Print("error:  cannot create " + shown + "\n        " + std::strerror(e) + "\n");
+        Raise(IsDiskFull(e) ? kDiskFull : kError);
+        stop_ = IsDiskFull(e);
+        return !stop_;
+    }
+    Say((st.comp_method == ZIP_CM_STORE ? " extracting: " : "  inflating: ") + shown + "\n");
+    return true;
+}
+
+bool Run::ExtractEntry(zip_uint64_t index, const zip_stat_t& st) {
+    const std::string name = st.name;
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(archive_, index, 0, &opsys, &attributes) == 0 && opsys == ZIP_OPSYS_UNIX &&
+        ((attributes >> 16) & S_IFMT) == S_IFLNK) {
+        Print("   skipping: " + name + "  symbolic links are not extracted\n");
+        Raise(kWarning);
+        return true;
+    }
+    if (options_.testZip != 0) {
+        if (ReadEntry(
+                index, st, name, [](const char*, std::size_t) { return 0; }, [] { return true; }))
+            Say("    testing: " + name + "   OK\n");
+        return !stop_;
+    }
+    if (options_.writeToStdOut != 0) {
+        ReadEntry(
+            index, st, name,
+            [this](const char* data, std::size_t size) {
+                Print(std::string(data, size));
+                return 0;
+            },
+            [] { return true; });
+        return !stop_;
+    }
+    const EntryPath path = SplitEntryName(name, options_.honorDirectories != 0, options_.spaceToUnderscore != 0);
+    std::string shown = extractDir_;
+    if (!shown.empty() && shown.back() != '/')
+        shown += '/';
+    for (const auto& folder : path.folders)
+        shown += folder + "/";
+    shown += path.file;
+    switch (path.kind) {
+    case EntryPath::Unsafe:
+        Print("   skipping: " + name + "  the name leads outside the target folder\n");
+        Raise(kWarning);
+        return true;
+    case EntryPath::Empty:
+        Print("   skipping: " + name + "  the name is empty\n");
+        Raise(kWarning);
+        return true;
+    case EntryPath::Folder: {
+        if (options_.honorDirectories == 0)
+            return true;
+        int err = 0;
+        if (OpenFolder(path.folders, err) < 0) {
+            Print("checkdir error:  cannot create " + shown + "\n                 " + std::strerror(err) + "\n");
+            Raise(err == ELOOP || err == ENOTDIR ? kWarning : kError);
+        } else {
+            Say("   creating: " + shown + "\n");
+        }
+        return true;
+    }
+    case EntryPath::File:
+        break;
+    }
+    return ExtractFile(index, st, path, shown);
+}
+
+int Run::Execute() {
+    if (!OpenArchive())
+        return result_;
+    Say("Archive:  " + zipName_ + "\n");
+    if (options_.displayComment != 0) {
+        int length = 0;
+        const char* comment = zip_get_archive_comment(archive_, &length, 0);
+        if (comment != nullptr && length > 0)
+            Print(std::string(comment, static_cast<std::size_t>(length)) + "\n");
+    }
+    if (Listing()) {
+        int length = 0;
+        zip_get_archive_comment(archive_, &length, 0);
+        callbacks_.commentLength = static_cast<unsigned>(std::max(length, 0));
+        callbacks_.totalSize = callbacks_.totalSizeComp = 0;
+        callbacks_.numMembers = 0;
+        callbacks_.compFactor = 0;
+    }
+    if (Extracting() && !OpenTarget())
+        return result_;
+
+    const zip_int64_t count = zip_get_num_entries(archive_, 0);
+    std::size_t matched = 0;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const auto index = static_cast<zip_uint64_t>(i);
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(archive_, index, 0, &st) != 0 || st.name == nullptr) {
+            Print("  error:  cannot read entry " + std::to_string(i) + " of " + zipName_ + "\n");
+            Raise(kBadZip);
+            continue;
+        }
+        if (!Matches(st.name))
+            continue;
+        ++matched;
+        if (callbacks_.service != nullptr &&
+            callbacks_.service(st.name, static_cast<unsigned long>((st.valid & ZIP_STAT_SIZE) ? st.size : 0)) != 0) {
+            Print("unzip:  stopped by the user\n");
+            Raise(kStopped);
+            return result_;
+        }
+        if (Listing()) {
+            ListEntry(st);
+            continue;
+        }
+        if (!ExtractEntry(index, st))
+            return result_;
+    }
+    if (Listing() && callbacks_.totalSize > 0 && callbacks_.totalSizeComp < callbacks_.totalSize)
+        callbacks_.compFactor =
+            static_cast<unsigned>((callbacks_.totalSize - callbacks_.totalSizeComp) * 100 / callbacks_.totalSize);
+    if (matched == 0) {
+        if (count == 0)
+            Print("warning [" + zipName_ + "]:  zipfile is empty\n");
+        else
+            Print("caution: filename not matched\n");
+        Raise(kNoMatch);
+    }
+    return result_;
+}
+
+} // namespace
+
+void UzpVersion2(UnzipVersion* version) {
+    if (version == nullptr || version->structLength < sizeof(UnzipVersion))
+        return;
+    version->flag = 0;
+    std::snprintf(version->betaLevel, sizeof version->betaLevel, "%s", "");
+    std::snprintf(version->date, sizeof version->date, "%s", "jarseal");
+    std::snprintf(version->engineVersion, sizeof version->engineVersion, "%s", zip_libzip_version());
+    version->unzip = {1, 0, 0, 0};
+    version->zipinfo = {0, 0, 0, 0};
+    version->os2dll = {0, 0, 0, 0};
+    version->windll = {1, 0, 0, 0};
+}
+
+int Wiz_SingleEntryUnzip(int includeCount, const char* const* includeList, int excludeCount,
+                         const char* const* excludeList, const UnzipOptions* options,
+                         UnzipUserFunctions* callbacks) {
+    if (options == nullptr || callbacks == nullptr || options->zipFileName == nullptr)
+        return kBadParam;
+    try {
+        Run run(includeCount, includeList, excludeCount, excludeList, *options, *callbacks);
+        return run.Execute();
+    } catch (const std::bad_alloc&) {
+        return kNoMemory;
+    }
+}
+
+} // namespace jarseal::unzipdll

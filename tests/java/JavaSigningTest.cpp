@@ -1,0 +1,189 @@
+#include "java/JavaSigning.h"
+#include "support/FakeSettings.h"
+#include "support/ScriptedUi.h"
+#include "support/Signature.h"
+#include "support/TempDir.h"
+#include "support/ZipBuilder.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace jarseal;
+using namespace jarseal::test;
+
+namespace {
+
+const std::string kManifest = "MIDlet-1: Game, /i.png, game.Main\r\n"
+                              "MIDlet-Name: Game\r\n"
+                              "MIDlet-Vendor: Acme\r\n"
+                              "MIDlet-Version: 1.0\r\n"
+                              "MIDlet-Permissions: javax.microedition.io.Connector.http, javax.microed\r\n"
+                              " ition.io.Connector.socket\r\n"
+                              "MIDlet-Permissions-Opt: javax.microedition.io.Connector.sms\r\n";
+const std::string kMissingJava = "Не устанвлен дистрибутив Java.\r\n"
+                                 "Повторите попытку после установки JRE или JDK.\r\n"
+                                 "Или стоят неправильные настройки Java\r\n"
+                                 "За подробностями в ReadMe";
+
+bool JavaAvailable() {
+    return std::system("java -version >/dev/null 2>&1") == 0;
+}
+
+// A program folder using the build's JAD tool and default key store, and a
+// suite to sign.
+struct SigningFixture : ::testing::Test {
+    TempDir root;
+    std::string program = root / "prog";
+    std::string apps = root / "apps";
+    ScriptedUi ui;
+    MemorySettings settings;
+    FixedPermissions permissions;
+    Context ctx{ui, settings, permissions, program, ""};
+
+    void SetUp() override {
+        if (!JavaAvailable())
+            GTEST_SKIP() << "java is not on the search path";
+        MakeDir(program + "/data/temp");
+        MakeDir(apps);
+        ASSERT_EQ(::symlink(JARSEAL_BUILD_DIR "/data/jadtool.jar", (program + "/data/jadtool.jar").c_str()),
+                  0);
+        settings.Write("Java", "keystore", JARSEAL_BUILD_DIR "/data/key");
+        for (const char* key : {"storepass", "keypass"})
+            settings.Write("Java", key, "52039871");
+        for (const char* key : {"alias1", "alias2"})
+            settings.Write("Java", key, "jsk");
+        WriteZip(apps + "/game.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
+    }
+    int Run() {
+        try {
+            ProcessJavaPackage(ctx, apps + "/game.jar");
+        } catch (const ProgramEnded& e) {
+            return e.status;
+        }
+        return -1;
+    }
+    std::string Descriptor() { return ReadFile(apps + "/game.jad"); }
+    void ExpectSignatureVerifies() {
+        const auto attrs = DescriptorAttributes(Descriptor());
+        ASSERT_TRUE(attrs.count("MIDlet-Certificate-1-1"));
+        ASSERT_TRUE(attrs.count("MIDlet-Jar-RSA-SHA1"));
+        EXPECT_TRUE(VerifySha1RsaSignature(ReadFile(apps + "/game.jar"), attrs.at("MIDlet-Certificate-1-1"),
+                                           attrs.at("MIDlet-Jar-RSA-SHA1")));
+    }
+    std::vector<std::string> Lines() {
+        std::vector<std::string> lines;
+        const std::string text = Descriptor();
+        std::size_t start = 0, end;
+        while ((end = text.find("\r\n", start)) != std::string::npos) {
+            lines.push_back(text.substr(start, end - start));
+            start = end + 2;
+        }
+        EXPECT_EQ(start, text.size()) << "every line ends in CR LF";
+        return lines;
+    }
+};
+
+} // namespace
+
+TEST(JadToolCommandLines, PlainSettingsGiveTheClassicLinesAndOthersAreQuoted) {
+    ScriptedUi ui;
+    MemorySettings settings;
+    FixedPermissions permissions;
+    Context ctx{ui, settings, permissions, "/prog", ""};
+    settings.Write("Java", "keystore", "/prog/data/key");
+    settings.Write("Java", "storepass", "sp");
+    settings.Write("Java", "keypass", "kp");
+    settings.Write("Java", "alias1", "a1");
+    settings.Write("Java", "alias2", "a2");
+    const JavaPaths paths = DeriveJavaPaths("/apps/game.jar");
+    EXPECT_EQ(AddCertCommandLine(ctx, paths),
+              "java.exe -jar \"/prog/data/jadtool.jar\" -addcert -alias a1 -keystore \"/prog/data/key\" "
+              "-storepass sp -inputjad \"/apps/game.jad\" -outputjad \"/apps/temp.jad\"");
+    EXPECT_EQ(AddJarSigCommandLine(ctx, paths),
+              "java.exe -jar \"/prog/data/jadtool.jar\" -addjarsig -alias a2 -keystore \"/prog/data/key\" "
+              "-storepass sp -keypass kp -inputjad \"/apps/temp.jad\" -outputjad \"/apps/game.jad\" "
+              "-jarfile \"/apps/game.jar\"");
+
+    settings.Write("Java", "storepass", "two words");
+    settings.Write("Java", "alias1", "");
+    EXPECT_EQ(AddCertCommandLine(ctx, paths),
+              "java.exe -jar \"/prog/data/jadtool.jar\" -addcert -alias \"\" -keystore \"/prog/data/key\" "
+              "-storepass \"two words\" -inputjad \"/apps/game.jad\" -outputjad \"/apps/temp.jad\"");
+}
+
+TEST_F(SigningFixture, UserModeAppendsTheComposedLineAfterAVerifiedSignature) {
+    permissions.mode = PermissionMode::User;
+    permissions.boxes[3] = kBoxChecked; // http
+    permissions.boxes[0] = kBoxChecked; // read
+    permissions.boxes[5] = kBoxGreyed;  // ssl, greyed: not granted
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Готово!"});
+    ExpectSignatureVerifies();
+    const auto lines = Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "MIDlet-Permissions: javax.microedition.io.Connector.file.read, "
+                            "javax.microedition.io.Connector.http");
+    EXPECT_EQ(lines[0], "MIDlet-Jar-URL: game.jar");
+    EXPECT_FALSE(Exists(apps + "/temp.jad"));
+    EXPECT_TRUE(ListDir(program + "/data/temp").empty());
+}
+
+TEST_F(SigningFixture, AutomaticModeAppendsTheManifestsOwnPermissionLines) {
+    ctx.commandLine = apps + "/game.jar";
+    EXPECT_EQ(Run(), kExitSuccess);
+    ExpectSignatureVerifies();
+    const auto lines = Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], "MIDlet-Permissions: javax.microedition.io.Connector.http, "
+                                       "javax.microedition.io.Connector.socket");
+    EXPECT_EQ(lines[lines.size() - 2], "MIDlet-Permissions-Opt: javax.microedition.io.Connector.sms");
+    EXPECT_EQ(lines.back(), "");
+}
+
+TEST_F(SigningFixture, UserModeWithoutGrantsWritesNoPermissionLine) {
+    permissions.mode = PermissionMode::User;
+    Run();
+    ExpectSignatureVerifies();
+    EXPECT_EQ(Descriptor().find("MIDlet-Permissions"), std::string::npos);
+    EXPECT_EQ(Descriptor().substr(Descriptor().size() - 2), "\r\n");
+}
+
+TEST_F(SigningFixture, StaleTempJadNeverPassesForAFailedFirstRun) {
+    WriteFile(apps + "/temp.jad", "MIDlet-Jar-URL: game.jar\r\n");
+    settings.Write("Java", "storepass", "wrong");
+    ctx.commandLine = "x";
+    EXPECT_EQ(Run(), kExitFailure);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].rfind(kMissingJava, 0), 0u);
+    EXPECT_FALSE(Exists(apps + "/temp.jad"));
+    EXPECT_EQ(Descriptor().rfind("MIDlet-Jar-URL: game.jar\r\nMIDlet-Jar-Size: ", 0), 0u);
+    EXPECT_EQ(Descriptor().find("MIDlet-Certificate"), std::string::npos);
+}
+
+TEST_F(SigningFixture, FailedSignatureRunIsReportedAndKeepsTheFirstDescriptor) {
+    settings.Write("Java", "keypass", "wrong key password");
+    ctx.commandLine = "x";
+    EXPECT_EQ(Run(), kExitFailure);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].rfind("Не удалось подписать jar файл", 0), 0u);
+    EXPECT_EQ(ui.shown[0].icon, MessageIcon::Stop);
+    EXPECT_FALSE(Exists(apps + "/temp.jad"));
+    EXPECT_EQ(Descriptor().find("MIDlet-Certificate"), std::string::npos);
+    EXPECT_EQ(Descriptor().rfind("MIDlet-Jar-URL: game.jar\r\n", 0), 0u);
+}
+
+TEST_F(SigningFixture, MissingJavaLeavesTheFirstDescriptorAndAnEmptyWorkDir) {
+    const std::string oldPath = std::getenv("PATH");
+    ::setenv("PATH", (root / "nothing-here").c_str(), 1);
+    const int status = [&] {
+        ctx.commandLine = "x";
+        return Run();
+    }();
+    ::setenv("PATH", oldPath.c_str(), 1);
+    EXPECT_EQ(status, kExitFailure);
+    EXPECT_EQ(ui.Messages(), std::vector<std::string>{kMissingJava});
+    EXPECT_EQ(ui.shown[0].icon, MessageIcon::Information);
+    EXPECT_EQ(Descriptor().rfind("MIDlet-Jar-URL: game.jar\r\n", 0), 0u);
+    EXPECT_TRUE(ListDir(program + "/data/temp").empty());
+}

@@ -1,0 +1,111 @@
+#include "symbian/SymbianPackage.h"
+#include "support/FakeSettings.h"
+#include "support/ScriptedUi.h"
+#include "support/TempDir.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+using namespace jarseal;
+using namespace jarseal::test;
+
+namespace {
+
+struct SymbianFixture : ::testing::Test {
+    TempDir root;
+    ScriptedUi ui;
+    MemorySettings settings;
+    FixedPermissions permissions;
+    Context ctx{ui, settings, permissions, root.path(), ""};
+    std::string log = root / "args.log";
+
+    void SetUp() override {
+        ::setenv("FAKE_SIGNSIS_LOG", log.c_str(), 1);
+        ::unsetenv("FAKE_SIGNSIS_EXIT");
+        settings.Write("Symbian", "SignSIS", JARSEAL_FAKE_SIGNSIS);
+        settings.Write("Symbian", "certificate", root / "my cert.cer");
+        settings.Write("Symbian", "key", root / "key.key");
+        settings.Write("Symbian", "passphrase", "secret");
+    }
+    void TearDown() override {
+        ::unsetenv("FAKE_SIGNSIS_LOG");
+        ::unsetenv("FAKE_SIGNSIS_EXIT");
+    }
+    int Sign(const std::string& path) {
+        try {
+            SignSymbianPackage(ctx, path);
+        } catch (const ProgramEnded& e) {
+            return e.status;
+        }
+        return -1;
+    }
+};
+
+} // namespace
+
+TEST_F(SymbianFixture, CommandLineQuotesPathsAndOnlyValuesThatNeedIt) {
+    settings.Write("Symbian", "SignSIS", "/opt/sdk/signsis");
+    settings.Write("Symbian", "certificate", "/c/cert.cer");
+    settings.Write("Symbian", "key", "/c/key.key");
+    EXPECT_EQ(SignSisCommandLine(ctx, "/a/app.sisx"),
+              "/opt/sdk/signsis \"/a/app.sisx\" \"/a/app.sisx\" \"/c/cert.cer\" \"/c/key.key\" secret");
+
+    settings.Write("Symbian", "SignSIS", "/opt/my sdk/signsis");
+    settings.Write("Symbian", "certificate", "");
+    settings.Write("Symbian", "key", "");
+    settings.Write("Symbian", "passphrase", "");
+    EXPECT_EQ(SignSisCommandLine(ctx, "/a/app.sis"),
+              "\"/opt/my sdk/signsis\" \"/a/app.sis\" \"/a/app.sis\" \"\" \"\" ");
+
+    settings.Write("Symbian", "passphrase", "two words");
+    EXPECT_TRUE(SignSisCommandLine(ctx, "/a/app.sis").ends_with(" \"\" \"\" \"two words\""));
+}
+
+TEST_F(SymbianFixture, SignsInPlaceAndKeepsTheFirstBackup) {
+    const std::string pkg = root / "app.sisx";
+    WriteFile(pkg, "unsigned");
+    settings.Write("Symbian", "passphrase", "pass with blanks");
+    EXPECT_EQ(Sign(pkg), -1);
+    EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Готово"});
+    EXPECT_EQ(ReadFile(pkg), "signed:unsigned");
+    EXPECT_EQ(ReadFile(pkg + ".original"), "unsigned");
+    EXPECT_EQ(ReadFile(log), pkg + "\n" + pkg + "\n" + root / "my cert.cer" + "\n" + root / "key.key" +
+                                 "\npass with blanks\n\n");
+
+    ctx.commandLine = pkg;
+    EXPECT_EQ(Sign(pkg), kExitSuccess);
+    EXPECT_EQ(ReadFile(pkg), "signed:signed:unsigned");
+    EXPECT_EQ(ReadFile(pkg + ".original"), "unsigned");
+}
+
+TEST_F(SymbianFixture, ToolFailureIsReportedNotCalledDone) {
+    const std::string pkg = root / "app.sis";
+    WriteFile(pkg, "unsigned");
+    ::setenv("FAKE_SIGNSIS_EXIT", "3", 1);
+    ctx.commandLine = pkg;
+    EXPECT_EQ(Sign(pkg), kExitFailure);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].find("(код 3)"), std::string::npos);
+    EXPECT_NE(ui.Messages()[0].find("cannot sign: told to fail"), std::string::npos);
+    EXPECT_EQ(ReadFile(pkg), "unsigned");
+    EXPECT_EQ(ReadFile(pkg + ".original"), "unsigned");
+
+    ui.shown.clear();
+    settings.Write("Symbian", "SignSIS", ""); // nothing can be started
+    EXPECT_EQ(Sign(pkg), kExitFailure);
+    EXPECT_EQ(ui.Messages()[0].rfind("Не удалось запустить программу подписи", 0), 0u);
+}
+
+TEST_F(SymbianFixture, MissingPackageReachesTheToolAndUnwritableBackupIsUnforeseen) {
+    ::setenv("FAKE_SIGNSIS_EXIT", "1", 1);
+    EXPECT_EQ(Sign(root / "missing.sis"), -1); // the backup is stepped over, the tool complains
+    EXPECT_EQ(ui.Messages()[0].rfind("Программа подписи sis файлов завершилась с ошибкой", 0), 0u);
+
+    ui.shown.clear();
+    MakeDir(root / "dir.sis.original"); // a folder where the backup goes
+    WriteFile(root / "dir.sis", "x");
+    // A folder there counts as no backup; copying onto it fails.
+    EXPECT_EQ(Sign(root / "dir.sis"), kExitUnforeseen);
+    ASSERT_FALSE(ui.Messages().empty());
+    EXPECT_EQ(ui.Messages()[0].rfind("Неизвестая ошибка.", 0), 0u);
+}

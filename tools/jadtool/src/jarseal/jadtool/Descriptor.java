@@ -1,0 +1,190 @@
+package jarseal.jadtool;
+
+import java.io.IOException;
+import java.io.OutputStream;
+import java.nio.ByteBuffer;
+import java.nio.CharBuffer;
+import java.nio.charset.CharacterCodingException;
+import java.nio.charset.Charset;
+import java.nio.charset.CodingErrorAction;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.StandardCopyOption;
+import java.nio.file.StandardOpenOption;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.ThreadLocalRandom;
+
+/**
+ * The attributes of an application descriptor, in file order.
+ *
+ * <p>Reading accepts CR LF, LF and CR line ends, skips blank lines and a leading byte-order mark, and joins a line
+ * that starts with one blank to the value before it (the rest of the line, after that blank, is appended as it is,
+ * as in a jar manifest). Writing gives one {@code name: value} line per attribute, each ended by CR LF, in the
+ * chosen encoding and without a byte-order mark.
+ */
+final class Descriptor {
+    static final class Attribute {
+        final String name;
+        String value;
+
+        Attribute(String name, String value) {
+            this.name = name;
+            this.value = value;
+        }
+    }
+
+    private final List<Attribute> attributes = new ArrayList<>();
+
+    List<Attribute> attributes() {
+        return attributes;
+    }
+
+    static Descriptor read(Path file, Charset charset) throws ToolException {
+        byte[] bytes;
+        try {
+            bytes = Files.readAllBytes(file);
+        } catch (IOException e) {
+            throw new ToolException("cannot read the descriptor " + file + ": " + JadTool.describe(e));
+        }
+        String text;
+        try {
+            text = charset.newDecoder()
+                           .onMalformedInput(CodingErrorAction.REPORT)
+                           .onUnmappableCharacter(CodingErrorAction.REPORT)
+                           .decode(ByteBuffer.wrap(bytes))
+                           .toString();
+        } catch (CharacterCodingException e) {
+            throw new ToolException("the descriptor " + file + " is not valid " + charset.name() + " text");
+        }
+        if (text.startsWith("\uFEFF")) {
+            text = text.substring(1);
+        }
+        Descriptor d = new Descriptor();
+        String[] lines = text.split("\r\n|\r|\n", -1);
+        Attribute last = null;
+        for (int i = 0; i < lines.length; i++) {
+            String line = lines[i];
+            int lineNo = i + 1;
+            if (line.isBlank()) {
+                last = null;
+                continue;
+            }
+            if (line.charAt(0) == ' ') {
+                if (last == null) {
+                    throw new ToolException("line " + lineNo + " of " + file + " continues no attribute");
+                }
+                last.value = last.value + line.substring(1);
+                continue;
+            }
+            int colon = line.indexOf(':');
+            if (colon <= 0) {
+                throw new ToolException("line " + lineNo + " of " + file + " is not \"name: value\"");
+            }
+            String name = line.substring(0, colon);
+            for (int k = 0; k < name.length(); k++) {
+                if (Character.isWhitespace(name.charAt(k)) || Character.isISOControl(name.charAt(k))) {
+                    throw new ToolException("line " + lineNo + " of " + file + " has a malformed attribute name");
+                }
+            }
+            last = new Attribute(name, line.substring(colon + 1).stripLeading());
+            d.attributes.add(last);
+        }
+        // Trailing blanks count only at the end of the whole value: a folded
+        // value may break right after a blank that belongs to it.
+        for (Attribute a : d.attributes) {
+            a.value = a.value.stripTrailing();
+        }
+        return d;
+    }
+
+    /** The value of the first attribute of that name, or null. */
+    String get(String name) {
+        for (Attribute a : attributes) {
+            if (a.name.equals(name)) {
+                return a.value;
+            }
+        }
+        return null;
+    }
+
+    /** Replaces the first attribute of that name in place (dropping later duplicates) or appends it. */
+    void set(String name, String value) {
+        int first = -1;
+        for (int i = 0; i < attributes.size(); i++) {
+            if (attributes.get(i).name.equals(name)) {
+                if (first < 0) {
+                    first = i;
+                    attributes.get(i).value = value;
+                } else {
+                    attributes.remove(i--);
+                }
+            }
+        }
+        if (first < 0) {
+            attributes.add(new Attribute(name, value));
+        }
+    }
+
+    /**
+     * Removes every attribute whose name starts with the prefix and puts the new ones where the first removed one
+     * was, or at the end when there was none.
+     */
+    void replaceGroup(String prefix, List<Attribute> replacement) {
+        int at = -1;
+        for (int i = 0; i < attributes.size(); i++) {
+            if (attributes.get(i).name.startsWith(prefix)) {
+                if (at < 0) {
+                    at = i;
+                }
+                attributes.remove(i--);
+            }
+        }
+        attributes.addAll(at < 0 ? attributes.size() : at, replacement);
+    }
+
+    /**
+     * Writes the descriptor to a new file beside the target and renames it over the target, so a failure leaves
+     * the target as it was.
+     */
+    void write(Path target, Charset charset) throws ToolException {
+        StringBuilder sb = new StringBuilder();
+        for (Attribute a : attributes) {
+            sb.append(a.name).append(": ").append(a.value).append("\r\n");
+        }
+        byte[] bytes;
+        try {
+            ByteBuffer encoded = charset.newEncoder()
+                                         .onMalformedInput(CodingErrorAction.REPORT)
+                                         .onUnmappableCharacter(CodingErrorAction.REPORT)
+                                         .encode(CharBuffer.wrap(sb));
+            bytes = new byte[encoded.remaining()];
+            encoded.get(bytes);
+        } catch (CharacterCodingException e) {
+            throw new ToolException("the descriptor cannot be written in " + charset.name());
+        }
+        Path absolute = target.toAbsolutePath();
+        Path folder = absolute.getParent();
+        Path temp = folder.resolve("." + absolute.getFileName() + "."
+                                   + Long.toHexString(ThreadLocalRandom.current().nextLong() & Long.MAX_VALUE)
+                                   + ".tmp");
+        try {
+            try (OutputStream out = Files.newOutputStream(temp, StandardOpenOption.CREATE_NEW,
+                                                          StandardOpenOption.WRITE)) {
+                out.write(bytes);
+            }
+            try {
+                Files.move(temp, absolute, StandardCopyOption.REPLACE_EXISTING, StandardCopyOption.ATOMIC_MOVE);
+            } catch (java.nio.file.AtomicMoveNotSupportedException e) {
+                Files.move(temp, absolute, StandardCopyOption.REPLACE_EXISTING);
+            }
+        } catch (IOException e) {
+            try {
+                Files.deleteIfExists(temp);
+            } catch (IOException ignored) {
+                // nothing more can be done; the target is untouched either way
+            }
+            throw new ToolException("cannot write " + target + ": " + JadTool.describe(e));
+        }
+    }
+}
