@@ -82,6 +82,14 @@ int main(int argc, char** argv) {
     const double plain = MicrosecondsPerPair(file, pairs, false);
     const int flushedPairs = std::max(1, pairs / 10);
     const double flushed = MicrosecondsPerPair(file, flushedPairs, true);
+    const auto readStart = std::chrono::steady_clock::now();
+    std::size_t readBytes = 0;
+    for (int i = 0; i < pairs; ++i)
+        readBytes += ReadIni("Permissions", "camera", file).size();
+    const double readOnly =
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - readStart).count() /
+        pairs;
+    std::printf("ReadIni alone: %.1f us per read (%zu bytes read)\n", readOnly, readBytes);
     std::printf("WriteIni + ReadIni (rename over, no disk flush): %.1f us per pair (%d pairs)\n", plain,
                 pairs);
     std::printf("same with the data flushed to disk before the rename: %.1f us per pair (%d pairs)\n",
