@@ -35,7 +35,8 @@ bool MakeArchive(const std::string& path, std::vector<std::string>& store) {
     if (z == nullptr)
         return false;
     store.push_back("Manifest-Version: 1.0\r\nMIDlet-Name: Bench\r\n");
-    zip_file_add(z, "META-INF/MANIFEST.MF", zip_source_buffer(z, store.back().data(), store.back().size(), 0), 0);
+    zip_file_add(z, "META-INF/MANIFEST.MF", zip_source_buffer(z, store.back().data(), store.back().size(), 0),
+                 0);
     for (int i = 0; i < kEntries; ++i) {
         std::string data;
         if (i % 2 == 0) {
@@ -87,7 +88,8 @@ double Median(std::vector<double> v) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const bool keep = argc > 1 && std::string(argv[1]) == "--keep";
     const fs::path work = fs::temp_directory_path() / ("jarseal-bench-unzip-" + std::to_string(::getpid()));
     fs::create_directories(work);
     const std::string jar = (work / "bench.jar").string();
@@ -105,8 +107,17 @@ int main() {
 
     std::vector<double> oursTimes, theirsTimes;
     for (int i = 0; i < kWarmup + kRuns; ++i) {
-        const double a = TimeRun(oursCmd);
-        const double b = TimeRun(theirsCmd);
+        // Alternate which one goes first, so that neither always pays for
+        // the other's pending disk work.
+        double a = 0;
+        double b = 0;
+        if (i % 2 == 0) {
+            a = TimeRun(oursCmd);
+            b = TimeRun(theirsCmd);
+        } else {
+            b = TimeRun(theirsCmd);
+            a = TimeRun(oursCmd);
+        }
         if (a < 0 || b < 0) {
             std::fprintf(stderr, "a run failed (%s)\n", a < 0 ? "ours" : "unzip");
             return 1;
@@ -122,6 +133,9 @@ int main() {
     std::printf("files extracted by ours: %zu\n", count);
     std::printf("median of %d runs: jarseal-unzip-bench %.2f ms, unzip -o -j -qq %.2f ms\n", kRuns,
                 Median(oursTimes), Median(theirsTimes));
-    fs::remove_all(work);
+    if (keep)
+        std::printf("kept %s\n", work.c_str());
+    else
+        fs::remove_all(work);
     return 0;
 }

@@ -10,7 +10,7 @@ namespace {
 
 // Shows messages on standard error and declines every question.
 class ConsoleUi : public jarseal::UserInterface {
-public:
+  public:
     void ShowMessage(const std::string& text, jarseal::MessageIcon, const std::string&) override {
         std::fprintf(stderr, "%s\n", text.c_str());
     }
@@ -21,7 +21,9 @@ public:
         return jarseal::Answer::Cancel;
     }
     std::string InputBox(const std::string&, const std::string&, const std::string&) override { return {}; }
-    std::string OpenFileDialog(const std::string&, const std::vector<jarseal::FileFilter>&) override { return {}; }
+    std::string OpenFileDialog(const std::string&, const std::vector<jarseal::FileFilter>&) override {
+        return {};
+    }
     [[noreturn]] void EndProgram(int status) override { std::exit(status); }
 };
 

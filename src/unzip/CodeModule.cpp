@@ -74,8 +74,9 @@ int OnReplace(const char* fileName) noexcept {
         UserInterface* ui = State().ui;
         if (ui == nullptr)
             return kReplaceNo;
-        const Answer answer = ui->AskYesNoCancel("Overwrite " + ReadName(fileName) + "?", MessageIcon::Exclamation,
-                                                 "VBUnZip32 - File Already Exists!");
+        const Answer answer =
+            ui->AskYesNoCancel("Overwrite " + ReadName(fileName) + "?", MessageIcon::Exclamation,
+                               "VBUnZip32 - File Already Exists!");
         switch (answer) {
         case Answer::Yes:
             return kReplaceYes;
@@ -126,9 +127,9 @@ std::string TwoDigits(int value) {
 }
 
 void OnEntryMessage(unsigned long size, unsigned long /*compressedSize*/, unsigned /*factor*/, unsigned month,
-                          unsigned day, unsigned year, unsigned hour, unsigned minute, char /*caseMark*/,
-                          const char* name, const char* /*method*/, unsigned long /*crc*/,
-                          char /*encrypted*/) noexcept {
+                    unsigned day, unsigned year, unsigned hour, unsigned minute, char /*caseMark*/,
+                    const char* name, const char* /*method*/, unsigned long /*crc*/,
+                    char /*encrypted*/) noexcept {
     try {
         BridgeState& state = State();
         std::string line(kListLine, ' ');
@@ -157,7 +158,9 @@ void OnEntryMessage(unsigned long size, unsigned long /*compressedSize*/, unsign
     }
 }
 
-int OnService(const char* /*entryName*/, unsigned long /*size*/) noexcept { return 0; }
+int OnService(const char* /*entryName*/, unsigned long /*size*/) noexcept {
+    return 0;
+}
 
 // Clears the user interface pointer on every way out of a run.
 struct UiScope {
@@ -188,15 +191,13 @@ std::int32_t VBUnzip(UserInterface& ui, const std::string& zipFileName, const st
         if (library == nullptr || library->version == nullptr || library->singleEntryUnzip == nullptr)
             throw RunError(kErrLoadingLibrary, "Error in loading DLL: the unzip library is not available");
 
-        const UnzipOptions options{
-            extractOnlyNewer, spaceToUnderScore, promptOverwrite, messageLevel,     writeToStdOut, testZip,
-            extractList,      extractNewer,      displayComment,  honorDirectories, overWriteFiles,
-            convertCRtoCRLF,  verbose,           caseSensitive,   privilege,        zipFileName.c_str(),
-            extractDir.c_str()};
-        UnzipUserFunctions callbacks{&OnPrint,        nullptr,          &OnReplace, &OnPassword,
-                                     &OnEntryMessage, &OnService, 0,
-                                     0,                     0,                0,
-                                     0};
+        const UnzipOptions options{extractOnlyNewer,  spaceToUnderScore, promptOverwrite, messageLevel,
+                                   writeToStdOut,     testZip,           extractList,     extractNewer,
+                                   displayComment,    honorDirectories,  overWriteFiles,  convertCRtoCRLF,
+                                   verbose,           caseSensitive,     privilege,       zipFileName.c_str(),
+                                   extractDir.c_str()};
+        UnzipUserFunctions callbacks{
+            &OnPrint, nullptr, &OnReplace, &OnPassword, &OnEntryMessage, &OnService, 0, 0, 0, 0, 0};
         const std::array<const char*, 100> includeList{};
         const std::array<const char*, 100> excludeList{};
 
@@ -218,13 +219,21 @@ std::int32_t VBUnzip(UserInterface& ui, const std::string& zipFileName, const st
     }
 }
 
-std::string LastMessage() { return State().lastMessage; }
+std::string LastMessage() {
+    return State().lastMessage;
+}
 
-std::string ListingText() { return State().listingText; }
+std::string ListingText() {
+    return State().listingText;
+}
 
-void SetLibrary(const UnzipLibrary* library) { g_library = library; }
+void SetLibrary(const UnzipLibrary* library) {
+    g_library = library;
+}
 
-const UnzipLibrary& DefaultLibrary() { return kBuiltIn; }
+const UnzipLibrary& DefaultLibrary() {
+    return kBuiltIn;
+}
 
 } // namespace CodeModule
 

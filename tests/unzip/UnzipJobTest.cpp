@@ -58,7 +58,7 @@ struct Fake {
 const UnzipLibrary kFake{&Fake::Version, &Fake::Unzip};
 
 class UnzipBridge : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         Fake::Reset();
         CodeModule::SetLibrary(&kFake);
@@ -70,7 +70,9 @@ protected:
 };
 
 // Prints the text as one piece of the given length.
-int PrintPiece(UnzipUserFunctions& uf, const char* text, unsigned long length) { return uf.print(text, length); }
+int PrintPiece(UnzipUserFunctions& uf, const char* text, unsigned long length) {
+    return uf.print(text, length);
+}
 
 } // namespace
 
@@ -125,7 +127,8 @@ TEST_F(UnzipBridge, EachSwitchFillsItsOwnFieldWithExactlyOne) {
         int UnzipOptions::*field;
     };
     const Case cases[] = {
-        {"ExtractNewer", &CGUnzipFiles::LetExtractNewer, &CGUnzipFiles::GetExtractNewer, &UnzipOptions::extractNewer},
+        {"ExtractNewer", &CGUnzipFiles::LetExtractNewer, &CGUnzipFiles::GetExtractNewer,
+         &UnzipOptions::extractNewer},
         {"SpaceToUnderScore", &CGUnzipFiles::LetSpaceToUnderScore, &CGUnzipFiles::GetSpaceToUnderScore,
          &UnzipOptions::spaceToUnderscore},
         {"PromptOverwrite", &CGUnzipFiles::LetPromptOverwrite, &CGUnzipFiles::GetPromptOverwrite,
@@ -238,8 +241,8 @@ TEST_F(UnzipBridge, PrintedPiecesBecomeTheLastMessageOfTheRun) {
     Fake::body = [](UnzipUserFunctions& uf) {
         EXPECT_EQ(PrintPiece(uf, "Archive:  a.jar", 15), 0);
         PrintPiece(uf, "\n  inflating: x", 15); // a leading line feed leaves only CR LF
-        PrintPiece(uf, "ab\0cd", 5);          // stops before the zero byte
-        PrintPiece(uf, "xyz", 2);             // stops at the length
+        PrintPiece(uf, "ab\0cd", 5);            // stops before the zero byte
+        PrintPiece(uf, "xyz", 2);               // stops at the length
         PrintPiece(uf, "\n", 1);
         return 0;
     };
@@ -335,10 +338,12 @@ TEST_F(UnzipBridge, ListingLinesKeepTheirColumns) {
     job.Unzip("a.jar", "out");
     const std::string header = "Filename:" + std::string(43, ' ') + "Size" + std::string(5, ' ') + "Date" +
                                std::string(5, ' ') + "Time" + std::string(6, ' ');
-    const std::string line1 = "META-INF/MANIFEST.MF" + std::string(30, ' ') + "1234567" + "  03/07/24" + "   9:05" +
-                              std::string(6, ' ');
-    const std::string line2 = std::string(49, 'n') + "X" + "2345678" + "  12/31/09" + "  23:59" + std::string(6, ' ');
-    const std::string line3 = "a" + std::string(49, ' ') + "     42" + "  01/01/80" + "   0:00" + std::string(6, ' ');
+    const std::string line1 = "META-INF/MANIFEST.MF" + std::string(30, ' ') + "1234567" + "  03/07/24" +
+                              "   9:05" + std::string(6, ' ');
+    const std::string line2 =
+        std::string(49, 'n') + "X" + "2345678" + "  12/31/09" + "  23:59" + std::string(6, ' ');
+    const std::string line3 =
+        "a" + std::string(49, ' ') + "     42" + "  01/01/80" + "   0:00" + std::string(6, ' ');
     ASSERT_EQ(header.size(), 80u);
     ASSERT_EQ(line1.size(), 80u);
     EXPECT_EQ(CodeModule::ListingText(), header + "\r\n" + line1 + "\r\n" + line2 + "\r\n" + line3 + "\r\n");

@@ -66,7 +66,7 @@ bool IsLink(const std::string& path) {
 }
 
 class RealUnzip : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         CodeModule::SetLibrary(&CodeModule::DefaultLibrary());
         MakeDir(target);
@@ -110,8 +110,9 @@ TEST_F(RealUnzip, KeepsOrFlattensFoldersAndReportsEachEntry) {
 }
 
 TEST_F(RealUnzip, FlatExtractionLetsTheLastOfEqualNamesWin) {
-    MakeZip(dir / "a.jar",
-            {{"x/MANIFEST.MF", "first"}, {"META-INF/MANIFEST.MF", "second"}, {"y/z/MANIFEST.MF", "third", true}});
+    MakeZip(
+        dir / "a.jar",
+        {{"x/MANIFEST.MF", "first"}, {"META-INF/MANIFEST.MF", "second"}, {"y/z/MANIFEST.MF", "third", true}});
     job.LetHonorDirectories(false);
     EXPECT_EQ(Run(dir / "a.jar"), 0);
     EXPECT_EQ(ListDir(target), (std::vector<std::string>{"MANIFEST.MF"}));
@@ -242,8 +243,9 @@ TEST_F(RealUnzip, LinksAreNeitherCreatedNorWrittenThrough) {
     WriteFile(dir / "victim.txt", "original");
     ASSERT_EQ(::symlink((dir / "victim.txt").c_str(), (target + "/f.txt").c_str()), 0);
     ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (target + "/sub").c_str()), 0);
-    MakeZip(dir / "a.jar",
-            {{"link", "../victim.txt", false, false, ZIP_EM_NONE, "", true}, {"f.txt", "new"}, {"sub/g.txt", "g"}});
+    MakeZip(dir / "a.jar", {{"link", "../victim.txt", false, false, ZIP_EM_NONE, "", true},
+                            {"f.txt", "new"},
+                            {"sub/g.txt", "g"}});
 
     EXPECT_EQ(Run(dir / "a.jar"), unzipdll::kWarning);
     EXPECT_FALSE(Exists(target + "/link"));
@@ -286,7 +288,8 @@ TEST(RealUnzipEntry, ServiceAnswerStopsTheRun) {
     options.extractDir = out.c_str();
     unzipdll::UnzipUserFunctions callbacks{};
     callbacks.service = [](const char*, unsigned long) { return ++calls == 2 ? 1 : 0; };
-    EXPECT_EQ(unzipdll::Wiz_SingleEntryUnzip(0, nullptr, 0, nullptr, &options, &callbacks), unzipdll::kStopped);
+    EXPECT_EQ(unzipdll::Wiz_SingleEntryUnzip(0, nullptr, 0, nullptr, &options, &callbacks),
+              unzipdll::kStopped);
     EXPECT_EQ(ListDir(out), (std::vector<std::string>{"one.txt"}));
 
     // Include and exclude names pick the entries.

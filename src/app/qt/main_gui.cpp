@@ -2,7 +2,7 @@
 // before the window is shown, and the program then ends after the run.
 #include "app/Intake.h"
 #include "app/StartUp.h"
-#include "app/qt/MinimalWindow.h"
+#include "app/qt/Form1.h"
 #include "app/qt/QtUi.h"
 #include "common/FileSystem.h"
 #include "settings/IniSettings.h"
@@ -21,12 +21,17 @@ int main(int argc, char** argv) {
     IniSettings settings(programFolder);
     PermissionPreferences permissions(settings);
     Context ctx{ui, settings, permissions, programFolder, commandLine};
-    MinimalWindow window(ctx);
+    Form1 window(ctx, permissions);
     ui.SetParent(&window);
+    StartUpHooks hooks;
+    hooks.chooseKeystore = [&] { window.ChooseKeystore(); };
+    hooks.loadSettingsView = [&] { window.LoadSettingsView(); };
     try {
-        StartUp(ctx, permissions, {{}, [&] { window.show(); }});
+        StartUp(ctx, permissions, hooks);
     } catch (const ProgramExit& exit) {
         return exit.status;
     }
+    if (!window.isVisible())
+        return kExitSuccess; // nothing left to show: the window never came up
     return QApplication::exec();
 }

@@ -22,11 +22,13 @@ namespace {
 
 // Room for a password of up to 255 bytes and its terminating zero.
 constexpr int kPasswordBufferSize = 256;
+// Archives up to this size are read into memory whole.
+constexpr off_t kWholeReadLimit = 64 * 1024 * 1024;
 // The longest piece handed to the print callback at once.
 constexpr std::size_t kPrintPiece = 32768;
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -43,12 +45,12 @@ public:
         return fd;
     }
 
-private:
+  private:
     int fd_;
 };
 
 class ZipFile {
-public:
+  public:
     explicit ZipFile(zip_file_t* f) : f_(f) {}
     ZipFile(const ZipFile&) = delete;
     ZipFile& operator=(const ZipFile&) = delete;
@@ -58,14 +60,14 @@ public:
     }
     zip_file_t* get() const { return f_; }
 
-private:
+  private:
     zip_file_t* f_;
 };
 
 // A file being written under a temporary name in its folder; removed unless
 // it was renamed to its final name.
 class TempFile {
-public:
+  public:
     explicit TempFile(int folderFd) : folderFd_(folderFd) {}
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
@@ -74,10 +76,11 @@ public:
     // Creates the file; errno tells why when false.
     bool Create() {
         static std::atomic<unsigned> counter{0};
+        static const std::string pid = std::to_string(::getpid());
         for (int attempt = 0; attempt < 100; ++attempt) {
-            name_ = ".unzip-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part";
-            const int fd =
-                ::openat(folderFd_, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            name_ = ".unzip-" + pid + "-" + std::to_string(counter++) + ".part";
+            const int fd = ::openat(folderFd_, name_.c_str(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (fd >= 0) {
                 fd_.reset(fd);
                 return true;
@@ -91,9 +94,14 @@ public:
     int fd() const { return fd_.get(); }
     // Empties the file for another attempt.
     bool Rewind() { return ::ftruncate(fd_.get(), 0) == 0 && ::lseek(fd_.get(), 0, SEEK_SET) == 0; }
-    // Closes the file and renames it to name, replacing a file (or link) of that name.
-    bool Commit(const std::string& name) {
+    // Closes the file and renames it to name, replacing a file (or link) of
+    // that name. An existing entry is removed first: on ext4 a rename over an
+    // existing file starts writing the new data out at once, which made
+    // re-extracting an archive several times slower.
+    bool Commit(const std::string& name, bool replacing) {
         if (::close(fd_.release()) != 0)
+            return false;
+        if (replacing && ::unlinkat(folderFd_, name.c_str(), 0) != 0 && errno != ENOENT)
             return false;
         if (::renameat(folderFd_, name_.c_str(), folderFd_, name.c_str()) != 0)
             return false;
@@ -110,16 +118,27 @@ public:
         }
     }
 
-private:
+  private:
     int folderFd_;
     Fd fd_;
     std::string name_;
 };
 
 // How reading one entry ended.
-enum class ReadStatus { Ok, WrongPassword, Unsupported, DataError, ArchiveError, NoMemory, WriteError, DiskFull };
+enum class ReadStatus {
+    Ok,
+    WrongPassword,
+    Unsupported,
+    DataError,
+    ArchiveError,
+    NoMemory,
+    WriteError,
+    DiskFull
+};
 
-bool IsDiskFull(int err) { return err == ENOSPC || err == EDQUOT || err == EFBIG; }
+bool IsDiskFull(int err) {
+    return err == ENOSPC || err == EDQUOT || err == EFBIG;
+}
 
 std::string MethodText(zip_int32_t method, zip_uint16_t flags) {
     switch (method) {
@@ -214,7 +233,7 @@ EntryPath SplitEntryName(std::string name, bool honorDirectories, bool spaceToUn
 }
 
 class Run {
-public:
+  public:
     Run(int includeCount, const char* const* includeList, int excludeCount, const char* const* excludeList,
         const UnzipOptions& options, UnzipUserFunctions& callbacks)
         : options_(options), callbacks_(callbacks) {
@@ -237,7 +256,7 @@ public:
 
     int Execute();
 
-private:
+  private:
     bool Quiet() const { return options_.messageLevel != 0; }
     bool Listing() const { return options_.extractList != 0; }
     bool Extracting() const { return !Listing() && options_.testZip == 0 && options_.writeToStdOut == 0; }
@@ -258,6 +277,7 @@ private:
     void Raise(int code) { result_ = std::max(result_, code); }
 
     bool OpenArchive();
+    bool ReadWholeArchive(off_t size);
     bool Matches(const std::string& name) const;
     bool OpenTarget();
     int OpenFolder(const std::vector<std::string>& folders, int& err);
@@ -267,12 +287,14 @@ private:
     // before another attempt. False when the entry was skipped or failed; the
     // result code and the message are already set then.
     bool ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string& shown,
-                   const std::function<int(const char*, std::size_t)>& write, const std::function<bool()>& rewind);
+                   const std::function<int(const char*, std::size_t)>& write,
+                   const std::function<bool()>& rewind);
     ReadStatus ReadOnce(zip_uint64_t index, const char* password,
                         const std::function<int(const char*, std::size_t)>& write, int& writeErr);
     // Returns false when the run has to stop.
     bool ExtractEntry(zip_uint64_t index, const zip_stat_t& st);
-    bool ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath& path, const std::string& shown);
+    bool ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath& path,
+                     const std::string& shown);
 
     const UnzipOptions& options_;
     UnzipUserFunctions& callbacks_;
@@ -290,7 +312,26 @@ private:
     bool cachedValid_ = false;
     std::string password_; // the last password that worked, tried first for later entries
     std::vector<char> buffer_;
+    std::string content_; // the archive itself when it was small enough to read whole
 };
+
+bool Run::ReadWholeArchive(off_t size) {
+    Fd fd(::open(zipName_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return false;
+    content_.resize(static_cast<std::size_t>(size));
+    std::size_t done = 0;
+    while (done < content_.size()) {
+        const ssize_t n = ::read(fd.get(), content_.data() + done, content_.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    content_.resize(done); // a file that shrank meanwhile is read as it is now
+    return !content_.empty();
+}
 
 bool Run::OpenArchive() {
     struct stat sb {};
@@ -300,13 +341,31 @@ bool Run::OpenArchive() {
         return false;
     }
     int err = 0;
-    archive_ = zip_open(zipName_.c_str(), ZIP_RDONLY, &err);
+    if (sb.st_size == 0) {
+        err = ZIP_ER_NOZIP; // an empty file is no archive
+    } else if (sb.st_size <= kWholeReadLimit && ReadWholeArchive(sb.st_size)) {
+        // Working from memory saves the seek and read calls that libzip
+        // makes for every entry of a file.
+        zip_error_t error;
+        zip_error_init(&error);
+        zip_source_t* source = zip_source_buffer_create(content_.data(), content_.size(), 0, &error);
+        if (source != nullptr) {
+            archive_ = zip_open_from_source(source, ZIP_RDONLY, &error);
+            if (archive_ == nullptr)
+                zip_source_free(source);
+        }
+        err = zip_error_code_zip(&error);
+        zip_error_fini(&error);
+    } else {
+        archive_ = zip_open(zipName_.c_str(), ZIP_RDONLY, &err);
+    }
     if (archive_ != nullptr)
         return true;
     switch (err) {
     case ZIP_ER_NOZIP:
-        Print("[" + zipName_ + "]\n  End-of-central-directory signature not found.  Either this file is not\n"
-                               "  a zipfile, or it is damaged or incomplete.\n");
+        Print("[" + zipName_ +
+              "]\n  End-of-central-directory signature not found.  Either this file is not\n"
+              "  a zipfile, or it is damaged or incomplete.\n");
         Raise(kNoZip);
         break;
     case ZIP_ER_OPEN:
@@ -332,7 +391,9 @@ bool Run::OpenArchive() {
 
 bool Run::Matches(const std::string& name) const {
     const int flags = options_.caseSensitive != 0 ? 0 : FNM_CASEFOLD;
-    const auto match = [&](const std::string& pattern) { return ::fnmatch(pattern.c_str(), name.c_str(), flags) == 0; };
+    const auto match = [&](const std::string& pattern) {
+        return ::fnmatch(pattern.c_str(), name.c_str(), flags) == 0;
+    };
     if (!includes_.empty() && std::none_of(includes_.begin(), includes_.end(), match))
         return false;
     return std::none_of(excludes_.begin(), excludes_.end(), match);
@@ -350,8 +411,8 @@ bool Run::OpenTarget() {
     }
     targetFd_.reset(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (targetFd_.get() < 0) {
-        Print("checkdir:  cannot create extraction directory: " + root + "\n           " + std::strerror(errno) +
-              "\n");
+        Print("checkdir:  cannot create extraction directory: " + root + "\n           " +
+              std::strerror(errno) + "\n");
         Raise(kError);
         return false;
     }
@@ -392,8 +453,9 @@ int Run::OpenFolder(const std::vector<std::string>& folders, int& err) {
 void Run::ListEntry(const zip_stat_t& st) {
     const unsigned long size = static_cast<unsigned long>(st.size);
     const unsigned long compressed = static_cast<unsigned long>(st.comp_size);
-    const unsigned factor =
-        (st.size == 0 || st.comp_size >= st.size) ? 0u : static_cast<unsigned>((st.size - st.comp_size) * 100 / st.size);
+    const unsigned factor = (st.size == 0 || st.comp_size >= st.size)
+                                ? 0u
+                                : static_cast<unsigned>((st.size - st.comp_size) * 100 / st.size);
     std::tm tm{};
     const std::time_t mtime = (st.valid & ZIP_STAT_MTIME) ? st.mtime : 0;
     ::localtime_r(&mtime, &tm);
@@ -401,11 +463,11 @@ void Run::ListEntry(const zip_stat_t& st) {
     callbacks_.totalSizeComp += compressed;
     callbacks_.numMembers += 1;
     if (callbacks_.entryMessage != nullptr)
-        callbacks_.entryMessage(size, compressed, factor, static_cast<unsigned>(tm.tm_mon + 1),
-                                static_cast<unsigned>(tm.tm_mday), static_cast<unsigned>(tm.tm_year + 1900),
-                                static_cast<unsigned>(tm.tm_hour), static_cast<unsigned>(tm.tm_min), ' ', st.name,
-                                MethodText(st.comp_method, 0).c_str(), static_cast<unsigned long>(st.crc),
-                                st.encryption_method != ZIP_EM_NONE ? 'E' : ' ');
+        callbacks_.entryMessage(
+            size, compressed, factor, static_cast<unsigned>(tm.tm_mon + 1), static_cast<unsigned>(tm.tm_mday),
+            static_cast<unsigned>(tm.tm_year + 1900), static_cast<unsigned>(tm.tm_hour),
+            static_cast<unsigned>(tm.tm_min), ' ', st.name, MethodText(st.comp_method, 0).c_str(),
+            static_cast<unsigned long>(st.crc), st.encryption_method != ZIP_EM_NONE ? 'E' : ' ');
 }
 
 ReadStatus Run::ReadOnce(zip_uint64_t index, const char* password,
@@ -454,7 +516,8 @@ ReadStatus Run::ReadOnce(zip_uint64_t index, const char* password,
 }
 
 bool Run::ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string& shown,
-                    const std::function<int(const char*, std::size_t)>& write, const std::function<bool()>& rewind) {
+                    const std::function<int(const char*, std::size_t)>& write,
+                    const std::function<bool()>& rewind) {
     const std::string name = st.name;
     const bool encrypted = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
     if (encrypted && !zip_encryption_method_supported(st.encryption_method, 0)) {
@@ -482,8 +545,8 @@ bool Run::ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string&
                 const std::string prompt = "[" + zipName_ + "] " + name + " password: ";
                 const int refused = callbacks_.password == nullptr
                                         ? 1
-                                        : callbacks_.password(answer.data(), kPasswordBufferSize, prompt.c_str(),
-                                                              name.c_str());
+                                        : callbacks_.password(answer.data(), kPasswordBufferSize,
+                                                              prompt.c_str(), name.c_str());
                 answer.back() = '\0';
                 password = answer.data();
                 if (refused != 0 || password.empty()) {
@@ -543,7 +606,8 @@ bool Run::ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string&
     }
 }
 
-bool Run::ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath& path, const std::string& shown) {
+bool Run::ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath& path,
+                      const std::string& shown) {
     int err = 0;
     const int folderFd = OpenFolder(path.folders, err);
     if (folderFd < 0) {
@@ -566,8 +630,8 @@ bool Run::ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath&
             Raise(kError);
             return true;
         }
-        if ((options_.extractNewer != 0 || options_.extractOnlyNewer != 0) && hasTime && S_ISREG(sb.st_mode) &&
-            sb.st_mtime >= st.mtime)
+        if ((options_.extractNewer != 0 || options_.extractOnlyNewer != 0) && hasTime &&
+            S_ISREG(sb.st_mode) && sb.st_mtime >= st.mtime)
             return true;
         if (options_.overwriteFiles == 0) {
             if (options_.promptToOverwrite == 0 || callbacks_.replace == nullptr)
@@ -613,7 +677,7 @@ bool Run::ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath&
         const struct timespec times[2] = {{st.mtime, 0}, {st.mtime, 0}};
         ::futimens(fd, times);
     }
-    if (!temp.Commit(path.file)) {
+    if (!temp.Commit(path.file, exists)) {
         const int e = errno;
         Print("error:  cannot create " + shown + "\n        " + std::strerror(e) + "\n");
         Raise(IsDiskFull(e) ? kDiskFull : kError);
@@ -628,8 +692,8 @@ bool Run::ExtractEntry(zip_uint64_t index, const zip_stat_t& st) {
     const std::string name = st.name;
     zip_uint8_t opsys = 0;
     zip_uint32_t attributes = 0;
-    if (zip_file_get_external_attributes(archive_, index, 0, &opsys, &attributes) == 0 && opsys == ZIP_OPSYS_UNIX &&
-        ((attributes >> 16) & S_IFMT) == S_IFLNK) {
+    if (zip_file_get_external_attributes(archive_, index, 0, &opsys, &attributes) == 0 &&
+        opsys == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IFMT) == S_IFLNK) {
         Print("   skipping: " + name + "  symbolic links are not extracted\n");
         Raise(kWarning);
         return true;
@@ -650,7 +714,8 @@ bool Run::ExtractEntry(zip_uint64_t index, const zip_stat_t& st) {
             [] { return true; });
         return !stop_;
     }
-    const EntryPath path = SplitEntryName(name, options_.honorDirectories != 0, options_.spaceToUnderscore != 0);
+    const EntryPath path =
+        SplitEntryName(name, options_.honorDirectories != 0, options_.spaceToUnderscore != 0);
     std::string shown = extractDir_;
     if (!shown.empty() && shown.back() != '/')
         shown += '/';
@@ -671,7 +736,8 @@ bool Run::ExtractEntry(zip_uint64_t index, const zip_stat_t& st) {
             return true;
         int err = 0;
         if (OpenFolder(path.folders, err) < 0) {
-            Print("checkdir error:  cannot create " + shown + "\n                 " + std::strerror(err) + "\n");
+            Print("checkdir error:  cannot create " + shown + "\n                 " + std::strerror(err) +
+                  "\n");
             Raise(err == ELOOP || err == ENOTDIR ? kWarning : kError);
         } else {
             Say("   creating: " + shown + "\n");
@@ -720,7 +786,8 @@ int Run::Execute() {
             continue;
         ++matched;
         if (callbacks_.service != nullptr &&
-            callbacks_.service(st.name, static_cast<unsigned long>((st.valid & ZIP_STAT_SIZE) ? st.size : 0)) != 0) {
+            callbacks_.service(st.name,
+                               static_cast<unsigned long>((st.valid & ZIP_STAT_SIZE) ? st.size : 0)) != 0) {
             Print("unzip:  stopped by the user\n");
             Raise(kStopped);
             return result_;
@@ -733,8 +800,8 @@ int Run::Execute() {
             return result_;
     }
     if (Listing() && callbacks_.totalSize > 0 && callbacks_.totalSizeComp < callbacks_.totalSize)
-        callbacks_.compFactor =
-            static_cast<unsigned>((callbacks_.totalSize - callbacks_.totalSizeComp) * 100 / callbacks_.totalSize);
+        callbacks_.compFactor = static_cast<unsigned>((callbacks_.totalSize - callbacks_.totalSizeComp) *
+                                                      100 / callbacks_.totalSize);
     if (matched == 0) {
         if (count == 0)
             Print("warning [" + zipName_ + "]:  zipfile is empty\n");

@@ -8,18 +8,18 @@
 namespace jarseal::unzipdll {
 
 // Result codes, the numbers Info-ZIP UnZip uses.
-inline constexpr int kOk = 0;                // success
-inline constexpr int kWarning = 1;           // some entries skipped or a minor problem
-inline constexpr int kError = 2;             // an error in an entry (bad data, CRC, cannot write)
-inline constexpr int kBadZip = 3;            // a severe error in the archive (damaged, truncated)
-inline constexpr int kNoMemory = 4;          // out of memory
-inline constexpr int kNoZip = 9;             // the archive is missing or is not a zip archive
-inline constexpr int kBadParam = 10;         // bad options
-inline constexpr int kNoMatch = 11;          // no entry to work on (empty archive, nothing matched)
-inline constexpr int kDiskFull = 50;         // the disk is full
-inline constexpr int kStopped = 80;          // stopped by the user
-inline constexpr int kUnsupported = 81;      // unsupported compression method or encryption
-inline constexpr int kBadPassword = 82;      // an entry skipped for a wrong or missing password
+inline constexpr int kOk = 0;           // success
+inline constexpr int kWarning = 1;      // some entries skipped or a minor problem
+inline constexpr int kError = 2;        // an error in an entry (bad data, CRC, cannot write)
+inline constexpr int kBadZip = 3;       // a severe error in the archive (damaged, truncated)
+inline constexpr int kNoMemory = 4;     // out of memory
+inline constexpr int kNoZip = 9;        // the archive is missing or is not a zip archive
+inline constexpr int kBadParam = 10;    // bad options
+inline constexpr int kNoMatch = 11;     // no entry to work on (empty archive, nothing matched)
+inline constexpr int kDiskFull = 50;    // the disk is full
+inline constexpr int kStopped = 80;     // stopped by the user
+inline constexpr int kUnsupported = 81; // unsupported compression method or encryption
+inline constexpr int kBadPassword = 82; // an entry skipped for a wrong or missing password
 
 // Answers of the overwrite callback.
 inline constexpr int kReplaceNo = 100;
@@ -28,21 +28,21 @@ inline constexpr int kReplaceCancel = 104;
 
 // The option record, seventeen fields in this order.
 struct UnzipOptions {
-    int extractOnlyNewer;   // 1: extract only entries newer than the files on disk, and new ones
-    int spaceToUnderscore;  // 1: blanks in names become underscores
-    int promptToOverwrite;  // 1: ask through the overwrite callback when overwriting is off
-    int messageLevel;       // 0: every message; 1 or more: only warnings and errors
-    int writeToStdOut;      // 1: entry data goes to the print callback instead of files
-    int testZip;            // 1: only test the entries (read and check them)
-    int extractList;        // 0: extract; otherwise list the entries through the entry-message callback
-    int extractNewer;       // 1: freshen: replace only existing files that are older
-    int displayComment;     // 1: print the archive comment
-    int honorDirectories;   // 1: keep stored folders; 0: every entry under its bare name
-    int overwriteFiles;     // 1: replace existing files without asking
-    int convertCRtoCRLF;    // accepted, no effect: entries are written byte for byte
-    int verbose;            // accepted, no effect
-    int caseSensitive;      // 1: include and exclude names match with exact letter case
-    int privilege;          // accepted, no effect: no owners or access lists are restored
+    int extractOnlyNewer;  // 1: extract only entries newer than the files on disk, and new ones
+    int spaceToUnderscore; // 1: blanks in names become underscores
+    int promptToOverwrite; // 1: ask through the overwrite callback when overwriting is off
+    int messageLevel;      // 0: every message; 1 or more: only warnings and errors
+    int writeToStdOut;     // 1: entry data goes to the print callback instead of files
+    int testZip;           // 1: only test the entries (read and check them)
+    int extractList;       // 0: extract; otherwise list the entries through the entry-message callback
+    int extractNewer;      // 1: freshen: replace only existing files that are older
+    int displayComment;    // 1: print the archive comment
+    int honorDirectories;  // 1: keep stored folders; 0: every entry under its bare name
+    int overwriteFiles;    // 1: replace existing files without asking
+    int convertCRtoCRLF;   // accepted, no effect: entries are written byte for byte
+    int verbose;           // accepted, no effect
+    int caseSensitive;     // 1: include and exclude names match with exact letter case
+    int privilege;         // accepted, no effect: no owners or access lists are restored
     const char* zipFileName;
     const char* extractDir; // null or empty: the current folder
 };

@@ -1,0 +1,413 @@
+#include "app/qt/Form1.h"
+#include "app/StartUp.h"
+#include "java/PermissionCatalogue.h"
+#include "settings/IniSettings.h"
+#include "settings/PathChoosers.h"
+#include "settings/SigningEditors.h"
+#include "support/FakeSettings.h"
+#include "support/ScriptedUi.h"
+#include "support/TempDir.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QTest>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using namespace jarseal;
+using namespace jarseal::test;
+
+namespace {
+
+const std::string kRefusal = "Только jar, jad\r\nsis или sisx файлы";
+
+struct Form1Fixture : ::testing::Test {
+    ScriptedUi ui;
+    MemorySettings settings;
+    PermissionPreferences prefs{settings};
+    Context ctx{ui, settings, prefs, "/prog", ""};
+    Form1 form{ctx, prefs};
+
+    template <class T = QWidget> T* Find(const char* name) {
+        T* w = form.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    void Click(const char* name) { Find<QAbstractButton>(name)->click(); }
+    void Trigger(const char* name) { Find<QAction>(name)->trigger(); }
+    std::string Get(const char* section, const char* key) { return settings.Read(section, key); }
+    bool Shown(int frame) { return form.Frame(frame)->isVisibleTo(&form); }
+    void Release(QWidget* w, Qt::MouseButton button) {
+        QMouseEvent e(QEvent::MouseButtonRelease, QPointF(3, 3), w->mapToGlobal(QPointF(3, 3)), button,
+                      Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    }
+    void Drop(QWidget* target, const QList<QUrl>& urls) {
+        QMimeData data;
+        if (!urls.isEmpty())
+            data.setUrls(urls);
+        else
+            data.setText(QStringLiteral("no files"));
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+    }
+    ~Form1Fixture() override {
+        form.PopupMenu()->hide();
+        form.hide();
+    }
+};
+
+int Px(int twips) {
+    return TwipsToPixels(twips);
+}
+
+} // namespace
+
+TEST_F(Form1Fixture, LayoutAtStartPlacesTopRowPagesAndWindow) {
+    form.LoadSettingsView();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(form.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(form.size(), QSize(Px(3714), Px(3889)));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_FALSE(form.windowIcon().isNull());
+
+    EXPECT_EQ(Find("btnOpen")->geometry(), QRect(0, 0, Px(1257), Px(427)));
+    EXPECT_EQ(Find("Command1")->pos(), QPoint(Px(1257), 0));
+    EXPECT_EQ(Find("Command2")->pos(), QPoint(Px(1257) + Px(1258), 0));
+    EXPECT_EQ(Find("btnEnd")->geometry(), QRect(Px(3119), Px(3403), Px(658), Px(427)));
+    EXPECT_EQ(form.Frame(0)->geometry(), QRect(0, Px(427), Px(3771), Px(3372)));
+    EXPECT_EQ(form.Frame(6)->geometry(), form.Frame(0)->geometry());
+
+    // Panels and controls where they belong.
+    const char* const panels[] = {"BlueTooth", "FileSystem", "NET", "Messages", "Additional"};
+    for (int i = 1; i <= 5; ++i) {
+        auto* box = qobject_cast<QGroupBox*>(form.Frame(i));
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->title(), QString::fromLatin1(panels[i - 1]));
+        EXPECT_EQ(box->parentWidget(), form.Frame(0));
+    }
+    EXPECT_EQ(form.Frame(7)->parentWidget(), form.Frame(6));
+    EXPECT_EQ(form.Frame(7)->geometry(), QRect(Px(240), Px(480), Px(3615), Px(2295)));
+    EXPECT_EQ(form.Frame(3)->geometry(), QRect(Px(120), Px(1560), Px(1455), Px(1695)));
+    EXPECT_EQ(Find("btnBydef")->geometry(), QRect(Px(240), Px(2760), Px(1335), Px(375)));
+    EXPECT_EQ(Find("chKey")->parentWidget(), form.Frame(7));
+    EXPECT_EQ(Find("optUser")->geometry(), QRect(Px(120), Px(480), Px(2175), Px(255)));
+    EXPECT_EQ(form.Text(4)->parentWidget(), form.Frame(7));
+    EXPECT_EQ(form.Text(0)->geometry(), QRect(Px(1200), Px(480), Px(1095), Px(285)));
+    EXPECT_EQ(form.Label(9)->text(), QStringLiteral("passphrase"));
+    EXPECT_EQ(form.Label(9)->parentWidget(), form.Frame(7));
+    EXPECT_EQ(Find<QRadioButton>("optAut")->text(), QStringLiteral("Создавать автоматически"));
+
+    for (const PermissionGroup& g : PermissionSet) {
+        auto* box = Find<QCheckBox>(std::string(g.checkBox).c_str());
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text().toStdString(), g.caption);
+        EXPECT_EQ(box->toolTip().toStdString(), g.toolTip);
+        EXPECT_EQ(box->parentWidget(), form.Frame(g.panelIndex)) << g.checkBox;
+    }
+}
+
+TEST_F(Form1Fixture, PagesAndSymbianPanelSwitch) {
+    form.LoadSettingsView();
+    EXPECT_TRUE(Shown(0));
+    EXPECT_FALSE(Shown(6));
+    EXPECT_FALSE(Shown(7));
+
+    Click("Command2");
+    EXPECT_FALSE(Shown(0));
+    EXPECT_TRUE(Shown(6));
+    EXPECT_FALSE(Shown(7));
+    EXPECT_TRUE(form.Text(0)->isVisibleTo(&form));
+
+    Click("btnSymOpt");
+    EXPECT_TRUE(Shown(7));
+    Click("Command1");
+    Click("Command1");
+    EXPECT_TRUE(Shown(0));
+    EXPECT_FALSE(Shown(6));
+    Click("Command2");
+    EXPECT_TRUE(Shown(7)); // the Symbian panel is kept across pages
+    Click("btnJavOpt");
+    EXPECT_FALSE(Shown(7));
+    EXPECT_TRUE(Shown(6));
+    EXPECT_TRUE(settings.values.empty()); // switching stores nothing
+}
+
+TEST_F(Form1Fixture, EditorsWriteAtOnceAndRefreshTheirControls) {
+    settings.values = {{{"Java", "storepass"}, "sp"},
+                       {{"Java", "alias2"}, "a2"},
+                       {{"Symbian", "passphrase"}, "pp"},
+                       {{"Java", "keystore"}, "/store/key"},
+                       {{"Symbian", "SignSIS"}, "/bin/signsis.exe"},
+                       {{"Symbian", "key"}, "/k.key"}};
+    const auto before = settings.values;
+    form.LoadSettingsView();
+    EXPECT_EQ(settings.values, before); // filling the view stores nothing
+    EXPECT_EQ(form.Text(0)->text(), QStringLiteral("sp"));
+    EXPECT_EQ(form.Text(3)->text(), QStringLiteral("a2"));
+    EXPECT_EQ(form.Text(4)->text(), QStringLiteral("pp"));
+    EXPECT_EQ(form.Label(5)->text(), QStringLiteral("/store/key"));
+    EXPECT_EQ(form.Label(5)->toolTip(), QStringLiteral("/store/key"));
+    EXPECT_EQ(form.Label(10)->text(), QStringLiteral("/bin/signsis.exe"));
+    EXPECT_EQ(form.Label(11)->text(), QString());
+    EXPECT_EQ(form.Label(12)->toolTip(), QStringLiteral("/k.key"));
+    EXPECT_GT(form.Label(10)->width(), Px(45)); // the label grew to its text
+
+    // Typing stores every change of the box.
+    const char* const keys[][2] = {{"Java", "storepass"},
+                                   {"Java", "keypass"},
+                                   {"Java", "alias1"},
+                                   {"Java", "alias2"},
+                                   {"Symbian", "passphrase"}};
+    for (int i = 0; i < Form1::kTextCount; ++i) {
+        form.Text(i)->clear();
+        QTest::keyClicks(form.Text(i), QStringLiteral("t%1").arg(i));
+        EXPECT_EQ(Get(keys[i][0], keys[i][1]), "t" + std::to_string(i));
+    }
+
+    // The input-box editors of the menu.
+    const char* const entries[] = {"mnuStorepass", "mnuKeypass", "mnuAlias1", "mnuAlias2"};
+    for (int i = 0; i < 4; ++i) {
+        ui.inputs = {"new" + std::to_string(i)};
+        Trigger(entries[i]);
+        EXPECT_EQ(ui.shown.back().text, std::string("Введите новое значение для ") + keys[i][1]);
+        EXPECT_EQ(ui.shown.back().defaultText, "t" + std::to_string(i));
+        EXPECT_EQ(Get("Java", keys[i][1]), "new" + std::to_string(i));
+        EXPECT_EQ(form.Text(i)->text().toStdString(), "new" + std::to_string(i));
+    }
+    ui.inputs = {""};
+    Trigger("mnuAlias1");
+    EXPECT_EQ(Get("Java", "alias1"), "new2");
+    EXPECT_EQ(form.Text(2)->text(), QStringLiteral("new2"));
+
+    // The path choosers: a choice is stored and shown, a cancel refreshes only.
+    const std::pair<const char*, PathSetting> choosers[] = {{"nmuKeystore", PathSetting::Keystore},
+                                                            {"btnCommand", PathSetting::Keystore},
+                                                            {"chSignSIS", PathSetting::SignSis},
+                                                            {"chCer", PathSetting::Certificate},
+                                                            {"chKey", PathSetting::Key}};
+    for (const auto& [name, setting] : choosers) {
+        const PathChooser& c = PathChooserFor(setting);
+        const std::string chosen = std::string("/chosen/") + name;
+        ui.openPaths = {chosen};
+        if (form.findChild<QAction*>(QString::fromLatin1(name)))
+            Trigger(name);
+        else
+            Click(name);
+        EXPECT_EQ(ui.shown.back().title, c.title);
+        EXPECT_EQ(Get(c.section, c.key), chosen);
+        QLabel* label = form.Label(PathLabelIndex(setting));
+        EXPECT_EQ(label->text().toStdString(), chosen);
+        EXPECT_EQ(label->toolTip().toStdString(), chosen);
+
+        settings.values[{c.section, c.key}] = "/from/outside";
+        Click(name == std::string("nmuKeystore") ? "btnCommand" : name); // cancelled
+        EXPECT_EQ(Get(c.section, c.key), "/from/outside");
+        EXPECT_EQ(label->text(), QStringLiteral("/from/outside"));
+    }
+
+    Click("btnBydef");
+    EXPECT_EQ(form.Text(0)->text(), QStringLiteral("52039871"));
+    EXPECT_EQ(form.Text(1)->text(), QStringLiteral("52039871"));
+    EXPECT_EQ(form.Text(2)->text(), QStringLiteral("jsk"));
+    EXPECT_EQ(form.Text(3)->text(), QStringLiteral("jsk"));
+    EXPECT_EQ(form.Text(4)->text(), QStringLiteral("t4"));
+    EXPECT_EQ(form.Label(5)->text().toStdString(), DefaultKeystorePath("/prog"));
+    EXPECT_EQ(Get("Java", "keystore"), DefaultKeystorePath("/prog"));
+}
+
+TEST_F(Form1Fixture, CheckBoxesStoreTheirKeysAndPanelsFollowTheMode) {
+    form.LoadSettingsView();
+    Click("optUser");
+    EXPECT_EQ(Get("Permissions", "byuser"), "True");
+    for (int panel = 1; panel <= 5; ++panel)
+        EXPECT_TRUE(form.Frame(panel)->isEnabled());
+
+    for (const PermissionGroup& g : PermissionSet) {
+        const std::string key(g.keyWritten);
+        auto* box = Find<QCheckBox>(std::string(g.checkBox).c_str());
+        box->click();
+        EXPECT_EQ(Get("Permissions", key.c_str()), "1") << key;
+        EXPECT_EQ(box->checkState(), Qt::Checked);
+        box->click();
+        EXPECT_EQ(Get("Permissions", key.c_str()), "0") << key;
+        EXPECT_EQ(box->checkState(), Qt::Unchecked);
+    }
+    Find<QCheckBox>("chkHttp")->click();
+
+    Click("optAut");
+    EXPECT_EQ(Get("Permissions", "byuser"), "False");
+    EXPECT_TRUE(Find<QRadioButton>("optAut")->isChecked());
+    for (int panel = 1; panel <= 5; ++panel)
+        EXPECT_FALSE(form.Frame(panel)->isEnabled()) << panel;
+    EXPECT_EQ(Find<QCheckBox>("chkHttp")->checkState(), Qt::Checked); // ticks are kept
+
+    // A greyed state from the file shows greyed; a click makes it checked.
+    settings.values[{"Permissions", "byuser"}] = "1";
+    for (const PermissionGroup& g : PermissionSet)
+        settings.values[{"Permissions", std::string(g.keyRead)}] = "0";
+    settings.values[{"Permissions", "camera"}] = "2";
+    prefs.LoadPermissionSettings();
+    EXPECT_TRUE(Find<QRadioButton>("optUser")->isChecked());
+    EXPECT_TRUE(form.Frame(5)->isEnabled());
+    EXPECT_EQ(Find<QCheckBox>("chkCam")->checkState(), Qt::PartiallyChecked);
+    Click("chkCam");
+    EXPECT_EQ(Get("Permissions", "camera"), "1");
+}
+
+TEST_F(Form1Fixture, DropOpensOnlyTheFirstFileAndOnlyOnThePages) {
+    form.LoadSettingsView();
+    const QList<QUrl> three = {QUrl::fromLocalFile(QStringLiteral("/nowhere/first.txt")),
+                               QUrl::fromLocalFile(QStringLiteral("/nowhere/second.jar")),
+                               QUrl::fromLocalFile(QStringLiteral("/nowhere/third.sis"))};
+    Drop(form.Frame(0), three);
+    EXPECT_EQ(ui.Messages(), std::vector<std::string>{kRefusal});
+
+    Drop(form.Frame(6), {});
+    EXPECT_EQ(ui.Messages().size(), 1u);
+    Drop(form.Frame(7), three);
+    EXPECT_EQ(ui.Messages().size(), 2u);
+    EXPECT_FALSE(form.Frame(3)->acceptDrops());
+}
+
+TEST_F(Form1Fixture, RightButtonReleaseOnAPanelShowsThePopupMenu) {
+    form.LoadSettingsView();
+    QMenu* menu = form.PopupMenu();
+    QStringList captions;
+    for (QAction* a : menu->actions())
+        captions << a->text();
+    EXPECT_EQ(captions, (QStringList{"Открыть", "Настройки", "Выход"}));
+
+    Release(Find("Command1"), Qt::RightButton);
+    EXPECT_FALSE(menu->isVisible());
+    Release(form.Label(2), Qt::RightButton);
+    EXPECT_FALSE(menu->isVisible());
+    Release(form.Frame(0), Qt::MiddleButton);
+    Release(form.Frame(0), Qt::LeftButton);
+    EXPECT_FALSE(menu->isVisible());
+
+    for (int frame : {3, 0}) {
+        Release(form.Frame(frame), Qt::RightButton);
+        EXPECT_TRUE(menu->isVisible()) << frame;
+        menu->hide();
+    }
+}
+
+TEST_F(Form1Fixture, LeftDragOnAPanelMovesTheWindowButNotOnAControl) {
+    form.LoadSettingsView();
+    form.move(100, 100);
+    auto drag = [&](QWidget* w) {
+        const QPointF local(4, 4);
+        const QPointF global = w->mapToGlobal(local);
+        QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(w, &press);
+        QMouseEvent move(QEvent::MouseMove, local + QPointF(30, 20), global + QPointF(30, 20), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &move);
+        QMouseEvent release(QEvent::MouseButtonRelease, local + QPointF(30, 20), global + QPointF(30, 20),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &release);
+    };
+    drag(form.Label(2));
+    drag(Find("btnOpen"));
+    EXPECT_EQ(form.pos(), QPoint(100, 100));
+    drag(form.Frame(3));
+    // Offscreen the platform cannot move windows, so the window follows the
+    // mouse by itself.
+    EXPECT_EQ(form.pos(), QPoint(130, 120));
+}
+
+TEST_F(Form1Fixture, ExitButtonAndMenuEntryCloseTheWindow) {
+    form.LoadSettingsView();
+    Click("btnEnd");
+    EXPECT_FALSE(form.isVisible());
+    form.LoadSettingsView();
+    Trigger("mnuEnd");
+    EXPECT_FALSE(form.isVisible());
+}
+
+TEST(Form1StartUp, NoSettingsFileShowsThePermissionPageInAutomaticMode) {
+    TempDir root;
+    const std::string program = root / "prog";
+    MakeDir(program + "/data/temp");
+    ScriptedUi ui;
+    IniSettings settings(program);
+    PermissionPreferences prefs(settings);
+    Context ctx{ui, settings, prefs, program, ""};
+    Form1 form(ctx, prefs);
+    StartUpHooks hooks;
+    hooks.chooseKeystore = [&] { form.ChooseKeystore(); };
+    hooks.loadSettingsView = [&] { form.LoadSettingsView(); };
+    StartUp(ctx, prefs, hooks);
+
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(form.Frame(0)->isVisible());
+    EXPECT_FALSE(form.Frame(6)->isVisible());
+    EXPECT_TRUE(form.findChild<QRadioButton*>(QStringLiteral("optAut"))->isChecked());
+    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_EQ(ReadFile(program + "/Jarseal.ini"), "[Jarseal]\r\nFirstRun=0\r\nAppPath=" + program +
+                                                      "\r\n[Java]\r\nkeystore=" + program + "/data/key\r\n");
+    EXPECT_EQ(form.Label(5)->text().toStdString(), program + "/data/key");
+    form.hide();
+}
+
+TEST(Form1StartUp, MovedFolderChooserRefreshesTheKeystoreLabel) {
+    TempDir root;
+    const std::string program = root / "prog";
+    MakeDir(program);
+    ScriptedUi ui;
+    IniSettings settings(program);
+    settings.Write("Jarseal", "FirstRun", "0");
+    settings.Write("Jarseal", "AppPath", "/old");
+    PermissionPreferences prefs(settings);
+    Context ctx{ui, settings, prefs, program, ""};
+    Form1 form(ctx, prefs);
+    ui.answers = {Answer::No, Answer::Yes};
+    ui.openPaths = {"/my/keys"};
+    StartUp(ctx, prefs, {[&] { form.ChooseKeystore(); }, [&] { form.LoadSettingsView(); }});
+    EXPECT_EQ(settings.Read("Java", "keystore"), "/my/keys");
+    EXPECT_EQ(form.Label(5)->text(), QStringLiteral("/my/keys"));
+    form.hide();
+}
+
+TEST_F(Form1Fixture, RendersEachPageAtTheWindowSize) {
+    settings.values = {{{"Java", "keystore"}, "/prog/data/key"},
+                       {{"Symbian", "SignSIS"}, "/bin/signsis.exe"}};
+    form.LoadSettingsView();
+    const QString dir = QStringLiteral(JARSEAL_BUILD_DIR "/tests/gui-shots");
+    QDir().mkpath(dir);
+    const QSize expected(3714, 3889);
+    auto shoot = [&](const char* name) {
+        QApplication::processEvents();
+        const QPixmap shot = form.grab();
+        EXPECT_LE(std::abs(shot.width() * 15 - expected.width()), 15) << name;
+        EXPECT_LE(std::abs(shot.height() * 15 - expected.height()), 15) << name;
+        EXPECT_TRUE(shot.save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"))) << name;
+    };
+    shoot("permissions");
+    Click("Command2");
+    shoot("settings-java");
+    Click("btnSymOpt");
+    shoot("settings-symbian");
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
