@@ -68,7 +68,11 @@ void ReplaceAtomically(const std::string& target, const std::string& content, mo
     const std::string temp(name.data());
     try {
         WriteAll(fd.get(), content, target);
-        if (::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0)
+        // No fsync: renaming a complete file over the old one already means a
+        // crash leaves either the old or the new file whole, and ext4 and
+        // btrfs write the data out before such a rename becomes durable; an
+        // fsync per write would cost several milliseconds each time.
+        if (::fchmod(fd.get(), mode) != 0)
             ThrowSystemError(errno, "write", target);
         if (::close(fd.release()) != 0)
             ThrowSystemError(errno, "write", target);
