@@ -10,7 +10,7 @@ namespace jarseal {
 // One extraction job on a zip archive: which archive, into which folder, and
 // fifteen switches handed unchanged to the unzip library through the bridge.
 class CGUnzipFiles {
-public:
+  public:
     // The bridge's callbacks ask the user (password, overwrite) through ui.
     explicit CGUnzipFiles(UserInterface& ui);
 
@@ -57,7 +57,7 @@ public:
     // Everything the library printed during the most recent run of any job.
     std::string GetLastMessage() const;
 
-private:
+  private:
     UserInterface& ui_;
     // Switches are kept as 16-bit flags that are always exactly 1 or 0.
     std::int16_t extractNewer_ = 0;
