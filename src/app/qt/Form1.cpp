@@ -164,8 +164,11 @@ Form1::Form1(Context& ctx, PermissionPreferences& preferences)
         frame->installEventFilter(this);
         frame_[static_cast<std::size_t>(i)] = frame;
     }
-    for (const int dropTarget : {0, 6, 7})
-        frame_[static_cast<std::size_t>(dropTarget)]->setAcceptDrops(true);
+    // Every panel takes part in drag and drop so that a drop is decided where
+    // it lands: the pages and the Symbian panel take files, the group panels
+    // refuse them instead of passing them on to the page below.
+    for (auto* frame : frame_)
+        frame->setAcceptDrops(true);
 
     BuildTopRow();
     BuildPermissionPage();
@@ -478,12 +481,19 @@ bool Form1::FrameEvent(int index, QEvent* event) {
                 e->ignore();
             return true;
         }
-        return false;
+        // A group panel takes no files; the event is consumed with no action
+        // so that it does not travel on to the page below.
+        e->setDropAction(Qt::IgnoreAction);
+        e->accept();
+        return true;
     }
     case QEvent::Drop: {
         auto* e = static_cast<QDropEvent*>(event);
-        if (index != 0 && index != 6 && index != 7)
-            return false;
+        if (index != 0 && index != 6 && index != 7) {
+            e->setDropAction(Qt::IgnoreAction);
+            e->accept();
+            return true;
+        }
         std::vector<std::string> files;
         for (const QUrl& url : e->mimeData()->urls())
             if (url.isLocalFile())
