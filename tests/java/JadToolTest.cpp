@@ -1,6 +1,7 @@
 // Runs the built data/jadtool.jar under java and checks its results with
 // OpenSSL, independently of the tool's own Java code.
 #include "process/RunAndWait.h"
+#include "support/Signature.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -92,29 +93,10 @@ std::string Value(const Attributes& attributes, const std::string& name) {
     return {};
 }
 
-std::string Base64Decode(const std::string& text) {
-    std::string out(text.size() / 4 * 3 + 3, '\0');
-    const int n =
-        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
-    if (n < 0 || text.size() % 4 != 0) {
-        ADD_FAILURE() << "not base64: " << text.substr(0, 40);
-        return {};
-    }
-    std::size_t size = static_cast<std::size_t>(n);
-    for (std::size_t i = text.size(); i > 0 && text[i - 1] == '='; --i)
-        --size;
-    out.resize(size);
-    return out;
-}
-
-using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
 using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 
 X509Ptr Certificate(const std::string& base64) {
-    const std::string der = Base64Decode(base64);
-    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-    X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())), &X509_free);
+    X509Ptr cert = ParseCertificate(base64);
     EXPECT_NE(cert, nullptr) << "not a DER certificate";
     return cert;
 }
@@ -123,19 +105,6 @@ std::string CommonName(const X509_NAME* name) {
     char buf[256] = {};
     X509_NAME_get_text_by_NID(const_cast<X509_NAME*>(name), NID_commonName, buf, sizeof buf);
     return buf;
-}
-
-// True when signatureBase64 is a valid SHA1withRSA signature of data by the
-// certificate's key.
-bool VerifiesSha1Rsa(X509* cert, const std::string& data, const std::string& signatureBase64) {
-    KeyPtr key(X509_get_pubkey(cert), &EVP_PKEY_free);
-    const std::string signature = Base64Decode(signatureBase64);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!key || !ctx || EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha1(), nullptr, key.get()) != 1)
-        return false;
-    return EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()),
-                            signature.size(), reinterpret_cast<const unsigned char*>(data.data()),
-                            data.size()) == 1;
 }
 
 std::string SomeJarBytes() {
@@ -198,8 +167,8 @@ TEST(JadTool, AddsChainAndJarSignatureKeepingOtherAttributesInPlace) {
 
     const std::string signature = Value(jad, "MIDlet-Jar-RSA-SHA1");
     EXPECT_EQ(signature.size(), 344u); // 2048-bit key
-    EXPECT_TRUE(VerifiesSha1Rsa(signer.get(), jar, signature));
-    EXPECT_FALSE(VerifiesSha1Rsa(signer.get(), jar + "x", signature));
+    EXPECT_TRUE(VerifySha1Rsa(signer.get(), jar, signature));
+    EXPECT_FALSE(VerifySha1Rsa(signer.get(), jar + "x", signature));
 
     // Adding the certificates again replaces the chain's entries.
     ASSERT_EQ(JadTool("-addcert -alias signer" + store + " -inputjad " + Q(dir / "game.jad") +
@@ -246,7 +215,7 @@ TEST(JadTool, SignsWithTheProgramsDefaultKeyStoreAndCommandLines) {
     EXPECT_EQ(EVP_PKEY_get_base_id(key.get()), EVP_PKEY_RSA);
     EXPECT_EQ(EVP_PKEY_get_bits(key.get()), 2048);
     EXPECT_EQ(ASN1_STRING_type(X509_get0_notAfter(cert.get())), V_ASN1_UTCTIME);
-    EXPECT_TRUE(VerifiesSha1Rsa(cert.get(), jar, Value(jad, "MIDlet-Jar-RSA-SHA1")));
+    EXPECT_TRUE(VerifySha1Rsa(cert.get(), jar, Value(jad, "MIDlet-Jar-RSA-SHA1")));
 }
 
 TEST(JadTool, ReadsPkcs12AndFindsTheJarFromTheDescriptor) {
@@ -272,7 +241,7 @@ TEST(JadTool, ReadsPkcs12AndFindsTheJarFromTheDescriptor) {
     X509Ptr cert = Certificate(Value(signed_, "MIDlet-Certificate-1-1"));
     ASSERT_TRUE(cert);
     EXPECT_EQ(CommonName(X509_get_subject_name(cert.get())), "Jarseal Test Solo");
-    EXPECT_TRUE(VerifiesSha1Rsa(cert.get(), jar, Value(signed_, "MIDlet-Jar-RSA-SHA1")));
+    EXPECT_TRUE(VerifySha1Rsa(cert.get(), jar, Value(signed_, "MIDlet-Jar-RSA-SHA1")));
 }
 
 TEST(JadTool, FailuresExitNonZeroAndWriteNoOutput) {

@@ -1,9 +1,6 @@
 #include "support/Signature.h"
 
-#include <memory>
 #include <openssl/evp.h>
-#include <openssl/x509.h>
-#include <vector>
 
 namespace jarseal::test {
 
@@ -25,12 +22,13 @@ std::map<std::string, std::string> DescriptorAttributes(const std::string& text)
     return attrs;
 }
 
-namespace {
-
-std::vector<unsigned char> Base64Decode(const std::string& text) {
-    std::vector<unsigned char> out(text.size());
-    const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                                  static_cast<int>(text.size()));
+std::string Base64Decode(const std::string& text) {
+    if (text.size() % 4 != 0)
+        return {};
+    std::string out(text.size() / 4 * 3 + 3, '\0');
+    const int n =
+        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
     if (n < 0)
         return {};
     std::size_t size = static_cast<std::size_t>(n);
@@ -41,23 +39,28 @@ std::vector<unsigned char> Base64Decode(const std::string& text) {
     return out;
 }
 
-} // namespace
+X509Ptr ParseCertificate(const std::string& base64) {
+    const std::string der = Base64Decode(base64);
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    return X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(der.size())), &X509_free);
+}
 
-bool VerifySha1RsaSignature(const std::string& data, const std::string& certBase64,
-                            const std::string& signatureBase64) {
-    const auto der = Base64Decode(certBase64);
-    const auto sig = Base64Decode(signatureBase64);
-    const unsigned char* p = der.data();
-    std::unique_ptr<X509, decltype(&X509_free)> cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())),
-                                                     X509_free);
-    if (!cert)
+bool VerifySha1Rsa(X509* cert, const std::string& data, const std::string& signatureBase64) {
+    if (cert == nullptr)
         return false;
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(X509_get_pubkey(cert.get()), EVP_PKEY_free);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(X509_get_pubkey(cert), EVP_PKEY_free);
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!key || !md || EVP_DigestVerifyInit(md.get(), nullptr, EVP_sha1(), nullptr, key.get()) != 1)
         return false;
-    return EVP_DigestVerify(md.get(), sig.data(), sig.size(),
+    const std::string sig = Base64Decode(signatureBase64);
+    return EVP_DigestVerify(md.get(), reinterpret_cast<const unsigned char*>(sig.data()), sig.size(),
                             reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
+}
+
+bool VerifySha1RsaSignature(const std::string& data, const std::string& certBase64,
+                            const std::string& signatureBase64) {
+    const X509Ptr cert = ParseCertificate(certBase64);
+    return VerifySha1Rsa(cert.get(), data, signatureBase64);
 }
 
 } // namespace jarseal::test
