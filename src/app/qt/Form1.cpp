@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QWindow>
 #include <cmath>
 
@@ -499,7 +500,10 @@ bool Form1::FrameEvent(int index, QEvent* event) {
             if (url.isLocalFile())
                 files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
         e->acceptProposedAction();
-        React([&] { DropFiles(ctx_, files); });
+        // The package is processed once the drop itself has finished: the
+        // job shows modal boxes, and a nested event loop inside the drop
+        // handler leaves the drag source waiting and those boxes unpainted.
+        QTimer::singleShot(0, this, [this, files] { React([&] { DropFiles(ctx_, files); }); });
         return true;
     }
     default:

@@ -62,6 +62,7 @@ struct Form1Fixture : ::testing::Test {
         QApplication::sendEvent(target, &enter);
         QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(target, &drop);
+        QCoreApplication::processEvents(); // the package is opened once the drop has finished
     }
     ~Form1Fixture() override {
         form.PopupMenu()->hide();
