@@ -51,6 +51,10 @@ void SignJavaPackage(Context& ctx, const JavaRun& run) {
     StepOverMissing([&] { RemoveFile(tempJad); });
 
     const RunOutput first = RunAndWaitCapture(AddCertCommandLine(ctx, p));
+    // A run that failed or was killed may have left part of its file behind;
+    // that part must not be signed as if it were a descriptor.
+    if (first.exitCode != 0)
+        StepOverMissing([&] { RemoveFile(tempJad); });
     if (!FileExist(tempJad)) {
         std::string text = kMissingJava;
         if (first.exitCode != -1 && !first.output.empty())
