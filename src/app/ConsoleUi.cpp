@@ -19,6 +19,8 @@ std::string ForTerminal(const std::string& text) {
 } // namespace
 
 void ConsoleUi::Print(const std::string& title, const std::string& text, const char* suffix) {
+    if (quiet_)
+        return;
     std::fprintf(out_, "%s: %s%s\n", title.c_str(), ForTerminal(text).c_str(), suffix);
     std::fflush(out_);
 }
@@ -28,8 +30,8 @@ void ConsoleUi::ShowMessage(const std::string& text, MessageIcon, const std::str
 }
 
 Answer ConsoleUi::AskYesNo(const std::string& text, MessageIcon, const std::string& title) {
-    Print(title, text, " -> Нет");
-    return Answer::No;
+    Print(title, text, yesNo_ == Answer::Yes ? " -> Да" : " -> Нет");
+    return yesNo_ == Answer::Yes ? Answer::Yes : Answer::No;
 }
 
 Answer ConsoleUi::AskYesNoCancel(const std::string& text, MessageIcon, const std::string& title) {
@@ -38,8 +40,10 @@ Answer ConsoleUi::AskYesNoCancel(const std::string& text, MessageIcon, const std
 }
 
 std::string ConsoleUi::InputBox(const std::string& prompt, const std::string& title, const std::string&) {
-    Print(title, prompt, " -> (пусто)");
-    return {};
+    std::string answer = std::move(nextInput_);
+    nextInput_.clear();
+    Print(title, prompt, answer.empty() ? " -> (пусто)" : " -> (задано параметром)");
+    return answer;
 }
 
 std::string ConsoleUi::OpenFileDialog(const std::string& title, const std::vector<FileFilter>&) {

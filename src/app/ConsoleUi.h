@@ -3,6 +3,7 @@
 #include "common/UserInterface.h"
 
 #include <cstdio>
+#include <string>
 
 namespace jarseal {
 
@@ -12,6 +13,14 @@ namespace jarseal {
 class ConsoleUi : public UserInterface {
   public:
     explicit ConsoleUi(std::FILE* out = stderr) : out_(out) {}
+
+    // The answer to yes/no questions (No unless an option says otherwise).
+    void SetYesNoAnswer(Answer answer) { yesNo_ = answer; }
+    // The text the next input box gets, once; later boxes get the empty text,
+    // so a wrong answer is never repeated for ever.
+    void SetNextInput(std::string text) { nextInput_ = std::move(text); }
+    // Messages are not printed while quiet.
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
 
     void ShowMessage(const std::string& text, MessageIcon icon, const std::string& title) override;
     Answer AskYesNo(const std::string& text, MessageIcon icon, const std::string& title) override;
@@ -24,6 +33,9 @@ class ConsoleUi : public UserInterface {
   private:
     void Print(const std::string& title, const std::string& text, const char* suffix);
     std::FILE* out_;
+    Answer yesNo_ = Answer::No;
+    std::string nextInput_;
+    bool quiet_ = false;
 };
 
 } // namespace jarseal

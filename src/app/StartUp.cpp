@@ -65,7 +65,10 @@ void StartUp(Context& ctx, PermissionPreferences& preferences, const StartUpHook
         ctx.settings.Write("Jarseal", "AppPath", ctx.programFolder);
     });
 
-    Guarded([&] { preferences.LoadPermissionSettings(); });
+    Guarded([&] {
+        if (hooks.loadPermissionPreferences)
+            preferences.LoadPermissionSettings();
+    });
     Guarded([&] { OpenCommandLinePackage(ctx); });
     Guarded([&] {
         if (hooks.loadSettingsView)

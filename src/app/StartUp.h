@@ -15,6 +15,9 @@ struct StartUpHooks {
     std::function<void()> chooseKeystore;
     // Lays out, shows and fills the window; the last step.
     std::function<void()> loadSettingsView;
+    // Off when a run chooses its permissions itself: the stored preferences
+    // are then neither loaded nor written back.
+    bool loadPermissionPreferences = true;
 };
 
 // True when the stored "FirstRun" text asks for the first-run set-up: it is

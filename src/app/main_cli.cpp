@@ -1,5 +1,8 @@
-// jarseal-cli: processes the package named on the command line without a
-// window; messages go to standard error, the exit status tells the outcome.
+// jarseal-cli: processes packages without a window, one after another, with
+// the settings of the program folder; messages go to standard error, one
+// line per package and a summary to standard output, and the exit status
+// tells the worst outcome.
+#include "app/Batch.h"
 #include "app/ConsoleUi.h"
 #include "app/Intake.h"
 #include "app/StartUp.h"
@@ -7,31 +10,104 @@
 #include "settings/IniSettings.h"
 #include "settings/PermissionPreferences.h"
 
+#include <chrono>
 #include <cstdio>
+#include <unistd.h>
 
-int main(int argc, char** argv) {
-    using namespace jarseal;
-    ConsoleUi ui;
-    const std::string programFolder = ExecutableFolder();
-    IniSettings settings(programFolder);
-    PermissionPreferences permissions(settings);
-    Context ctx{ui, settings, permissions, programFolder, CommandLineText(argc, argv)};
-    if (ctx.commandLine.empty()) {
-        std::fprintf(stderr,
-                     "Usage: jarseal-cli PACKAGE\n"
-                     "  PACKAGE  a .jar or .jad (Java ME suite) or a .sis or .sisx (Symbian package)\n");
-        return kExitFailure;
+namespace {
+
+using namespace jarseal;
+
+const char* ResultWord(int status) {
+    switch (status) {
+    case kExitSuccess:
+        return "готово";
+    case kExitFailure:
+        return "не выполнено";
+    default:
+        return "сбой";
     }
+}
+
+// Runs one package through its job; the job ends "the program" at its end,
+// which here ends only this package.
+int ProcessOne(Context& ctx, const std::string& path) {
     try {
-        // The start-up steps that need no window: first-run set-up, the
-        // relocation check (answered by the console), the permission
-        // preferences, then the package.
-        StartUp(ctx, permissions, {});
+        OpenPackage(ctx, path);
+        return kExitSuccess;
     } catch (const ProgramExit& exit) {
         return exit.status;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Jarseal: %s: %s\n", path.c_str(), e.what());
+        return kExitUnforeseen;
     }
-    // Every run and every refusal ends the program; only a command line that
-    // names no package at all gets here.
-    std::fprintf(stderr, "Jarseal: no package named on the command line\n");
-    return kExitFailure;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const auto options = ParseBatchArguments(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::fprintf(stderr, "jarseal-cli: %s\nTry 'jarseal-cli --help'.\n", error.c_str());
+        return kExitFailure;
+    }
+    if (options->help) {
+        std::fputs(BatchHelpText().c_str(), stdout);
+        return kExitSuccess;
+    }
+    if (options->paths.empty()) {
+        std::fputs(BatchHelpText().c_str(), stderr);
+        return kExitFailure;
+    }
+
+    ConsoleUi ui;
+    ui.SetQuiet(options->quiet);
+    const std::string programFolder = ExecutableFolder();
+    IniSettings settings(programFolder);
+    PermissionPreferences preferences(settings);
+    {
+        // The start-up steps that need no window: first-run set-up, the
+        // relocation check and, unless this run chooses its own permissions,
+        // the stored permission preferences.
+        ui.SetYesNoAnswer(options->defaultKeystore ? Answer::Yes : Answer::No);
+        Context startCtx{ui, settings, preferences, programFolder, ""};
+        StartUpHooks hooks;
+        hooks.loadPermissionPreferences = !options->permissions.has_value();
+        StartUp(startCtx, preferences, hooks);
+        ui.SetYesNoAnswer(Answer::No);
+    }
+    const PermissionChoice& permissions =
+        options->permissions ? static_cast<const PermissionChoice&>(*options->permissions) : preferences;
+
+    const std::vector<std::string> packages = CollectPackages(options->paths);
+    const bool progress = !options->quiet && ::isatty(STDERR_FILENO);
+    int worst = kExitSuccess;
+    int counts[3] = {0, 0, 0};
+    for (std::size_t i = 0; i < packages.size(); ++i) {
+        const std::string& path = packages[i];
+        if (progress)
+            std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, packages.size(), path.c_str());
+        ui.SetNextInput(options->zipPassword);
+        Context ctx{ui, settings, permissions, programFolder, path};
+        const auto start = std::chrono::steady_clock::now();
+        const int status = ProcessOne(ctx, path);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const int slot = status == kExitSuccess ? 0 : status == kExitFailure ? 1 : 2;
+        ++counts[slot];
+        worst = std::max(worst, slot == 0                ? kExitSuccess
+                                : status == kExitFailure ? kExitFailure
+                                                         : kExitUnforeseen);
+        if (!options->quiet || status != kExitSuccess)
+            std::printf("%-13s %6.1f s  %s\n", ResultWord(status), seconds, path.c_str());
+        std::fflush(stdout);
+    }
+    if (packages.empty()) {
+        std::fprintf(stderr, "jarseal-cli: no package found\n");
+        return kExitFailure;
+    }
+    std::printf("Итого: %zu, готово %d, не выполнено %d, сбой %d\n", packages.size(), counts[0], counts[1],
+                counts[2]);
+    return worst;
 }

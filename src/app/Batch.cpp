@@ -1,0 +1,184 @@
+#include "app/Batch.h"
+
+#include "common/FileSystem.h"
+#include "java/PermissionCatalogue.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+namespace jarseal {
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool IsPackageName(const std::string& name) {
+    return EndsWith(name, ".jar") || EndsWith(name, ".sis") || EndsWith(name, ".sisx");
+}
+
+// The file a package path stands for: a descriptor stands for its archive.
+std::string PackageKey(const std::string& path) {
+    return EndsWith(path, ".jad") ? path.substr(0, path.size() - 1) + "r" : path;
+}
+
+} // namespace
+
+std::optional<PermissionOverride> ParsePermissionsOption(const std::string& text, std::string& error) {
+    std::array<int, kPermissionGroupCount> boxes{};
+    const std::string lower = Lower(text);
+    if (lower == "auto")
+        return PermissionOverride(PermissionMode::Automatic, boxes);
+    if (lower == "none")
+        return PermissionOverride(PermissionMode::User, boxes);
+    std::size_t start = 0;
+    while (start <= lower.size()) {
+        auto end = lower.find(',', start);
+        if (end == std::string::npos)
+            end = lower.size();
+        const std::string name = lower.substr(start, end - start);
+        bool found = false;
+        for (std::size_t i = 0; i < PermissionSet.size(); ++i) {
+            if (Lower(std::string(PermissionSet[i].keyWritten)) == name ||
+                Lower(std::string(PermissionSet[i].keyRead)) == name) {
+                boxes[i] = kBoxChecked;
+                found = true;
+            }
+        }
+        if (!found) {
+            error = "unknown permission group \"" + name + "\"";
+            return std::nullopt;
+        }
+        start = end + 1;
+    }
+    return PermissionOverride(PermissionMode::User, boxes);
+}
+
+std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& args, std::string& error) {
+    BatchOptions options;
+    bool onlyPaths = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const char* option) -> std::optional<std::string> {
+            const std::string prefix = std::string(option) + "=";
+            if (a.rfind(prefix, 0) == 0)
+                return a.substr(prefix.size());
+            if (i + 1 < args.size())
+                return args[++i];
+            error = std::string(option) + " needs a value";
+            return std::nullopt;
+        };
+        auto is = [&](const char* option) {
+            return a == option || a.rfind(std::string(option) + "=", 0) == 0;
+        };
+        if (onlyPaths || a.empty() || a[0] != '-') {
+            options.paths.push_back(a);
+        } else if (a == "--") {
+            onlyPaths = true;
+        } else if (a == "--help" || a == "-h") {
+            options.help = true;
+        } else if (a == "--quiet" || a == "-q") {
+            options.quiet = true;
+        } else if (a == "--check") {
+            options.check = true;
+        } else if (a == "--default-keystore") {
+            options.defaultKeystore = true;
+        } else if (is("--permissions")) {
+            const auto text = value("--permissions");
+            if (!text)
+                return std::nullopt;
+            options.permissions = ParsePermissionsOption(*text, error);
+            if (!options.permissions)
+                return std::nullopt;
+        } else if (is("--zip-password")) {
+            const auto text = value("--zip-password");
+            if (!text)
+                return std::nullopt;
+            options.zipPassword = *text;
+        } else {
+            error = "unknown option " + a;
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+std::vector<std::string> CollectPackages(const std::vector<std::string>& paths) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> packages;
+    std::set<std::string> seen;
+    auto add = [&](const std::string& path) {
+        if (seen.insert(PackageKey(path)).second)
+            packages.push_back(path);
+    };
+    for (const auto& given : paths) {
+        const std::string path = AbsolutePath(given);
+        std::error_code ec;
+        if (!fs::is_directory(path, ec)) {
+            add(path);
+            continue;
+        }
+        std::vector<std::string> found;
+        fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, ec), end;
+        for (; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (!name.empty() && name[0] == '.') {
+                if (it->is_directory(ec))
+                    it.disable_recursion_pending();
+                continue;
+            }
+            if (IsPackageName(name) && it->is_regular_file(ec))
+                found.push_back(it->path().string());
+        }
+        std::sort(found.begin(), found.end());
+        for (const auto& f : found)
+            add(f);
+    }
+    return packages;
+}
+
+std::string BatchHelpText() {
+    return "Usage: jarseal-cli [OPTIONS] PATH...\n"
+           "       jarseal-cli --check PATH...\n"
+           "\n"
+           "Prepares and signs each package named, with the settings of Jarseal.ini next to\n"
+           "the program, exactly as the window does. A PATH is a package (.jar or .jad: a Java ME\n"
+           "suite; .sis or .sisx: a Symbian package) or a folder, searched with its subfolders\n"
+           "for .jar, .sis and .sisx files. A .jad and its .jar are processed once.\n"
+           "\n"
+           "Options:\n"
+           "  --permissions auto|none|GROUP[,GROUP...]\n"
+           "                      the MIDlet-Permissions line for this run, without changing the\n"
+           "                      settings: auto takes the suite's own lines, none writes no line,\n"
+           "                      GROUPs (read, write, socket, http, https, ssl, socketserver,\n"
+           "                      PushRegestry, bluetoothclient, bluetoothserver, SMS, MMS, PIM,\n"
+           "                      camera) grant those groups\n"
+           "  --check             report what a phone's installer would refuse, change nothing\n"
+           "  --quiet, -q         print only failures and the summary\n"
+           "  --default-keystore  after the program folder moved, reset the key store setting to\n"
+           "                      data/key (otherwise the stored value is kept)\n"
+           "  --zip-password TEXT the password of encrypted archives (asked for once a package)\n"
+           "  --help, -h          this text\n"
+           "\n"
+           "Questions a window would ask are answered without waiting: the relocation questions\n"
+           "No (or Yes to the first with --default-keystore), archive passwords from\n"
+           "--zip-password or refused, everything else No or Cancel.\n"
+           "\n"
+           "Exit status: 0 when every package succeeded; otherwise the worst of 1 (a refusal or a\n"
+           "foreseen failure: missing archive, damaged archive, missing Java, a failed signing\n"
+           "tool) and 2 (an unforeseen failure).\n"
+           "\n"
+           "Example:\n"
+           "  jarseal-cli --permissions http,https,read ~/suites game.jad\n";
+}
+
+} // namespace jarseal
