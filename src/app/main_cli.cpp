@@ -6,6 +6,7 @@
 #include "app/ConsoleUi.h"
 #include "app/Intake.h"
 #include "app/StartUp.h"
+#include "check/SuiteCheck.h"
 #include "common/FileSystem.h"
 #include "settings/IniSettings.h"
 #include "settings/PermissionPreferences.h"
@@ -43,6 +44,34 @@ int ProcessOne(Context& ctx, const std::string& path) {
     }
 }
 
+// Reports what a phone's installer would refuse in each package; changes
+// nothing. Returns 0 when no package would be refused.
+int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
+    int refused = 0;
+    for (const std::string& path : packages) {
+        CheckReport report;
+        const bool java = path.size() > 4 && path.compare(path.size() - 4, 4, ".jar") == 0;
+        if (java)
+            report = CheckJavaSuite(path.substr(0, path.size() - 1) + "d", path);
+        else
+            report = CheckPackageOtherThanJava(path);
+        if (report.Refused())
+            ++refused;
+        if (quiet && !report.Refused())
+            continue;
+        std::printf("%s: %s\n", path.c_str(),
+                    report.Refused() ? "a phone would refuse it" : "a phone would accept it");
+        for (const Finding& f : report.findings) {
+            if (f.code != 0)
+                std::printf("  %d  %s\n", f.code, f.text.c_str());
+            else
+                std::printf("  note %s\n", f.text.c_str());
+        }
+    }
+    std::printf("Checked %zu, refused %d\n", packages.size(), refused);
+    return refused == 0 ? kExitSuccess : kExitFailure;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -59,6 +88,15 @@ int main(int argc, char** argv) {
     if (options->paths.empty()) {
         std::fputs(BatchHelpText().c_str(), stderr);
         return kExitFailure;
+    }
+
+    if (options->check) {
+        const auto packages = CollectPackages(options->paths);
+        if (packages.empty()) {
+            std::fprintf(stderr, "jarseal-cli: no package found\n");
+            return kExitFailure;
+        }
+        return CheckPackages(packages, options->quiet);
     }
 
     ConsoleUi ui;

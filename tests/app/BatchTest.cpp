@@ -79,6 +79,7 @@ struct CliFixture : ::testing::Test {
 
 const std::string kManifest = "MIDlet-1: Game, /i.png, game.Main\r\nMIDlet-Name: Game\r\n"
                               "MIDlet-Vendor: Acme\r\nMIDlet-Version: 1.0\r\n"
+                              "MicroEdition-Profile: MIDP-2.0\r\nMicroEdition-Configuration: CLDC-1.1\r\n"
                               "MIDlet-Permissions: javax.microedition.io.Connector.sms\r\n";
 
 } // namespace
@@ -104,6 +105,12 @@ TEST_F(CliFixture, TwentySuitesSomeBrokenInOneCall) {
             EXPECT_NE(ReadFile(jad).find("MIDlet-Jar-RSA-SHA1: "), std::string::npos) << i;
     }
     EXPECT_TRUE(ListDir(program + "/data/temp").empty());
+
+    // The checker passes every suite Jarseal signed and refuses the broken ones.
+    const RunOutput check = Cli("--check --quiet \"" + root / "suites" + "\"");
+    EXPECT_EQ(check.exitCode, 1) << check.output;
+    EXPECT_NE(check.output.find("Checked 20, refused 3"), std::string::npos) << check.output;
+    EXPECT_EQ(Cli("--check \"" + root / "suites/game0.jad" + "\"").exitCode, 0);
 }
 
 TEST_F(CliFixture, PermissionsOptionLeavesTheSettingsFileAsItWas) {

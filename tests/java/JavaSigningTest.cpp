@@ -1,4 +1,5 @@
 #include "java/JavaSigning.h"
+#include "check/SuiteCheck.h"
 #include "support/FakeSettings.h"
 #include "support/ScriptedUi.h"
 #include "support/Signature.h"
@@ -18,6 +19,8 @@ const std::string kManifest = "MIDlet-1: Game, /i.png, game.Main\r\n"
                               "MIDlet-Name: Game\r\n"
                               "MIDlet-Vendor: Acme\r\n"
                               "MIDlet-Version: 1.0\r\n"
+                              "MicroEdition-Profile: MIDP-2.0\r\n"
+                              "MicroEdition-Configuration: CLDC-1.1\r\n"
                               "MIDlet-Permissions: javax.microedition.io.Connector.http, javax.microed\r\n"
                               " ition.io.Connector.socket\r\n"
                               "MIDlet-Permissions-Opt: javax.microedition.io.Connector.sms\r\n";
@@ -120,6 +123,13 @@ TEST_F(SigningFixture, UserModeAppendsTheComposedLineAfterAVerifiedSignature) {
     EXPECT_EQ(Run(), -1);
     EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Готово!"});
     ExpectSignatureVerifies();
+    // The suite's manifest asks for other permissions than the user granted:
+    // a phone refuses such a signed suite, and the checker says so.
+    const CheckReport report = CheckJavaSuite(apps + "/game.jad", apps + "/game.jar");
+    ASSERT_EQ(report.findings.size(), 2u);
+    EXPECT_EQ(report.findings[0],
+              (Finding{905, "MIDlet-Permissions differs between descriptor and manifest of a "
+                            "signed suite"}));
     const auto lines = Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "MIDlet-Permissions: javax.microedition.io.Connector.file.read, "
@@ -133,6 +143,7 @@ TEST_F(SigningFixture, AutomaticModeAppendsTheManifestsOwnPermissionLines) {
     ctx.commandLine = apps + "/game.jar";
     EXPECT_EQ(Run(), kExitSuccess);
     ExpectSignatureVerifies();
+    EXPECT_FALSE(CheckJavaSuite(apps + "/game.jad", apps + "/game.jar").Refused());
     const auto lines = Lines();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[lines.size() - 3], "MIDlet-Permissions: javax.microedition.io.Connector.http, "
@@ -145,6 +156,7 @@ TEST_F(SigningFixture, UserModeWithoutGrantsWritesNoPermissionLine) {
     permissions.mode = PermissionMode::User;
     Run();
     ExpectSignatureVerifies();
+    EXPECT_FALSE(CheckJavaSuite(apps + "/game.jad", apps + "/game.jar").Refused());
     EXPECT_EQ(Descriptor().find("MIDlet-Permissions"), std::string::npos);
     EXPECT_EQ(Descriptor().substr(Descriptor().size() - 2), "\r\n");
 }

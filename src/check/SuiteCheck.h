@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace jarseal {
+
+// One thing a phone's installer would object to, with the status code the
+// phone would report (906 invalid descriptor, 904 jar size mismatch, 905
+// attribute mismatch, 907 invalid jar, 909 authentication failure, 910
+// authorization failure), or 0 for a note that does not stop installation.
+struct Finding {
+    int code;
+    std::string text;
+    bool operator==(const Finding&) const = default;
+};
+
+// The findings of one package.
+struct CheckReport {
+    std::vector<Finding> findings;
+    // True when a phone would refuse the package (a finding with a code).
+    bool Refused() const;
+    bool Has(int code) const;
+};
+
+// Checks a MIDlet suite as a phone's installer would: the descriptor's
+// syntax (strictly), its mandatory attributes, the jar's size and URL, the
+// attributes the manifest shares, the signature and its certificates, and the
+// permission names.
+CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath);
+
+// Checks a package that is not a MIDlet suite: a Symbian package, or a name
+// no phone would install.
+CheckReport CheckPackageOtherThanJava(const std::string& path);
+
+// The permission names a MIDP 2.0 phone knows (the standard ones and those of
+// the common optional packages).
+bool KnownPermissionName(const std::string& name);
+
+} // namespace jarseal
