@@ -9,6 +9,8 @@ packages=(
     default-jdk-headless
     libgtest-dev libgmock-dev
     zip unzip
+    desktop-file-utils
+    clang-14 libclang-rt-14-dev
 )
 
 missing=()

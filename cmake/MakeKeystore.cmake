@@ -1,0 +1,25 @@
+# Makes a default key store at OUT when none is there: alias "jsk", store and
+# key password "52039871". JKS, because older signing tools read only that
+# type. The key is RSA 2048 and the self-signed certificate is signed with
+# SHA1withRSA: many MIDP 2.0 phones can verify neither SHA-256 certificate
+# signatures nor keys above 2048 bits. Twenty years' validity keeps the end
+# date before 2050, so it is written as UTCTime, the only form some phones
+# parse. Every build and every installation makes its own key; none is ever
+# copied.
+if(EXISTS "${OUT}")
+    return()
+endif()
+file(REMOVE "${OUT}.new")
+execute_process(
+    COMMAND "${KEYTOOL}" -genkeypair -noprompt
+            -storetype JKS -keystore "${OUT}.new" -storepass 52039871
+            -alias jsk -keypass 52039871
+            -keyalg RSA -keysize 2048 -sigalg SHA1withRSA -validity 7300
+            -dname "CN=Jarseal, OU=MIDlet signing, O=Jarseal"
+    RESULT_VARIABLE result
+    OUTPUT_QUIET ERROR_QUIET)
+if(NOT result EQUAL 0)
+    file(REMOVE "${OUT}.new")
+    message(FATAL_ERROR "keytool could not make the key store ${OUT}")
+endif()
+file(RENAME "${OUT}.new" "${OUT}")

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Checks the installed program folder and the per-user install as a new user
+# gets them: layout, a key store of its own, a valid desktop entry, a working
+# console program, and an uninstall that keeps the user's key.
+# Usage: install_test.sh SOURCE_DIR BUILD_DIR
+set -euo pipefail
+src="$1"
+build="$2"
+home="$(mktemp -d)"
+trap 'rm -rf "$home"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+export HOME="$home" XDG_DATA_HOME="$home/.local/share"
+prefix="$home/.local/opt/jarseal"
+"$src/scripts/install-user.sh" --no-build --build-dir "$build" --prefix "$prefix" >/dev/null
+
+for f in jarseal-cli Jarseal.ini jarseal.desktop jarseal.svg data/jadtool.jar data/key; do
+    [ -e "$prefix/$f" ] || fail "missing $f"
+done
+[ -d "$prefix/data/temp" ] && [ -z "$(ls -A "$prefix/data/temp")" ] || fail "data/temp missing or not empty"
+if [ -e "$build/jarseal" ]; then [ -x "$prefix/jarseal" ] || fail "missing jarseal"; fi
+if [ -e "$build/data/signsis" ]; then [ -x "$prefix/data/signsis" ] || fail "missing data/signsis"; fi
+cmp -s "$prefix/data/key" "$build/data/key" && fail "the key store was copied from the build"
+grep -q "keystore=$prefix/data/key" "$prefix/Jarseal.ini" || fail "settings do not name the folder's key store"
+
+entry="$home/.local/share/applications/jarseal.desktop"
+[ -f "$entry" ] || fail "no menu entry"
+grep -q "^Exec=\"$prefix/jarseal\" %f$" "$entry" || fail "menu entry does not start the installed program"
+for type in application/java-archive text/vnd.sun.j2me.app-descriptor application/vnd.symbian.install x-epoc/x-sisx-app; do
+    grep -q "^MimeType=.*$type;" "$entry" || fail "menu entry lacks $type"
+done
+if command -v desktop-file-validate >/dev/null 2>&1; then
+    desktop-file-validate "$entry" | grep -q 'error' && fail "desktop-file-validate: $(desktop-file-validate "$entry")"
+fi
+[ -f "$home/.local/share/icons/hicolor/scalable/apps/jarseal.svg" ] || fail "no icon"
+
+# The installed console program signs the sample with the folder's own key.
+mkdir "$home/apps"
+cp "$build/sample/sample.jar" "$home/apps/"
+"$home/.local/bin/jarseal-cli" --quiet "$home/apps/sample.jar" >/dev/null 2>&1 || fail "signing failed"
+grep -q '^MIDlet-Jar-RSA-SHA1: ' "$home/apps/sample.jad" || fail "no signature"
+"$home/.local/bin/jarseal-cli" --check --quiet "$home/apps/sample.jar" >/dev/null || fail "check refused the signed sample"
+grep -q "^AppPath=$prefix" "$prefix/Jarseal.ini" || fail "start-up did not record the folder"
+
+"$src/scripts/uninstall-user.sh" --prefix "$prefix" >/dev/null
+[ -e "$entry" ] && fail "menu entry left behind"
+[ -e "$prefix/jarseal-cli" ] && fail "program left behind"
+[ -f "$prefix/data/key" ] && [ -f "$prefix/Jarseal.ini" ] || fail "uninstall removed the user's key or settings"
+"$src/scripts/uninstall-user.sh" --prefix "$prefix" --purge >/dev/null
+[ -e "$prefix" ] && fail "purge left the folder"
+echo "install test passed"
