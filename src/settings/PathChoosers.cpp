@@ -9,7 +9,7 @@ namespace {
 
 const PathChooser kChoosers[] = {
     {"Выберите файл keystore", "Все файлы", "*.*", "Java", "keystore"},
-    {"Выберите signsis.exe", "signsis.exe", "signsis.exe", "Symbian", "SignSIS"},
+    {"Выберите signsis.exe", "signsis.exe", "signsis.exe; signsis", "Symbian", "SignSIS"},
     {"Выберите Файл сертификата", "Все файлы", "*.*", "Symbian", "certificate"},
     {"Выберите Файл ключа сертификата", "Все файлы", "*.*", "Symbian", "key"},
 };

@@ -19,14 +19,23 @@ std::string ProgramName(const std::string& value) {
     return value.find_first_of(" \t") == std::string::npos ? value : "\"" + value + "\"";
 }
 
+// The program to run: the "SignSIS" setting, or the signing program that ships
+// in the program folder's data/ when the setting is empty. The setting itself
+// is left empty, so a moved program folder keeps finding its own tool.
+std::string SignSisProgram(const Context& ctx) {
+    const std::string setting = ReadSymbian(ctx, "SignSIS");
+    if (!setting.empty())
+        return setting;
+    return ctx.programFolder + kSep + "data" + kSep + "signsis";
+}
+
 } // namespace
 
 std::string SignSisCommandLine(const Context& ctx, const std::string& path) {
     const std::string passphrase = ReadSymbian(ctx, "passphrase");
-    return ProgramName(ReadSymbian(ctx, "SignSIS")) + " " + QuotedArgument(path) + " " +
-           QuotedArgument(path) + " " + QuotedArgument(ReadSymbian(ctx, "certificate")) + " " +
-           QuotedArgument(ReadSymbian(ctx, "key")) + " " +
-           (passphrase.empty() ? std::string() : CommandLineArgument(passphrase));
+    return ProgramName(SignSisProgram(ctx)) + " " + QuotedArgument(path) + " " + QuotedArgument(path) + " " +
+           QuotedArgument(ReadSymbian(ctx, "certificate")) + " " + QuotedArgument(ReadSymbian(ctx, "key")) +
+           " " + (passphrase.empty() ? std::string() : CommandLineArgument(passphrase));
 }
 
 void SignSymbianPackage(Context& ctx, const std::string& path) {

@@ -8,7 +8,8 @@ namespace jarseal {
 
 // The signing program's command line for a package, with the four "Symbian"
 // settings read at this moment: program, input and output (the package
-// itself), certificate, key and passphrase.
+// itself), certificate, key and passphrase. An empty "SignSIS" setting means
+// the bundled program, data/signsis in the program folder.
 std::string SignSisCommandLine(const Context& ctx, const std::string& path);
 
 // Signs a Symbian package in place with the signing program of the settings,

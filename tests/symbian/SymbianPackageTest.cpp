@@ -2,9 +2,13 @@
 #include "support/FakeSettings.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
+#include "symbian/TestKeys.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace jarseal;
 using namespace jarseal::test;
@@ -59,6 +63,46 @@ TEST_F(SymbianFixture, CommandLineQuotesPathsAndOnlyValuesThatNeedIt) {
 
     settings.Write("Symbian", "passphrase", "two words");
     EXPECT_TRUE(SignSisCommandLine(ctx, "/a/app.sis").ends_with(" \"\" \"\" \"two words\""));
+}
+
+TEST_F(SymbianFixture, EmptySettingRunsTheBundledProgram) {
+    settings.Write("Symbian", "SignSIS", "");
+    ctx.programFolder = "/opt/jar seal";
+    EXPECT_EQ(SignSisCommandLine(ctx, "/a/app.sis"),
+              "\"/opt/jar seal/data/signsis\" \"/a/app.sis\" \"/a/app.sis\" \"" + root / "my cert.cer" +
+                  "\" \"" + root / "key.key" + "\" secret");
+    EXPECT_EQ(settings.Read("Symbian", "SignSIS"), ""); // the setting stays empty
+}
+
+// The sample package of the build, signed by the bundled program (the built
+// one, linked in as data/signsis) with a fresh key; the program's own report
+// then verifies the signature.
+TEST_F(SymbianFixture, SignsTheSamplePackageWithTheBundledProgram) {
+    MakeDir(root / "data");
+    ASSERT_EQ(::symlink(JARSEAL_SIGNSIS, (root / "data/signsis").c_str()), 0);
+    const TestKey key = MakeTestKey(false, "Jarseal test");
+    WriteFile(root / "my cert.cer", CertPem(key.cert.get()));
+    WriteFile(root / "key.key", KeyFile(key.key.get(), KeyFormat::Pkcs8Pem, "secret"));
+    settings.Write("Symbian", "SignSIS", "");
+    const std::string sample = ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis");
+    const std::string pkg = root / "sample.sis";
+    WriteFile(pkg, sample);
+
+    EXPECT_EQ(Sign(pkg), -1);
+    EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Готово"});
+    EXPECT_EQ(ReadFile(pkg + ".original"), sample);
+    EXPECT_GT(ReadFile(pkg).size(), sample.size());
+
+    FILE* pipe = ::popen((std::string(JARSEAL_SIGNSIS) + " -o '" + pkg + "'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string report;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        report.append(buffer, n);
+    const int status = ::pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << report;
+    EXPECT_NE(report.find("Subject: CN=Jarseal test"), std::string::npos) << report;
+    EXPECT_NE(report.find("Signature 1 (1.2.840.113549.1.1.5): verifies"), std::string::npos) << report;
 }
 
 TEST_F(SymbianFixture, SignsInPlaceAndKeepsTheFirstBackup) {

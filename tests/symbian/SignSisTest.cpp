@@ -1,0 +1,408 @@
+// Tests of the Symbian package signing program. Packages are built here from
+// the format rules, and signatures are checked by a verifier of its own that
+// shares no code with the program.
+#include "SignSis.h"
+#include "SisFormat.h"
+#include "TestKeys.h"
+#include "support/TempDir.h"
+
+#include <openssl/rsa.h>
+#include <openssl/sha.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/wait.h>
+
+using namespace jarseal::test;
+namespace ss = jarseal::signsis;
+
+namespace {
+
+// ---- Building packages -------------------------------------------------
+
+std::string Le32(std::uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        s[i] = static_cast<char>(v >> (8 * i));
+    return s;
+}
+
+std::string Fld(std::uint32_t type, const std::string& data) {
+    return Le32(type) + Le32(static_cast<std::uint32_t>(data.size())) + data +
+           std::string((4 - data.size() % 4) % 4, '\0');
+}
+
+std::uint16_t Xmodem(const std::string& s) {
+    std::uint16_t crc = 0;
+    for (unsigned char c : s) {
+        crc ^= static_cast<std::uint16_t>(c << 8);
+        for (int i = 0; i < 8; ++i)
+            crc = static_cast<std::uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+    return crc;
+}
+
+std::string Zlib(const std::string& s) {
+    uLongf n = compressBound(s.size());
+    std::string out(n, '\0');
+    compress2(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(s.data()), s.size(),
+              Z_DEFAULT_COMPRESSION);
+    out.resize(n);
+    return out;
+}
+
+// An unsigned Symbian 9 package: an Info with an odd length (so paddings
+// matter), the other controller parts empty, a DataIndex and an empty Data.
+std::string BuildPackage(bool deflate) {
+    const std::string str("P\0k\0g\0", 6); // "Pkg", UTF-16LE
+    const std::string info = Fld(9, Le32(0xE0001234)) + Fld(1, str) + "\1";
+    std::string body = Fld(14, info) + Fld(16, Fld(2, Le32(33))) +
+                       Fld(15, Fld(2, Le32(11) + Le32(4) + Le32(1))) +
+                       Fld(17, Fld(2, Le32(18)) + Fld(2, Le32(18))) + Fld(19, Fld(2, Le32(20))) +
+                       Fld(28, Fld(2, Le32(24)) + Fld(2, Le32(13)) + Fld(2, Le32(26))) + Fld(40, Le32(0));
+    const std::string controller = Fld(13, body);
+    const std::string compressed =
+        Fld(3, Le32(deflate ? 1 : 0) + Le32(static_cast<std::uint32_t>(controller.size())) + Le32(0) +
+                   (deflate ? Zlib(controller) : controller));
+    const std::string data = Fld(30, Fld(2, Le32(31)));
+    const std::uint16_t crc = Xmodem(compressed);
+    std::string crcField = Fld(34, std::string{static_cast<char>(crc & 0xFF), static_cast<char>(crc >> 8)});
+    return Le32(0x10201A7A) + Le32(0) + Le32(0xE0001234) + Le32(ss::UidChecksum(0x10201A7A, 0, 0xE0001234)) +
+           Fld(12, crcField + compressed + data);
+}
+
+// ---- The independent verifier ------------------------------------------
+
+struct Reader {
+    const std::string& b;
+    std::uint32_t U32(std::size_t p) const {
+        if (p + 4 > b.size())
+            throw std::runtime_error("read past the end");
+        return Le32Value(p);
+    }
+    std::uint32_t Le32Value(std::size_t p) const {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(b[p + i]);
+        return v;
+    }
+};
+
+struct Fv {
+    std::uint32_t type;
+    std::size_t data, length, end;
+};
+
+Fv At(const std::string& b, std::size_t p, bool typed = true, std::uint32_t type = 0) {
+    Reader r{b};
+    if (typed)
+        type = r.U32(p), p += 4;
+    const std::size_t length = r.U32(p);
+    if (p + 4 + length > b.size())
+        throw std::runtime_error("field past the end");
+    return {type, p + 4, length, p + 4 + length + (4 - length % 4) % 4};
+}
+
+struct Verified {
+    int chains = 0;
+    int verifiedChains = 0;
+    bool checksumOk = false;
+    std::vector<std::string> signerSubjects;
+};
+
+bool VerifyOne(EVP_PKEY* key, const std::string& oid, std::string sig, const std::string& signedBytes) {
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(signedBytes.data()), signedBytes.size(), digest);
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    bool ok = false;
+    if (oid == "1.2.840.113549.1.1.5") {
+        // Recover the padded block and compare it with the SHA-1 DigestInfo.
+        const std::string prefix("\x30\x21\x30\x09\x06\x05\x2b\x0e\x03\x02\x1a\x05\x00\x04\x14", 15);
+        std::string out(512, '\0');
+        std::size_t n = out.size();
+        ok = EVP_PKEY_verify_recover_init(ctx) > 0 &&
+             EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) > 0 &&
+             EVP_PKEY_verify_recover(ctx, reinterpret_cast<unsigned char*>(out.data()), &n,
+                                     reinterpret_cast<const unsigned char*>(sig.data()), sig.size()) > 0 &&
+             out.substr(0, n) == prefix + std::string(reinterpret_cast<char*>(digest), sizeof digest);
+    } else if (oid == "1.2.840.10040.4.3") {
+        if (sig.size() > 2 && static_cast<unsigned char>(sig[1]) < 0x80)
+            sig.resize(
+                std::min(sig.size(), 2 + static_cast<std::size_t>(static_cast<unsigned char>(sig[1]))));
+        ok = EVP_PKEY_verify_init(ctx) > 0 &&
+             EVP_PKEY_verify(ctx, reinterpret_cast<const unsigned char*>(sig.data()), sig.size(), digest,
+                             sizeof digest) == 1;
+    }
+    EVP_PKEY_CTX_free(ctx);
+    return ok;
+}
+
+Verified Verify(const std::string& file) {
+    Verified v;
+    const Fv contents = At(file, 16);
+    std::string controller;
+    for (std::size_t p = contents.data; p < contents.data + contents.length;) {
+        const Fv f = At(file, p);
+        if (f.type == 3) {
+            Reader r{file};
+            const std::size_t size = r.U32(f.data + 4);
+            const std::string payload = file.substr(f.data + 12, f.length - 12);
+            if (r.U32(f.data) == 1) {
+                controller.resize(size);
+                uLongf n = size;
+                if (uncompress(reinterpret_cast<Bytef*>(controller.data()), &n,
+                               reinterpret_cast<const Bytef*>(payload.data()), payload.size()) != Z_OK ||
+                    n != size)
+                    throw std::runtime_error("bad deflate");
+            } else {
+                controller = payload;
+            }
+            const std::size_t crcPos = contents.data + 8; // the checksum field comes first here
+            v.checksumOk =
+                (static_cast<unsigned char>(file[crcPos]) | static_cast<unsigned char>(file[crcPos + 1])
+                                                                << 8) == Xmodem(file.substr(p, f.end - p));
+        }
+        p = f.end;
+    }
+    const Fv ctl = At(controller, 0);
+    EXPECT_EQ(ctl.type, 13u);
+    for (std::size_t p = ctl.data; p < ctl.data + ctl.length;) {
+        const Fv f = At(controller, p);
+        if (f.type == 39) {
+            ++v.chains;
+            const std::string signedBytes = controller.substr(ctl.data, p - ctl.data);
+            const Fv array = At(controller, f.data);
+            const Fv certChain = At(controller, array.end);
+            const Fv certBlob = At(controller, certChain.data);
+            const auto* der = reinterpret_cast<const unsigned char*>(controller.data() + certBlob.data);
+            std::shared_ptr<X509> signer(d2i_X509(nullptr, &der, static_cast<long>(certBlob.length)),
+                                         X509_free);
+            if (!signer)
+                throw std::runtime_error("bad certificate");
+            char subject[256];
+            X509_NAME_oneline(X509_get_subject_name(signer.get()), subject, sizeof subject);
+            v.signerSubjects.push_back(subject);
+            bool any = false;
+            for (std::size_t q = array.data + 4; q < array.data + array.length;) {
+                const Fv sig = At(controller, q, false, 36);
+                const Fv alg = At(controller, sig.data);
+                const Fv oidString = At(controller, alg.data);
+                std::string oid;
+                for (std::size_t i = 0; i < oidString.length; i += 2)
+                    oid += controller[oidString.data + i];
+                const Fv blob = At(controller, alg.end);
+                any = any || VerifyOne(X509_get0_pubkey(signer.get()), oid,
+                                       controller.substr(blob.data, blob.length), signedBytes);
+                q = sig.end;
+            }
+            v.verifiedChains += any;
+        }
+        p = f.end;
+    }
+    return v;
+}
+
+// ---- Running the program -----------------------------------------------
+
+struct Outcome {
+    int status;
+    std::string output;
+};
+
+Outcome InProcess(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    const int status = ss::RunSignSis(args, out);
+    return {status, out.str()};
+}
+
+Outcome Binary(const std::vector<std::string>& args) {
+    std::string command = JARSEAL_SIGNSIS;
+    for (const auto& a : args)
+        command += " '" + a + "'";
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    std::string output;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+struct Keys {
+    TestKey rsa = MakeTestKey(false, "RSA signer");
+    TestKey dsa = MakeTestKey(true, "DSA signer");
+    TestKey other = MakeTestKey(false, "Someone else");
+};
+
+const Keys& SharedKeys() {
+    static const Keys keys;
+    return keys;
+}
+
+struct SignSisFixture : ::testing::Test {
+    TempDir dir;
+    const Keys& keys = SharedKeys();
+};
+
+} // namespace
+
+TEST(SisFormat, ChecksumsFollowTheFormat) {
+    EXPECT_EQ(ss::Crc16("123456789"), 0x31C3);
+    EXPECT_EQ(ss::Field(1, "abcde").size(), 16u); // 8 header + 5 data + 3 padding
+    std::string longForm;
+    ss::PutLength(longForm, 0x80000001ull);
+    EXPECT_EQ(longForm, std::string("\x01\x00\x00\x80\x01\x00\x00\x00", 8));
+}
+
+// Signs stored and compressed packages four times over with RSA and DSA keys
+// in every key format; after each signing every chain verifies, and removing
+// signatures gives back each earlier package byte for byte.
+TEST_F(SignSisFixture, SignsRepeatedlyWithEveryKeyFormatAndUnsignsExactly) {
+    const std::string rsaCert = dir / "rsa.pem", dsaCert = dir / "dsa.der";
+    WriteFile(rsaCert, CertPem(keys.rsa.cert.get()));
+    WriteFile(dsaCert, CertDer(keys.dsa.cert.get()));
+    struct Step {
+        std::string cert;
+        std::string keyFile;
+        std::string pass;
+        std::string expectedSubject;
+    };
+    const std::vector<Step> steps = {
+        {rsaCert, KeyFile(keys.rsa.key.get(), KeyFormat::TraditionalPem, "pässword"), "pässword",
+         "RSA signer"},
+        {dsaCert, KeyFile(keys.dsa.key.get(), KeyFormat::Pkcs8Pem, "dsa pass"), "dsa pass", "DSA signer"},
+        {rsaCert, KeyFile(keys.rsa.key.get(), KeyFormat::Der), "", "RSA signer"},
+        {dsaCert, KeyFile(keys.dsa.key.get(), KeyFormat::TraditionalPem), "", "DSA signer"},
+        {rsaCert, KeyFile(keys.rsa.key.get(), KeyFormat::EncryptedPkcs8Der, "x"), "x", "RSA signer"},
+        {rsaCert, KeyFile(keys.rsa.key.get(), KeyFormat::Pkcs8Pem), "", "RSA signer"},
+    };
+    for (const bool deflate : {true, false}) {
+        SCOPED_TRACE(deflate ? "compressed" : "stored");
+        const std::string pkg = dir / "app.sisx";
+        std::vector<std::string> stages = {BuildPackage(deflate)};
+        WriteFile(pkg, stages[0]);
+        ASSERT_EQ(Verify(stages[0]).chains, 0);
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            SCOPED_TRACE(i);
+            WriteFile(dir / "key", steps[i].keyFile);
+            std::vector<std::string> args = {pkg, pkg, steps[i].cert, dir / "key"};
+            if (!steps[i].pass.empty())
+                args.push_back(steps[i].pass);
+            const Outcome run = InProcess(args);
+            ASSERT_EQ(run.status, 0) << run.output;
+            EXPECT_EQ(Has(run.output, "already signed"), i > 0);
+            stages.push_back(ReadFile(pkg));
+            const Verified v = Verify(stages.back());
+            EXPECT_EQ(v.chains, static_cast<int>(i + 1));
+            EXPECT_EQ(v.verifiedChains, v.chains);
+            EXPECT_TRUE(v.checksumOk);
+            EXPECT_TRUE(Has(v.signerSubjects.back(), steps[i].expectedSubject));
+            // The header and the Data field stay as they were.
+            EXPECT_EQ(stages.back().substr(0, 16), stages[0].substr(0, 16));
+            EXPECT_EQ(stages.back().substr(stages.back().size() - 20),
+                      stages[0].substr(stages[0].size() - 20));
+        }
+        const Outcome report = InProcess({"-o", pkg});
+        EXPECT_EQ(report.status, 0) << report.output;
+        EXPECT_FALSE(Has(report.output, "DOES NOT VERIFY"));
+        for (std::size_t i = stages.size() - 1; i > 0; --i) {
+            ASSERT_EQ(InProcess({"-u", pkg}).status, 0);
+            EXPECT_EQ(ReadFile(pkg), stages[i - 1]) << "after removing chain " << i;
+        }
+        const Outcome nothing = InProcess({"-u", pkg});
+        EXPECT_EQ(nothing.status, 1);
+        EXPECT_TRUE(Has(nothing.output, "no signature to remove"));
+        EXPECT_EQ(ReadFile(pkg), stages[0]);
+    }
+}
+
+// The program itself: refusals keep the input untouched and exit 1; command
+// line mistakes exit 4; a tampered package is reported by -o.
+TEST_F(SignSisFixture, ProgramRefusesClearlyAndLeavesTheInputAlone) {
+    const std::string cert = dir / "cert.pem", key = dir / "key.pem", pkg = dir / "app.sis";
+    WriteFile(cert, CertPem(keys.rsa.cert.get()));
+    WriteFile(key, KeyFile(keys.rsa.key.get(), KeyFormat::Pkcs8Pem, "right"));
+    const std::string good = BuildPackage(true);
+
+    struct Case {
+        const char* name;
+        std::string input;
+        std::string cert, pass;
+        const char* message;
+    };
+    std::string legacy =
+        Le32(0x10001234) + Le32(0x1000006D) + Le32(0x10000419) + Le32(0) + std::string(40, 'x');
+    std::string hostile = good;
+    hostile.replace(16 + 8 + 12 + 8 + 4, 4, Le32(0x7FFFFFFF)); // uncompressed size of the controller
+    std::string hugeField = good;
+    hugeField.replace(20, 4, Le32(0x7FFFFFF0)); // the Contents length
+    WriteFile(dir / "other.pem", CertPem(keys.other.cert.get()));
+    const std::vector<Case> cases = {
+        {"legacy", legacy, cert, "right", "legacy (pre-Symbian 9)"},
+        {"truncated", good.substr(0, good.size() / 2), cert, "right", "truncated"},
+        {"tiny", good.substr(0, 10), cert, "right", "too short"},
+        {"hostile size", hostile, cert, "right", "at most"},
+        {"huge field", hugeField, cert, "right", "truncated"},
+        {"wrong passphrase", good, cert, "wrong", "Wrong passphrase"},
+        {"no passphrase", good, cert, "", "give its passphrase"},
+        {"mismatched key", good, dir / "other.pem", "right", "does not match the certificate"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(pkg, c.input);
+        std::vector<std::string> args = {pkg, pkg, c.cert, key};
+        if (!c.pass.empty())
+            args.push_back(c.pass);
+        const Outcome run = Binary(args);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_TRUE(Has(run.output, c.message)) << run.output;
+        EXPECT_EQ(ReadFile(pkg), c.input);
+        EXPECT_EQ(ListDir(dir.path()).size(), 4u); // no temporary file left behind
+    }
+
+    WriteFile(pkg, good);
+    EXPECT_EQ(Binary({"-?"}).status, 4);
+    EXPECT_EQ(Binary({"-x", pkg}).status, 4);
+    EXPECT_EQ(Binary({pkg, pkg, cert}).status, 4);
+    EXPECT_EQ(Binary({"-s", "-u", pkg, pkg, cert, key}).status, 4);
+    const Outcome forced = Binary({"-cd", pkg, pkg, cert, key, "right"});
+    EXPECT_EQ(forced.status, 1);
+    EXPECT_TRUE(Has(forced.output, "-cd asks for DSA")) << forced.output;
+    EXPECT_EQ(ReadFile(pkg), good);
+
+    // Signed to another file with /switches, then a byte of the signed range
+    // is changed: -o names the signature that fails.
+    ASSERT_EQ(Binary({"/cr", pkg, dir / "signed.sis", cert, key, "right"}).status, 0);
+    ss::Package signedPkg = ss::ParsePackage(ReadFile(dir / "signed.sis"));
+    signedPkg.controller[signedPkg.bodyStart + 20] ^= 1;
+    WriteFile(dir / "tampered.sis", ss::SerializePackage(signedPkg));
+    const Outcome tampered = Binary({"/O", dir / "tampered.sis"});
+    EXPECT_EQ(tampered.status, 1);
+    EXPECT_TRUE(Has(tampered.output, "DOES NOT VERIFY")) << tampered.output;
+    const Outcome fine = Binary({"-op", dir / "signed.sis"});
+    EXPECT_EQ(fine.status, 0) << fine.output;
+    EXPECT_TRUE(Has(fine.output, "Subject: CN=RSA signer"));
+    EXPECT_EQ(ReadFile(dir / "signed.sis.chain1.pem"), CertPem(keys.rsa.cert.get()));
+}
+
+// Certificates out of their validity are used, with a warning; a file of
+// several PEM certificates goes into the chain whole, signer first.
+TEST_F(SignSisFixture, WarnsAboutValidityAndKeepsTheWholeCertificateFile) {
+    const auto expired = SelfSigned(keys.rsa.key.get(), "Old", -800, -400);
+    WriteFile(dir / "certs.pem", CertPem(expired.get()) + CertPem(keys.other.cert.get()));
+    WriteFile(dir / "key.der", KeyFile(keys.rsa.key.get(), KeyFormat::Der));
+    WriteFile(dir / "app.sis", BuildPackage(false));
+    const Outcome run = InProcess({dir / "app.sis", dir / "out.sis", dir / "certs.pem", dir / "key.der"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(Has(run.output, "has expired")) << run.output;
+    const ss::Package pkg = ss::ParsePackage(ReadFile(dir / "out.sis"));
+    ASSERT_EQ(pkg.chains.size(), 1u);
+    EXPECT_EQ(pkg.chains[0].certificates, CertDer(expired.get()) + CertDer(keys.other.cert.get()));
+    EXPECT_EQ(Verify(ReadFile(dir / "out.sis")).verifiedChains, 1);
+}
