@@ -62,7 +62,9 @@ int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
         std::printf("%s: %s\n", path.c_str(),
                     report.Refused() ? "a phone would refuse it" : "a phone would accept it");
         for (const Finding& f : report.findings) {
-            if (f.code != 0)
+            if (f.code == kSisRefused)
+                std::printf("  refused  %s\n", f.text.c_str());
+            else if (f.code != 0)
                 std::printf("  %d  %s\n", f.code, f.text.c_str());
             else
                 std::printf("  note %s\n", f.text.c_str());

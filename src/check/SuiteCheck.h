@@ -15,6 +15,10 @@ struct Finding {
     bool operator==(const Finding&) const = default;
 };
 
+// The code of a finding that makes a phone refuse a Symbian package (their
+// installers show no numbers).
+inline constexpr int kSisRefused = 1;
+
 // The findings of one package.
 struct CheckReport {
     std::vector<Finding> findings;

@@ -1,4 +1,5 @@
 #include "symbian/SymbianPackage.h"
+#include "check/SuiteCheck.h"
 #include "support/FakeSettings.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
@@ -103,6 +104,17 @@ TEST_F(SymbianFixture, SignsTheSamplePackageWithTheBundledProgram) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << report;
     EXPECT_NE(report.find("Subject: CN=Jarseal test"), std::string::npos) << report;
     EXPECT_NE(report.find("Signature 1 (1.2.840.113549.1.1.5): verifies"), std::string::npos) << report;
+
+    // The suite checker accepts the signed package, and refuses it once a
+    // signed byte is changed or when it was never signed.
+    EXPECT_FALSE(CheckPackageOtherThanJava(pkg).Refused());
+    std::string bytes = ReadFile(pkg);
+    EXPECT_TRUE(CheckPackageOtherThanJava(pkg + ".original").Refused());
+    bytes[80] = static_cast<char>(bytes[80] ^ 0x01); // inside the compressed controller
+    WriteFile(root / "tampered.sis", bytes);
+    EXPECT_TRUE(CheckPackageOtherThanJava(root / "tampered.sis").Refused());
+    WriteFile(root / "text.sis", "not a package at all");
+    EXPECT_TRUE(CheckPackageOtherThanJava(root / "text.sis").Refused());
 }
 
 TEST_F(SymbianFixture, SignsInPlaceAndKeepsTheFirstBackup) {
