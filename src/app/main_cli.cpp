@@ -50,11 +50,13 @@ int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
     int refused = 0;
     for (const std::string& path : packages) {
         CheckReport report;
-        const bool java = path.size() > 4 && path.compare(path.size() - 4, 4, ".jar") == 0;
-        if (java)
-            report = CheckJavaSuite(path.substr(0, path.size() - 1) + "d", path);
-        else
+        const std::string ext = path.size() > 4 ? path.substr(path.size() - 4) : std::string();
+        if (ext == ".jar" || ext == ".jad") {
+            const std::string stem = path.substr(0, path.size() - 1);
+            report = CheckJavaSuite(stem + "d", stem + "r");
+        } else {
             report = CheckPackageOtherThanJava(path);
+        }
         if (report.Refused())
             ++refused;
         if (quiet && !report.Refused())

@@ -1,5 +1,6 @@
 #include "app/Batch.h"
 #include "process/RunAndWait.h"
+#include "support/JavaFixture.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
@@ -51,10 +52,6 @@ TEST(BatchPackages, FoldersAreSearchedAndPairsProcessedOnce) {
 }
 
 namespace {
-
-bool JavaAvailable() {
-    return std::system("java -version >/dev/null 2>&1") == 0;
-}
 
 // A program folder of its own: a copy of jarseal-cli with the build's JAD
 // tool and key store, and the settings file of a new program folder.

@@ -7,6 +7,7 @@
 #include "settings/IniSettings.h"
 #include "support/Child.h"
 #include "support/FakeSettings.h"
+#include "support/JavaFixture.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
@@ -29,49 +30,24 @@ const std::string kManifest = "MIDlet-1: Game, /icon.png, game.Main\r\n"
                               "MicroEdition-Configuration: CLDC-1.1\r\n";
 const std::string kUsersDescriptor = "MIDlet-Name: Game\r\nMIDlet-Jar-URL: game.jar\r\n";
 
-bool JavaAvailable() {
-    return std::system("java -version >/dev/null 2>&1") == 0;
-}
-
 // A program folder (JAD tool and key store of the build) and a package folder
 // holding a suite and the user's own descriptor; everything readable by any
 // user, so a child running as "nobody" can work in it.
-struct FaultFixture : ::testing::Test {
-    TempDir root;
-    std::string program = root / "prog";
-    std::string apps = root / "apps";
-    std::string work = program + "/data/temp";
-    ScriptedUi ui;
-    MemorySettings settings;
-    FixedPermissions permissions;
-    Context ctx{ui, settings, permissions, program, "x"};
-
+struct FaultFixture : ProgramFolderFixture {
+    FaultFixture() { ctx.commandLine = "x"; }
     void SetUp() override {
-        MakeDir(work);
-        MakeDir(apps);
-        ::symlink(JARSEAL_BUILD_DIR "/data/jadtool.jar", (program + "/data/jadtool.jar").c_str());
+        ProgramFolderFixture::SetUp();
+        UseBuildSigningTools();
         for (const std::string& dir : {root.path(), program, program + "/data", apps})
             ::chmod(dir.c_str(), 0755);
         ::chmod(work.c_str(), 0777);
-        settings.Write("Java", "keystore", JARSEAL_BUILD_DIR "/data/key");
-        for (const char* key : {"storepass", "keypass"})
-            settings.Write("Java", key, "52039871");
-        for (const char* key : {"alias1", "alias2"})
-            settings.Write("Java", key, "jsk");
         WriteZip(apps + "/game.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
         WriteFile(apps + "/game.jad", kUsersDescriptor);
         ::chmod((apps + "/game.jar").c_str(), 0644);
         ::chmod((apps + "/game.jad").c_str(), 0644);
     }
-    // Runs the Java job; returns the exit status it ended with.
-    int Run() {
-        try {
-            ProcessJavaPackage(ctx, apps + "/game.jad");
-        } catch (const ProgramEnded& e) {
-            return e.status;
-        }
-        return -1;
-    }
+    // Runs the Java job on the user's descriptor.
+    int Run() { return RunJava(apps + "/game.jad"); }
     void ExpectUsersDescriptorKept() {
         EXPECT_EQ(ReadFile(apps + "/game.jad"), kUsersDescriptor);
         for (const auto& name : ListDir(apps))

@@ -1,6 +1,7 @@
 #include "java/JavaPackage.h"
 #include "common/Errors.h"
 #include "support/FakeSettings.h"
+#include "support/JavaFixture.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
@@ -33,30 +34,9 @@ const std::string kBody = "MIDlet-1: Game, /icon.png, game.Main\r\n"
                           "MicroEdition-Profile: MIDP-2.0\r\n"
                           "MicroEdition-Configuration: CLDC-1.1\r\n";
 
-// A program folder with its working folder, and a package folder beside it.
-struct JavaFixture : ::testing::Test {
-    TempDir root;
-    std::string program = root / "prog";
-    std::string apps = root / "apps";
-    std::string work = program + "/data/temp";
-    ScriptedUi ui;
-    MemorySettings settings;
-    FixedPermissions permissions;
-    Context ctx{ui, settings, permissions, program, ""};
-
-    void SetUp() override {
-        MakeDir(work);
-        MakeDir(apps);
-    }
-    // Runs the job and returns the exit status if the program was ended.
-    int Run(const std::string& path) {
-        try {
-            ProcessJavaPackage(ctx, path);
-        } catch (const ProgramEnded& e) {
-            return e.status;
-        }
-        return -1;
-    }
+// The Java job in a fresh program folder without a JAD tool.
+struct JavaFixture : ProgramFolderFixture {
+    int Run(const std::string& path) { return RunJava(path); }
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "java/JavaSigning.h"
 #include "check/SuiteCheck.h"
 #include "support/FakeSettings.h"
+#include "support/JavaFixture.h"
 #include "support/ScriptedUi.h"
 #include "support/Signature.h"
 #include "support/TempDir.h"
@@ -24,48 +25,18 @@ const std::string kManifest = "MIDlet-1: Game, /i.png, game.Main\r\n"
                               "MIDlet-Permissions: javax.microedition.io.Connector.http, javax.microed\r\n"
                               " ition.io.Connector.socket\r\n"
                               "MIDlet-Permissions-Opt: javax.microedition.io.Connector.sms\r\n";
-const std::string kMissingJava = "Не устанвлен дистрибутив Java.\r\n"
-                                 "Повторите попытку после установки JRE или JDK.\r\n"
-                                 "Или стоят неправильные настройки Java\r\n"
-                                 "За подробностями в ReadMe";
-
-bool JavaAvailable() {
-    return std::system("java -version >/dev/null 2>&1") == 0;
-}
 
 // A program folder using the build's JAD tool and default key store, and a
 // suite to sign.
-struct SigningFixture : ::testing::Test {
-    TempDir root;
-    std::string program = root / "prog";
-    std::string apps = root / "apps";
-    ScriptedUi ui;
-    MemorySettings settings;
-    FixedPermissions permissions;
-    Context ctx{ui, settings, permissions, program, ""};
-
+struct SigningFixture : ProgramFolderFixture {
     void SetUp() override {
         if (!JavaAvailable())
             GTEST_SKIP() << "java is not on the search path";
-        MakeDir(program + "/data/temp");
-        MakeDir(apps);
-        ASSERT_EQ(::symlink(JARSEAL_BUILD_DIR "/data/jadtool.jar", (program + "/data/jadtool.jar").c_str()),
-                  0);
-        settings.Write("Java", "keystore", JARSEAL_BUILD_DIR "/data/key");
-        for (const char* key : {"storepass", "keypass"})
-            settings.Write("Java", key, "52039871");
-        for (const char* key : {"alias1", "alias2"})
-            settings.Write("Java", key, "jsk");
+        ProgramFolderFixture::SetUp();
+        UseBuildSigningTools();
         WriteZip(apps + "/game.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
     }
-    int Run() {
-        try {
-            ProcessJavaPackage(ctx, apps + "/game.jar");
-        } catch (const ProgramEnded& e) {
-            return e.status;
-        }
-        return -1;
-    }
+    int Run() { return RunJava(apps + "/game.jar"); }
     std::string Descriptor() { return ReadFile(apps + "/game.jad"); }
     void ExpectSignatureVerifies() {
         const auto attrs = DescriptorAttributes(Descriptor());
@@ -167,7 +138,7 @@ TEST_F(SigningFixture, StaleTempJadNeverPassesForAFailedFirstRun) {
     ctx.commandLine = "x";
     EXPECT_EQ(Run(), kExitFailure);
     ASSERT_EQ(ui.Messages().size(), 1u);
-    EXPECT_EQ(ui.Messages()[0].rfind(kMissingJava, 0), 0u);
+    EXPECT_EQ(ui.Messages()[0].rfind(kMissingJavaText, 0), 0u);
     EXPECT_FALSE(Exists(apps + "/temp.jad"));
     EXPECT_EQ(Descriptor().rfind("MIDlet-Jar-URL: game.jar\r\nMIDlet-Jar-Size: ", 0), 0u);
     EXPECT_EQ(Descriptor().find("MIDlet-Certificate"), std::string::npos);
@@ -194,7 +165,7 @@ TEST_F(SigningFixture, MissingJavaLeavesTheFirstDescriptorAndAnEmptyWorkDir) {
     }();
     ::setenv("PATH", oldPath.c_str(), 1);
     EXPECT_EQ(status, kExitFailure);
-    EXPECT_EQ(ui.Messages(), std::vector<std::string>{kMissingJava});
+    EXPECT_EQ(ui.Messages(), std::vector<std::string>{kMissingJavaText});
     EXPECT_EQ(ui.shown[0].icon, MessageIcon::Information);
     EXPECT_EQ(Descriptor().rfind("MIDlet-Jar-URL: game.jar\r\n", 0), 0u);
     EXPECT_TRUE(ListDir(program + "/data/temp").empty());
