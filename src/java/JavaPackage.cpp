@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <memory>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,37 @@ constexpr ScanRule kScanRules[] = {
     {"MIDlet-Permissions-Opt:", Effect::Permission},
     {"MIDlet-Info-URL:", Effect::Body},
 };
+
+// The hidden files of the working folder, which ClearWorkDir leaves alone.
+std::set<std::string> HiddenFiles(const std::string& dir) {
+    std::set<std::string> names;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+    if (!d)
+        return names;
+    while (const dirent* entry = ::readdir(d.get())) {
+        const std::string name = entry->d_name;
+        if (name.size() > 1 && name[0] == '.' && name != "..")
+            names.insert(name);
+    }
+    return names;
+}
+
+// Removes the hidden files an archive brought into the working folder (an
+// entry such as "META-INF/.x" lands there as ".x"), and the unpacker's own
+// part-written files a killed run may have left; hidden files that were
+// there before the run stay, as ClearWorkDir leaves them.
+void RemoveUnpackedHiddenFiles(const std::string& workDir, const std::set<std::string>& before) {
+    for (const auto& name : HiddenFiles(workDir)) {
+        const bool leftPart = name.rfind(".unzip-", 0) == 0 && name.size() > 5 &&
+                              name.compare(name.size() - 5, 5, ".part") == 0;
+        if (before.count(name) && !leftPart)
+            continue;
+        const std::string full = workDir + kSep + name;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+            ::unlink(full.c_str());
+    }
+}
 
 } // namespace
 
@@ -177,6 +209,11 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
         // A manifest left behind by an earlier failed run must never be taken
         // for this archive's, so the working folder is emptied first.
         ClearWorkDir(run.workDir);
+        const std::set<std::string> hiddenBefore = HiddenFiles(run.workDir);
+        const auto emptyWorkDir = [&] {
+            ClearWorkDir(run.workDir);
+            RemoveUnpackedHiddenFiles(run.workDir, hiddenBefore);
+        };
         StepOverMissing([&] {
             CGUnzipFiles job(ctx.ui);
             job.LetZipFileName(p.archive);
@@ -196,10 +233,14 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
 
         bool manifestMissing = false;
         StepOverMissing([&] { manifestMissing = !FileExist(manifestPath); });
+        // A manifest far larger than any real suite's is taken for a damaged
+        // archive instead of being read into memory and scanned.
+        StepOverMissing(
+            [&] { manifestMissing = manifestMissing || FileLength(manifestPath) > kMaxManifestBytes; });
         if (manifestMissing) {
             ctx.ui.ShowMessage("jar файл поврежден, или\r\nне является Java приложеним.",
                                MessageIcon::Information);
-            ClearWorkDir(run.workDir);
+            emptyWorkDir();
             ctx.EndIfStartedWithArgument(kExitFailure);
             return;
         }
@@ -214,7 +255,7 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
                 throw;
             StepOverMissing([&] { manifest = ReadWholeFile(p.descriptor); });
         }
-        ClearWorkDir(run.workDir);
+        emptyWorkDir();
 
         const ManifestScan scan = ScanManifest(ManifestLines(manifest));
         run.permissionText = scan.permissionText;

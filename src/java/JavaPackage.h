@@ -23,6 +23,10 @@ struct JavaPaths {
 // character is replaced). A path without a folder separator throws RunError 5.
 JavaPaths DeriveJavaPaths(const std::string& path);
 
+// The largest manifest the pipeline reads; a larger one counts as a damaged
+// archive. Real manifests are a few kilobytes.
+inline constexpr std::uint64_t kMaxManifestBytes = 8ull * 1024 * 1024;
+
 // The working folder and the unpacked manifest below the program folder.
 std::string WorkDirOf(const std::string& programFolder);
 

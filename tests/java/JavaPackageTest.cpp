@@ -220,3 +220,16 @@ TEST_F(JavaFixture, UnforeseenFailureEndsTheProgramWithItsNumber) {
     EXPECT_EQ(Run("game.jar"), kExitUnforeseen);
     EXPECT_EQ(ui.Messages()[0], "Неизвестая ошибка.\r\nСообщите разработчику.\r\nОшибка№: 5");
 }
+
+TEST_F(JavaFixture, HiddenFilesAnArchiveBringsAreRemovedAndOlderOnesStay) {
+    WriteFile(work + "/.keep", "the folder's own");
+    WriteFile(work + "/.unzip-99-0.part", "left by a killed run");
+    WriteZip(apps + "/game.jar",
+             {{"META-INF/MANIFEST.MF", kManifest}, {"META-INF/.hidden", std::string(4096, 'h')}});
+    Run(apps + "/game.jar");
+    EXPECT_EQ(ListDir(work), std::vector<std::string>{".keep"});
+
+    WriteZip(apps + "/bad.jar", {{"res/.x", "x"}}); // no manifest: the damaged-archive exit
+    Run(apps + "/bad.jar");
+    EXPECT_EQ(ListDir(work), std::vector<std::string>{".keep"});
+}

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -133,7 +134,9 @@ enum class ReadStatus {
     ArchiveError,
     NoMemory,
     WriteError,
-    DiskFull
+    DiskFull,
+    EntryTooLarge, // more than kMaxEntryBytes
+    RunTooLarge    // more than kMaxTotalBytes in the run
 };
 
 bool IsDiskFull(int err) {
@@ -261,7 +264,21 @@ class Run {
     bool Listing() const { return options_.extractList != 0; }
     bool Extracting() const { return !Listing() && options_.testZip == 0 && options_.writeToStdOut == 0; }
 
+    // A message; those beyond kMaxMessageBytes in the run are left out, so an
+    // archive of thousands of bad entries cannot make the text endless.
     void Print(const std::string& text) {
+        if (messagesCut_)
+            return;
+        if (printed_ + text.size() > kMaxMessageBytes) {
+            messagesCut_ = true;
+            Deliver("... further messages left out\n");
+            return;
+        }
+        printed_ += text.size();
+        Deliver(text);
+    }
+    // Entry data (or a message that must get through), handed over in pieces.
+    void Deliver(const std::string& text) {
         if (callbacks_.print == nullptr)
             return;
         for (std::size_t at = 0; at < text.size(); at += kPrintPiece) {
@@ -304,7 +321,10 @@ class Run {
     std::string extractDir_;
     zip_t* archive_ = nullptr;
     int result_ = kOk;
-    bool stop_ = false; // a full disk ends the run
+    bool stop_ = false;          // a full disk or the size limit ends the run
+    std::uint64_t inflated_ = 0; // bytes inflated in this run, whether kept or not
+    std::size_t printed_ = 0;    // message bytes printed in this run
+    bool messagesCut_ = false;
     Fd targetFd_;
     // The folder of the previous entry, kept open for the next one.
     std::vector<std::string> cachedFolders_;
@@ -491,6 +511,7 @@ ReadStatus Run::ReadOnce(zip_uint64_t index, const char* password,
     ZipFile file(raw);
     if (buffer_.empty())
         buffer_.resize(256 * 1024);
+    std::uint64_t entryBytes = 0;
     for (;;) {
         const zip_int64_t n = zip_fread(file.get(), buffer_.data(), buffer_.size());
         if (n == 0)
@@ -509,6 +530,14 @@ ReadStatus Run::ReadOnce(zip_uint64_t index, const char* password,
                 return ReadStatus::ArchiveError;
             }
         }
+        // Counted before anything is written: what the archive states about
+        // sizes is not trusted.
+        entryBytes += static_cast<std::uint64_t>(n);
+        inflated_ += static_cast<std::uint64_t>(n);
+        if (inflated_ > kMaxTotalBytes)
+            return ReadStatus::RunTooLarge;
+        if (entryBytes > kMaxEntryBytes)
+            return ReadStatus::EntryTooLarge;
         writeErr = write(buffer_.data(), static_cast<std::size_t>(n));
         if (writeErr != 0)
             return IsDiskFull(writeErr) ? ReadStatus::DiskFull : ReadStatus::WriteError;
@@ -601,6 +630,17 @@ bool Run::ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string&
         case ReadStatus::WriteError:
             Print("error:  cannot write " + shown + "\n        " + std::strerror(writeErr) + "\n");
             Raise(kError);
+            return false;
+        case ReadStatus::EntryTooLarge:
+            Print("error:  " + name + " unpacks to more than " + std::to_string(kMaxEntryBytes >> 20) +
+                  " MiB; Jarseal skips it\n");
+            Raise(kError);
+            return false;
+        case ReadStatus::RunTooLarge:
+            Deliver("error:  archive unpacks to more than " + std::to_string(kMaxTotalBytes >> 20) +
+                    " MiB; Jarseal stops there\n");
+            Raise(kBadZip);
+            stop_ = true;
             return false;
         }
     }
@@ -708,7 +748,7 @@ bool Run::ExtractEntry(zip_uint64_t index, const zip_stat_t& st) {
         ReadEntry(
             index, st, name,
             [this](const char* data, std::size_t size) {
-                Print(std::string(data, size));
+                Deliver(std::string(data, size));
                 return 0;
             },
             [] { return true; });
@@ -753,6 +793,13 @@ bool Run::ExtractEntry(zip_uint64_t index, const zip_stat_t& st) {
 int Run::Execute() {
     if (!OpenArchive())
         return result_;
+    const zip_int64_t count = zip_get_num_entries(archive_, 0);
+    if (count > 0 && static_cast<std::uint64_t>(count) > kMaxEntries) {
+        Deliver("error:  archive holds " + std::to_string(count) + " entries, more than " +
+                std::to_string(kMaxEntries) + "; Jarseal unpacks none of them\n");
+        Raise(kBadZip);
+        return result_;
+    }
     Say("Archive:  " + zipName_ + "\n");
     if (options_.displayComment != 0) {
         int length = 0;
@@ -771,7 +818,6 @@ int Run::Execute() {
     if (Extracting() && !OpenTarget())
         return result_;
 
-    const zip_int64_t count = zip_get_num_entries(archive_, 0);
     std::size_t matched = 0;
     for (zip_int64_t i = 0; i < count; ++i) {
         const auto index = static_cast<zip_uint64_t>(i);

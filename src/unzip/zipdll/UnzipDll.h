@@ -5,7 +5,19 @@
 // with counts, a record of callbacks, a version query and a numeric result.
 // It is built on libzip and stands in for unzip32.dll.
 
+#include <cstddef>
+#include <cstdint>
+
 namespace jarseal::unzipdll {
+
+// Limits that no real MIDlet suite or installation package comes near; they
+// keep a hostile archive (a zip bomb, an archive of millions of entries) from
+// filling the disk or running for hours. Sizes count the bytes actually
+// inflated, never the sizes an archive states.
+inline constexpr std::uint64_t kMaxEntries = 65536;                   // entries in one archive
+inline constexpr std::uint64_t kMaxEntryBytes = 64ull * 1024 * 1024;  // inflated size of one entry
+inline constexpr std::uint64_t kMaxTotalBytes = 256ull * 1024 * 1024; // inflated size of one run
+inline constexpr std::size_t kMaxMessageBytes = 64 * 1024;            // messages printed in one run
 
 // Result codes, the numbers Info-ZIP UnZip uses.
 inline constexpr int kOk = 0;           // success
@@ -104,6 +116,12 @@ void UzpVersion2(UnzipVersion* version);
 // Works on the entries of the archive options->zipFileName that match one of
 // the include names (every entry when includeCount is 0) and none of the
 // exclude names; names may hold the wildcards * and ?. Returns a result code.
+// An archive of more than kMaxEntries entries is refused whole (kBadZip); an
+// entry that inflates to more than kMaxEntryBytes is skipped (kError); once
+// the entries inflated in the run exceed kMaxTotalBytes the run stops
+// (kBadZip). Each limit is named in a printed message, and a file cut short
+// by one is removed. Printed messages beyond kMaxMessageBytes are left out,
+// except the one that stops the run.
 int Wiz_SingleEntryUnzip(int includeCount, const char* const* includeList, int excludeCount,
                          const char* const* excludeList, const UnzipOptions* options,
                          UnzipUserFunctions* callbacks);

@@ -1,0 +1,102 @@
+#include "java/JavaPackage.h"
+#include "support/FakeSettings.h"
+#include "support/ScriptedUi.h"
+#include "support/TempDir.h"
+#include "unzip/HostileArchives.h"
+#include "unzip/zipdll/UnzipDll.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace jarseal;
+using namespace jarseal::test;
+
+namespace {
+
+const std::string kDamaged = "jar файл поврежден, или\r\nне является Java приложеним.";
+const std::string kNoJava = "Не устанвлен дистрибутив Java.";
+
+// A program folder without a JAD tool, a package folder and a sibling folder
+// that nothing may touch.
+struct HostileJava : ::testing::Test {
+    TempDir root;
+    std::string program = root / "prog";
+    std::string apps = root / "apps";
+    std::string sibling = root / "sibling";
+    std::string work = program + "/data/temp";
+    ScriptedUi ui;
+    MemorySettings settings;
+    FixedPermissions permissions;
+    Context ctx{ui, settings, permissions, program, ""};
+
+    void SetUp() override {
+        MakeDir(work);
+        MakeDir(apps);
+        MakeDir(sibling);
+        WriteFile(sibling + "/secret.txt", "secret");
+    }
+};
+
+} // namespace
+
+TEST_F(HostileJava, EveryHostileArchiveEndsWithAMessageAndLeavesNothingBehind) {
+    for (const auto& archive : HostileArchives(sibling)) {
+        const std::string& what = archive.name;
+        WriteFile(apps + "/game.jar", archive.build());
+        ui.shown.clear();
+        try {
+            ProcessJavaPackage(ctx, apps + "/game.jar");
+        } catch (const ProgramEnded& e) {
+            ADD_FAILURE() << what << ": the program was ended with " << e.status;
+        }
+
+        // One of the pipeline's own final messages, at the damaged archive at
+        // the latest, since there is no JAD tool.
+        const auto messages = ui.Messages();
+        ASSERT_FALSE(messages.empty()) << what;
+        if (archive.damaged)
+            EXPECT_EQ(messages.back(), kDamaged) << what;
+        else
+            EXPECT_EQ(messages.back().rfind(kNoJava, 0), 0u) << what << ": " << messages.back();
+        // The unzip messages, if any, are bounded.
+        for (const auto& m : messages)
+            EXPECT_LE(m.size(), unzipdll::kMaxMessageBytes + 200) << what;
+
+        // Nothing written outside the working folder, and that folder empty.
+        EXPECT_EQ(ListDir(root.path()), (std::vector<std::string>{"apps", "prog", "sibling"})) << what;
+        EXPECT_EQ(ListDir(sibling), std::vector<std::string>{"secret.txt"}) << what;
+        EXPECT_EQ(ReadFile(sibling + "/secret.txt"), "secret") << what;
+        EXPECT_EQ(ListDir(program), std::vector<std::string>{"data"}) << what;
+        EXPECT_EQ(ListDir(program + "/data"), std::vector<std::string>{"temp"}) << what;
+        EXPECT_EQ(ListDir(work), std::vector<std::string>{}) << what;
+        const auto left = ListDir(apps);
+        EXPECT_TRUE(left == std::vector<std::string>{"game.jar"} ||
+                    left == (std::vector<std::string>{"game.jad", "game.jar"}))
+            << what;
+        if (!archive.damaged) {
+            // The descriptor comes from the archive's own small manifest.
+            const std::string jad = ReadFile(apps + "/game.jad");
+            EXPECT_EQ(jad.rfind("MIDlet-Jar-URL: game.jar\r\n", 0), 0u) << what;
+            EXPECT_LE(jad.size(), kMaxManifestBytes) << what;
+        }
+        std::filesystem::remove(apps + "/game.jad");
+    }
+}
+
+TEST_F(HostileJava, LimitsAreNamedInTheUnzipMessage) {
+    for (const auto& archive : HostileArchives(sibling)) {
+        if (archive.name != "bomb-of-large-entries" && archive.name != "too-many-entries")
+            continue;
+        WriteFile(apps + "/game.jar", archive.build());
+        ui.shown.clear();
+        ProcessJavaPackage(ctx, apps + "/game.jar");
+        const auto messages = ui.Messages();
+        ASSERT_EQ(messages.size(), 2u) << archive.name;
+        EXPECT_NE(messages[0].find(archive.name == "too-many-entries"
+                                       ? "more than 65536; Jarseal unpacks none of them"
+                                       : "archive unpacks to more than 256 MiB; Jarseal stops there"),
+                  std::string::npos)
+            << messages[0];
+    }
+}
