@@ -1,7 +1,5 @@
 #include "java/JavaPackage.h"
-#include "support/FakeSettings.h"
-#include "support/ScriptedUi.h"
-#include "support/TempDir.h"
+#include "support/JavaFixture.h"
 #include "unzip/HostileArchives.h"
 #include "unzip/zipdll/UnzipDll.h"
 
@@ -19,20 +17,11 @@ const std::string kNoJava = "Не устанвлен дистрибутив Java
 
 // A program folder without a JAD tool, a package folder and a sibling folder
 // that nothing may touch.
-struct HostileJava : ::testing::Test {
-    TempDir root;
-    std::string program = root / "prog";
-    std::string apps = root / "apps";
+struct HostileJava : ProgramFolderFixture {
     std::string sibling = root / "sibling";
-    std::string work = program + "/data/temp";
-    ScriptedUi ui;
-    MemorySettings settings;
-    FixedPermissions permissions;
-    Context ctx{ui, settings, permissions, program, ""};
 
     void SetUp() override {
-        MakeDir(work);
-        MakeDir(apps);
+        ProgramFolderFixture::SetUp();
         MakeDir(sibling);
         WriteFile(sibling + "/secret.txt", "secret");
     }
