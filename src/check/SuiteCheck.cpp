@@ -2,7 +2,7 @@
 
 #include "common/Errors.h"
 #include "common/FileSystem.h"
-#include "java/JavaPackage.h"
+#include "common/Manifest.h"
 
 #include <algorithm>
 #include <map>

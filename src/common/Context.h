@@ -2,6 +2,7 @@
 
 #include "common/PermissionChoice.h"
 #include "common/SettingsAccess.h"
+#include "common/ToolRunner.h"
 #include "common/UserInterface.h"
 
 #include <string>
@@ -13,8 +14,9 @@ struct Context {
     UserInterface& ui;
     SettingsAccess& settings;
     const PermissionChoice& permissions;
-    std::string programFolder; // the executable's folder, no trailing separator
-    std::string commandLine;   // the command-line text the program was started with
+    std::string programFolder;   // the executable's folder, no trailing separator
+    std::string commandLine;     // the command-line text the program was started with
+    ToolRunner* tools = nullptr; // runs the JAD tool; none: each command line as its own process
 
     // True when the program was started with a command-line text; each end of
     // a run then ends the program.

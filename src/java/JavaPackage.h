@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Context.h"
+#include "common/Manifest.h"
 
 #include <cstdint>
 #include <string>
@@ -29,11 +30,6 @@ inline constexpr std::uint64_t kMaxManifestBytes = 8ull * 1024 * 1024;
 
 // The working folder and the unpacked manifest below the program folder.
 std::string WorkDirOf(const std::string& programFolder);
-
-// Splits manifest text into lines at CR LF, CR and LF alike, then joins every
-// continuation line (one leading blank) to the line before it, dropping the
-// line break and that blank, so each attribute is one whole line.
-std::vector<std::string> ManifestLines(const std::string& text);
 
 // What the scan of the manifest keeps for the descriptor.
 struct ManifestScan {

@@ -20,6 +20,10 @@ std::string JadToolStart(const Context& ctx) {
     return "java.exe -jar " + QuotedArgument(ctx.programFolder + kSep + "data" + kSep + "jadtool.jar");
 }
 
+RunOutput RunTool(const Context& ctx, const std::string& commandLine) {
+    return ctx.tools ? ctx.tools->Run(commandLine) : RunAndWaitCapture(commandLine);
+}
+
 std::string ReadJava(const Context& ctx, const char* key) {
     return ctx.settings.Read("Java", key);
 }
@@ -50,7 +54,7 @@ void SignJavaPackage(Context& ctx, const JavaRun& run) {
     // A temp.jad left by an interrupted run must never pass for this run's.
     StepOverMissing([&] { RemoveFile(tempJad); });
 
-    const RunOutput first = RunAndWaitCapture(AddCertCommandLine(ctx, p));
+    const RunOutput first = RunTool(ctx, AddCertCommandLine(ctx, p));
     // A run that failed or was killed may have left part of its file behind;
     // that part must not be signed as if it were a descriptor.
     if (first.exitCode != 0)
@@ -70,7 +74,7 @@ void SignJavaPackage(Context& ctx, const JavaRun& run) {
     std::string firstStage;
     StepOverMissing([&] { firstStage = ReadWholeFile(p.descriptor); });
 
-    const RunOutput second = RunAndWaitCapture(AddJarSigCommandLine(ctx, p));
+    const RunOutput second = RunTool(ctx, AddJarSigCommandLine(ctx, p));
     if (second.exitCode != 0) {
         StepOverMissing([&] {
             if (ReadWholeFile(p.descriptor) != firstStage)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/ToolRunner.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,11 +38,7 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 // program not found or not executable). Never throws, never shows anything.
 std::int32_t RunAndWait(const std::string& commandLine);
 
-// What a program printed, beside its exit code.
-struct RunOutput {
-    std::int32_t exitCode;
-    std::string output; // standard output and error interleaved; the last kCaptureLimit bytes
-};
+using jarseal::RunOutput;
 
 inline constexpr std::size_t kCaptureLimit = 64 * 1024;
 
@@ -55,7 +53,6 @@ RunOutput RunAndWaitCapture(const std::string& commandLine);
 using Module1::kCaptureLimit;
 using Module1::RunAndWait;
 using Module1::RunAndWaitCapture;
-using Module1::RunOutput;
 using Module1::SplitCommandLine;
 
 } // namespace jarseal
