@@ -51,6 +51,10 @@ std::string ConsoleUi::OpenFileDialog(const std::string& title, const std::vecto
     return {};
 }
 
+void ConsoleUi::NoteWaitingForOtherRun() {
+    Print("Jarseal", "ждёт, пока закончится другой запуск Jarseal с этой папкой программы…", "");
+}
+
 void ConsoleUi::EndProgram(int status) {
     throw ProgramExit{status};
 }

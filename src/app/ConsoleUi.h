@@ -28,6 +28,7 @@ class ConsoleUi : public UserInterface {
     std::string InputBox(const std::string& prompt, const std::string& title,
                          const std::string& defaultText) override;
     std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) override;
+    void NoteWaitingForOtherRun() override;
     [[noreturn]] void EndProgram(int status) override;
 
   private:

@@ -37,6 +37,9 @@ class UserInterface {
                                  const std::string& defaultText) = 0;
     // The chosen path, or the empty text when the user cancels.
     virtual std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) = 0;
+    // Tells that the job waits for another run of the program to end first.
+    // The window shows nothing: it cannot repaint while a job runs anyway.
+    virtual void NoteWaitingForOtherRun() {}
     // Ends the program at once with the given exit status; never returns.
     [[noreturn]] virtual void EndProgram(int status) = 0;
 };

@@ -3,6 +3,7 @@
 #include "common/ErrorPolicy.h"
 #include "common/Errors.h"
 #include "common/FileSystem.h"
+#include "common/RunLock.h"
 #include "java/JavaSigning.h"
 #include "unzip/CGUnzipFiles.h"
 
@@ -153,6 +154,8 @@ void ClearWorkDir(const std::string& workDir) {
 
 void ProcessJavaPackage(Context& ctx, const std::string& path) {
     RunWithFailurePolicy(ctx.ui, [&] {
+        // Held to the end of the job, signing included.
+        const RunLock lock(ctx.programFolder, [&] { ctx.ui.NoteWaitingForOtherRun(); });
         JavaRun run;
         run.paths = DeriveJavaPaths(path);
         run.workDir = WorkDirOf(ctx.programFolder);

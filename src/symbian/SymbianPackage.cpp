@@ -2,6 +2,7 @@
 
 #include "common/ErrorPolicy.h"
 #include "common/FileSystem.h"
+#include "common/RunLock.h"
 #include "process/Quoting.h"
 #include "process/RunAndWait.h"
 #include "process/ToolOutput.h"
@@ -40,6 +41,8 @@ std::string SignSisCommandLine(const Context& ctx, const std::string& path) {
 
 void SignSymbianPackage(Context& ctx, const std::string& path) {
     RunWithFailurePolicy(ctx.ui, [&] {
+        // The package is rewritten in place: no other run may touch it meanwhile.
+        const RunLock lock(ctx.programFolder, [&] { ctx.ui.NoteWaitingForOtherRun(); });
         const std::string backup = path + ".original";
         StepOverMissing([&] {
             if (!FileExist(backup))

@@ -1,0 +1,94 @@
+#include "check/SuiteCheck.h"
+#include "support/CliFixture.h"
+#include "support/ZipBuilder.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace jarseal;
+using namespace jarseal::test;
+
+namespace {
+
+const std::vector<std::string> kNames = {"Alpha", "Bravo",   "Charlie", "Delta",
+                                         "Echo",  "Foxtrot", "Golf",    "Hotel"};
+
+// A suite of 300 entries whose manifest names it; big enough that two
+// unpackings into one working folder would overlap in time.
+void WriteSuite(const std::string& path, const std::string& name) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    entries.emplace_back("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMIDlet-1: " + name + ", /i.png, " +
+                                                     name + ".Main\r\nMIDlet-Name: " + name +
+                                                     "\r\nMIDlet-Vendor: Vendor " + name +
+                                                     "\r\nMIDlet-Version: 1.0\r\n"
+                                                     "MicroEdition-Profile: MIDP-2.0\r\n"
+                                                     "MicroEdition-Configuration: CLDC-1.1\r\n\r\n");
+    for (int i = 0; i < 300; ++i)
+        entries.emplace_back(name + "/r" + std::to_string(i) + ".bin",
+                             name + std::string(200 + i % 50, static_cast<char>('a' + i % 26)));
+    WriteZip(path, entries);
+}
+
+struct ConcurrentRuns : CliFixture {
+    // Runs jarseal-cli on every jar at the same moment, one process each, and
+    // checks that each descriptor holds its own suite and would install.
+    void RunAllAtOnce(const std::vector<std::pair<std::string, std::string>>& suites, int round) {
+        std::vector<pid_t> pids;
+        for (std::size_t i = 0; i < suites.size(); ++i) {
+            const std::string& jar = suites[i].first;
+            const std::string stem = jar.substr(0, jar.size() - 1);
+            ::unlink((stem + "d").c_str());
+            ::unlink((stem + "d.original").c_str());
+            pids.push_back(StartCli({jar}, root / ("out" + std::to_string(i))));
+        }
+        for (std::size_t i = 0; i < suites.size(); ++i) {
+            const auto& [jar, name] = suites[i];
+            const std::string where = "round " + std::to_string(round) + ", " + name;
+            EXPECT_EQ(WaitForExit(pids[i], 300), 0)
+                << where << ": " << ReadFile(root / ("out" + std::to_string(i)));
+            const std::string jadPath = jar.substr(0, jar.size() - 1) + "d";
+            const std::string jad = Exists(jadPath) ? ReadFile(jadPath) : "";
+            EXPECT_NE(jad.find("\r\nMIDlet-Name: " + name + "\r\n"), std::string::npos) << where << "\n"
+                                                                                        << jad;
+            EXPECT_NE(jad.find("\r\nMIDlet-Vendor: Vendor " + name + "\r\n"), std::string::npos) << where;
+            const CheckReport report = CheckJavaSuite(jadPath, jar);
+            EXPECT_FALSE(report.Refused())
+                << where << ": " << (report.findings.empty() ? "" : report.findings[0].text);
+        }
+        EXPECT_TRUE(ListDir(program + "/data/temp").empty()) << "round " << round;
+    }
+};
+
+} // namespace
+
+TEST_F(ConcurrentRuns, TwoAndEightRunsAtOnceEachKeepTheirOwnSuite) {
+    std::vector<std::pair<std::string, std::string>> suites;
+    for (const auto& name : kNames) {
+        MakeDir(root / name);
+        suites.emplace_back(root / (name + "/" + name + ".jar"), name);
+        WriteSuite(suites.back().first, name);
+    }
+    const std::vector<std::pair<std::string, std::string>> two(suites.begin(), suites.begin() + 2);
+    for (int round = 0; round < 4; ++round)
+        RunAllAtOnce(two, round);
+    for (int round = 4; round < 6; ++round)
+        RunAllAtOnce(suites, round);
+
+    // The runs that found the lock taken said so on standard error.
+    int waited = 0;
+    for (std::size_t i = 0; i < suites.size(); ++i)
+        waited += ReadFile(root / ("out" + std::to_string(i))).find("ждёт") != std::string::npos;
+    EXPECT_GE(waited, 1);
+}
+
+TEST_F(ConcurrentRuns, TwoSuitesOfOneFolderShareNoTemporaryDescriptor) {
+    MakeDir(root / "apps");
+    const std::vector<std::pair<std::string, std::string>> suites = {{root / "apps/Alpha.jar", "Alpha"},
+                                                                     {root / "apps/Bravo.jar", "Bravo"}};
+    for (const auto& [jar, name] : suites)
+        WriteSuite(jar, name);
+    for (int round = 0; round < 3; ++round)
+        RunAllAtOnce(suites, round);
+    EXPECT_FALSE(Exists(root / "apps/temp.jad"));
+}
