@@ -3,6 +3,7 @@
 #include "app/Intake.h"
 #include "app/qt/Pictures.h"
 #include "app/qt/QtUi.h"
+#include "app/qt/WindowLook.h"
 #include "java/PermissionCatalogue.h"
 #include "settings/SigningEditors.h"
 
@@ -143,9 +144,7 @@ Form1::Form1(Context& ctx, PermissionPreferences& preferences)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString());
     setWindowIcon(DrawWindowIcon());
-    QFont small = font();
-    small.setPixelSize(10);
-    setFont(small);
+    setFont(WindowFont());
     resize(TwipsToPixels(kWindowWidthTwips), TwipsToPixels(kWindowHeightTwips));
 
     for (int i = 0; i < kFrameCount; ++i) {
@@ -176,6 +175,14 @@ Form1::Form1(Context& ctx, PermissionPreferences& preferences)
     BuildSettingsPage();
     BuildMenu();
 
+    // The controls take the window's look; the pop-up menu keeps the
+    // platform's own.
+    for (QWidget* w : findChildren<QWidget*>())
+        if (!w->isWindow())
+            w->setStyle(WindowStyle::Instance());
+    for (QLabel* label : label_)
+        FitLabel(label);
+
     // The pages and the Symbian panel start hidden; the group panels show
     // with their page.
     frame_[0]->hide();
@@ -188,17 +195,22 @@ Form1::Form1(Context& ctx, PermissionPreferences& preferences)
 }
 
 void Form1::BuildTopRow() {
-    auto make = [this](const char* name, const QPixmap& picture, const Rect& rect) {
-        auto* b = new PictureButton(picture, this);
+    auto make = [this](const char* name, const QString& text, PictureDrawer draw, const Rect& rect) {
+        auto* b = new PictureButton(text, std::move(draw), this);
         b->setObjectName(QString::fromLatin1(name));
         Place(b, rect);
         KeepMouseEvents(b);
         return b;
     };
-    btnOpen_ = make("btnOpen", DrawTopButtonPicture(QStringLiteral("Открыть")), kBtnOpen);
-    command1_ = make("Command1", DrawTopButtonPicture(QStringLiteral("Permissoins")), kCommand1);
-    command2_ = make("Command2", DrawTopButtonPicture(QStringLiteral("Настройки")), kCommand2);
-    btnEnd_ = make("btnEnd", DrawExitButtonPicture(), kBtnEnd);
+    auto top = [](const QString& label) {
+        return [label](qreal ratio) { return DrawTopButtonPicture(label, ratio); };
+    };
+    btnOpen_ = make("btnOpen", QStringLiteral("Открыть"), top(QStringLiteral("Открыть")), kBtnOpen);
+    command1_ =
+        make("Command1", QStringLiteral("Permissoins"), top(QStringLiteral("Permissoins")), kCommand1);
+    command2_ = make("Command2", QStringLiteral("Настройки"), top(QStringLiteral("Настройки")), kCommand2);
+    btnEnd_ = make("btnEnd", QString(), DrawExitButtonPicture, kBtnEnd);
+    btnEnd_->setAccessibleName(QStringLiteral("Выход"));
 
     connect(btnOpen_, &QAbstractButton::clicked, this, [this] { React([this] { OpenCommand(ctx_); }); });
     connect(command1_, &QAbstractButton::clicked, this, [this] { ShowPermissionPage(); });
@@ -255,8 +267,6 @@ void Form1::BuildSettingsPage() {
             new QLabel(QString::fromLatin1(item.caption), frame_[static_cast<std::size_t>(item.frame)]);
         label->setObjectName(QStringLiteral("Label_%1").arg(i));
         Place(label, item.rect);
-        if (!label->text().isEmpty())
-            label->resize(label->sizeHint().width(), label->height()); // labels fit their text
         KeepMouseEvents(label);
         label_[static_cast<std::size_t>(i)] = label;
     }
@@ -398,9 +408,24 @@ void Form1::SetPathLabel(int index, const std::string& value) {
     QLabel* label = label_[static_cast<std::size_t>(index)];
     label->setText(FromBytes(value));
     label->setToolTip(label->text());
-    // Labels size themselves to their text; an empty one keeps a sliver.
-    const int width = value.empty() ? TwipsToPixels(45) : label->sizeHint().width();
+    FitLabel(label);
+}
+
+// Labels size themselves to their text; an empty one keeps a sliver.
+void Form1::FitLabel(QLabel* label) {
+    if (!label)
+        return;
+    const int width = label->text().isEmpty() ? TwipsToPixels(45)
+                                              : std::max(label->sizeHint().width(),
+                                                         TextWidth(label->fontMetrics(), label->text()));
     label->resize(width, label->height());
+}
+
+void Form1::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange)
+        for (QLabel* label : label_)
+            FitLabel(label);
+    QWidget::changeEvent(event);
 }
 
 // Boxes that the program fills show the value the file holds already, so

@@ -56,6 +56,7 @@ class Form1 : public QWidget {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void BuildTopRow();
@@ -73,6 +74,7 @@ class Form1 : public QWidget {
     void ChoosePathSetting(PathSetting setting);
     void RestoreDefaults();
     void SetPathLabel(int index, const std::string& value);
+    static void FitLabel(QLabel* label);
     void SetTextQuietly(int index, const std::string& value);
     void SyncPermissionPage();
 

@@ -1,5 +1,7 @@
 #include "app/qt/Pictures.h"
 
+#include "app/qt/WindowLook.h"
+
 #include <QFont>
 #include <QLinearGradient>
 #include <QPainter>
@@ -9,8 +11,11 @@ namespace jarseal {
 
 namespace {
 
-QPixmap Blank(int width, int height) {
-    QPixmap pixmap(width, height);
+// A transparent picture of the given logical size, its pixels at the given
+// ratio; a painter on it works in logical pixels.
+QPixmap Blank(QSize size, qreal devicePixelRatio) {
+    QPixmap pixmap(size * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
     return pixmap;
 }
@@ -24,35 +29,8 @@ void DrawRoundedFace(QPainter& p, const QRectF& rect, const QColor& light, const
     p.drawRoundedRect(rect, 6, 6);
 }
 
-} // namespace
-
-QPixmap DrawTopButtonPicture(const QString& label) {
-    QPixmap pixmap = Blank(80, 25);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    DrawRoundedFace(p, QRectF(0.5, 0.5, 79, 24), QColor(0xa8, 0xa8, 0xa8), QColor(0x58, 0x58, 0x58));
-    QFont font = p.font();
-    font.setPixelSize(11);
-    font.setBold(true);
-    p.setFont(font);
-    p.setPen(Qt::white);
-    p.drawText(QRect(0, 0, 80, 25), Qt::AlignCenter, label);
-    return pixmap;
-}
-
-QPixmap DrawExitButtonPicture() {
-    QPixmap pixmap = Blank(40, 25);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    DrawRoundedFace(p, QRectF(0.5, 0.5, 39, 24), QColor(0xe8, 0x40, 0x30), QColor(0x98, 0x10, 0x08));
-    p.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(14, 6.5), QPointF(26, 18.5));
-    p.drawLine(QPointF(26, 6.5), QPointF(14, 18.5));
-    return pixmap;
-}
-
-QIcon DrawWindowIcon() {
-    QPixmap pixmap = Blank(48, 48);
+QPixmap DrawWindowIconAt(qreal devicePixelRatio) {
+    QPixmap pixmap = Blank(QSize(kWindowIconSize, kWindowIconSize), devicePixelRatio);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     // A jar-shaped body with a red seal on it.
@@ -70,22 +48,74 @@ QIcon DrawWindowIcon() {
     p.setFont(font);
     p.setPen(Qt::white);
     p.drawText(QRectF(14, 19, 20, 20), Qt::AlignCenter, QStringLiteral("J"));
-    return QIcon(pixmap);
+    return pixmap;
 }
 
-PictureButton::PictureButton(const QPixmap& picture, QWidget* parent)
-    : QAbstractButton(parent), picture_(picture) {
+} // namespace
+
+QFont TopButtonLabelFont() {
+    QFont font = WindowFont();
+    font.setPixelSize(font.pixelSize() + 1);
+    font.setBold(true);
+    return font;
+}
+
+QRect TopButtonLabelRect() {
+    return QRect(QPoint(0, 0), kTopButtonPictureSize).adjusted(4, 2, -4, -2);
+}
+
+QPixmap DrawTopButtonPicture(const QString& label, qreal devicePixelRatio) {
+    const QSize size = kTopButtonPictureSize;
+    QPixmap pixmap = Blank(size, devicePixelRatio);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    DrawRoundedFace(p, QRectF(0.5, 0.5, size.width() - 1, size.height() - 1), QColor(0xa8, 0xa8, 0xa8),
+                    QColor(0x58, 0x58, 0x58));
+    p.setFont(TopButtonLabelFont());
+    p.setPen(Qt::white);
+    p.drawText(TopButtonLabelRect(), Qt::AlignCenter, label);
+    return pixmap;
+}
+
+QPixmap DrawExitButtonPicture(qreal devicePixelRatio) {
+    const QSize size = kExitButtonPictureSize;
+    QPixmap pixmap = Blank(size, devicePixelRatio);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    DrawRoundedFace(p, QRectF(0.5, 0.5, size.width() - 1, size.height() - 1), QColor(0xe8, 0x40, 0x30),
+                    QColor(0x98, 0x10, 0x08));
+    p.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(14, 6.5), QPointF(26, 18.5));
+    p.drawLine(QPointF(26, 6.5), QPointF(14, 18.5));
+    return pixmap;
+}
+
+QIcon DrawWindowIcon() {
+    QIcon icon;
+    icon.addPixmap(DrawWindowIconAt(1));
+    icon.addPixmap(DrawWindowIconAt(2));
+    return icon;
+}
+
+PictureButton::PictureButton(const QString& text, PictureDrawer draw, QWidget* parent)
+    : QAbstractButton(parent), draw_(std::move(draw)), picture_(draw_(1)) {
+    setText(text);
     setFocusPolicy(Qt::TabFocus);
 }
 
 QSize PictureButton::sizeHint() const {
-    return picture_.size();
+    return picture_.deviceIndependentSize().toSize();
 }
 
 void PictureButton::paintEvent(QPaintEvent*) {
+    // Drawn anew for the screen it is on rather than scaled, which would blur.
+    const qreal ratio = devicePixelRatioF();
+    if (!qFuzzyCompare(picture_.devicePixelRatio(), ratio))
+        picture_ = draw_(ratio);
     QPainter p(this);
+    const QSize size = picture_.deviceIndependentSize().toSize();
     const int shift = isDown() ? 1 : 0;
-    const QPoint at((width() - picture_.width()) / 2 + shift, (height() - picture_.height()) / 2 + shift);
+    const QPoint at((width() - size.width()) / 2 + shift, (height() - size.height()) / 2 + shift);
     p.drawPixmap(at, picture_);
     if (hasFocus()) {
         p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));

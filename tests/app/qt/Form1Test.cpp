@@ -12,7 +12,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -385,32 +384,4 @@ TEST(Form1StartUp, MovedFolderChooserRefreshesTheKeystoreLabel) {
     EXPECT_EQ(settings.Read("Java", "keystore"), "/my/keys");
     EXPECT_EQ(form.Label(5)->text(), QStringLiteral("/my/keys"));
     form.hide();
-}
-
-TEST_F(Form1Fixture, RendersEachPageAtTheWindowSize) {
-    settings.values = {{{"Java", "keystore"}, "/prog/data/key"},
-                       {{"Symbian", "SignSIS"}, "/bin/signsis.exe"}};
-    form.LoadSettingsView();
-    const QString dir = QStringLiteral(JARSEAL_BUILD_DIR "/tests/gui-shots");
-    QDir().mkpath(dir);
-    const QSize expected(3714, 3889);
-    auto shoot = [&](const char* name) {
-        QApplication::processEvents();
-        const QPixmap shot = form.grab();
-        EXPECT_LE(std::abs(shot.width() * 15 - expected.width()), 15) << name;
-        EXPECT_LE(std::abs(shot.height() * 15 - expected.height()), 15) << name;
-        EXPECT_TRUE(shot.save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"))) << name;
-    };
-    shoot("permissions");
-    Click("Command2");
-    shoot("settings-java");
-    Click("btnSymOpt");
-    shoot("settings-symbian");
-}
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }
