@@ -190,6 +190,10 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
             job.LetZipFileName(p.archive);
             job.LetExtractDir(run.workDir);
             job.LetHonorDirectories(false);
+            // Only the manifest is read from the working folder; every other
+            // entry is checked in memory, so that a damaged archive is still
+            // reported, without writing and deleting each file.
+            job.LetWrittenNames({"MANIFEST.MF"});
             std::int32_t result = 0;
             try {
                 result = job.Unzip("", "");

@@ -123,6 +123,13 @@ void CGUnzipFiles::LetExtractDir(const std::string& sExtractDir) {
     extractDir_ = sExtractDir;
 }
 
+std::vector<std::string> CGUnzipFiles::GetWrittenNames() const {
+    return writtenNames_;
+}
+void CGUnzipFiles::LetWrittenNames(const std::vector<std::string>& asWrittenNames) {
+    writtenNames_ = asWrittenNames;
+}
+
 std::int32_t CGUnzipFiles::Unzip(const std::string& sZipFileName, const std::string& sExtractDir) {
     if (!sZipFileName.empty())
         zipFileName_ = sZipFileName;
@@ -133,7 +140,7 @@ std::int32_t CGUnzipFiles::Unzip(const std::string& sZipFileName, const std::str
                                    promptOverwrite_, Low16(messageLevel_), writeToStdOut_, testZip_,
                                    Low16(extractList_), extractOnlyNewer_, displayComment_, honorDirectories_,
                                    overWriteFiles_, convertCRtoCRLF_, verbose_, caseSensitive_,
-                                   Low16(privilege_));
+                                   Low16(privilege_), writtenNames_);
     } catch (const RunError& e) {
         throw RunError(e.Number(), e.what(), "CGUnZipFiles::Unzip");
     }

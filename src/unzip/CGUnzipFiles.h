@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace jarseal {
 
-// One extraction job on a zip archive: which archive, into which folder, and
-// fifteen switches handed unchanged to the unzip library through the bridge.
+// One extraction job on a zip archive: which archive, into which folder,
+// fifteen switches handed unchanged to the unzip library through the bridge,
+// and which entries are written rather than only tested.
 class CGUnzipFiles {
   public:
     // The bridge's callbacks ask the user (password, overwrite) through ui.
@@ -48,6 +50,12 @@ class CGUnzipFiles {
     void LetZipFileName(const std::string& sZipFileName);
     std::string GetExtractDir() const;
     void LetExtractDir(const std::string& sExtractDir);
+    // Bare names of the entries the caller reads from ExtractDir (compared
+    // exactly with the name each file would get). Only those are written;
+    // every other entry is tested in memory, so that damage is still found
+    // and reported. Empty (the default): every entry is written.
+    std::vector<std::string> GetWrittenNames() const;
+    void LetWrittenNames(const std::vector<std::string>& asWrittenNames);
 
     // Runs the extraction; non-empty arguments replace ZipFileName and
     // ExtractDir first. Returns the library's result code (0 success).
@@ -77,6 +85,7 @@ class CGUnzipFiles {
     std::int32_t privilege_ = 0;
     std::string zipFileName_;
     std::string extractDir_;
+    std::vector<std::string> writtenNames_;
 };
 
 } // namespace jarseal

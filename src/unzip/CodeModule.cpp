@@ -184,18 +184,37 @@ std::int32_t VBUnzip(UserInterface& ui, const std::string& zipFileName, const st
                      std::int16_t messageLevel, std::int16_t writeToStdOut, std::int16_t testZip,
                      std::int16_t extractList, std::int16_t extractOnlyNewer, std::int16_t displayComment,
                      std::int16_t honorDirectories, std::int16_t overWriteFiles, std::int16_t convertCRtoCRLF,
-                     std::int16_t verbose, std::int16_t caseSensitive, std::int16_t privilege) {
+                     std::int16_t verbose, std::int16_t caseSensitive, std::int16_t privilege,
+                     const std::vector<std::string>& writtenNames) {
     try {
         State() = BridgeState{};
         const UnzipLibrary* library = g_library;
         if (library == nullptr || library->version == nullptr || library->singleEntryUnzip == nullptr)
             throw RunError(kErrLoadingLibrary, "Error in loading DLL: the unzip library is not available");
 
-        const UnzipOptions options{extractOnlyNewer,  spaceToUnderScore, promptOverwrite, messageLevel,
-                                   writeToStdOut,     testZip,           extractList,     extractNewer,
-                                   displayComment,    honorDirectories,  overWriteFiles,  convertCRtoCRLF,
-                                   verbose,           caseSensitive,     privilege,       zipFileName.c_str(),
-                                   extractDir.c_str()};
+        std::vector<const char*> written;
+        written.reserve(writtenNames.size());
+        for (const auto& name : writtenNames)
+            written.push_back(name.c_str());
+        const UnzipOptions options{extractOnlyNewer,
+                                   spaceToUnderScore,
+                                   promptOverwrite,
+                                   messageLevel,
+                                   writeToStdOut,
+                                   testZip,
+                                   extractList,
+                                   extractNewer,
+                                   displayComment,
+                                   honorDirectories,
+                                   overWriteFiles,
+                                   convertCRtoCRLF,
+                                   verbose,
+                                   caseSensitive,
+                                   privilege,
+                                   zipFileName.c_str(),
+                                   extractDir.c_str(),
+                                   static_cast<int>(written.size()),
+                                   written.empty() ? nullptr : written.data()};
         UnzipUserFunctions callbacks{
             &OnPrint, nullptr, &OnReplace, &OnPassword, &OnEntryMessage, &OnService, 0, 0, 0, 0, 0};
         const std::array<const char*, 100> includeList{};

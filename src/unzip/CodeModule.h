@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace jarseal {
 
@@ -28,15 +29,17 @@ namespace CodeModule {
 
 // Runs the library on the archive: fills the option record from the switches
 // (each widened with its sign), offers the callbacks, which ask through ui,
-// and returns the library's result code unchanged. Throws RunError with the
-// source "CodeModule::VBUnzip" when the library cannot be used or the run
-// cannot be set up.
+// and returns the library's result code unchanged. Non-empty writtenNames
+// limit the written entries to those names (the others are tested). Throws
+// RunError with the source "CodeModule::VBUnzip" when the library cannot be
+// used or the run cannot be set up.
 std::int32_t VBUnzip(UserInterface& ui, const std::string& zipFileName, const std::string& extractDir,
                      std::int16_t extractNewer, std::int16_t spaceToUnderScore, std::int16_t promptOverwrite,
                      std::int16_t messageLevel, std::int16_t writeToStdOut, std::int16_t testZip,
                      std::int16_t extractList, std::int16_t extractOnlyNewer, std::int16_t displayComment,
                      std::int16_t honorDirectories, std::int16_t overWriteFiles, std::int16_t convertCRtoCRLF,
-                     std::int16_t verbose, std::int16_t caseSensitive, std::int16_t privilege);
+                     std::int16_t verbose, std::int16_t caseSensitive, std::int16_t privilege,
+                     const std::vector<std::string>& writtenNames = {});
 
 // Everything the library printed during the most recent run.
 std::string LastMessage();

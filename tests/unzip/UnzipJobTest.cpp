@@ -25,6 +25,7 @@ struct Fake {
     static inline int includeCount = -1;
     static inline int excludeCount = -1;
     static inline bool listsAllNull = false;
+    static inline std::vector<std::string> writtenNames;
     static inline std::function<int(UnzipUserFunctions&)> body;
 
     static void Reset() {
@@ -35,6 +36,7 @@ struct Fake {
         versionCalls = 0;
         includeCount = excludeCount = -1;
         listsAllNull = false;
+        writtenNames.clear();
         body = nullptr;
     }
     static void Version(UnzipVersion* v) {
@@ -48,6 +50,9 @@ struct Fake {
         extractDir = o->extractDir;
         includeCount = ic;
         excludeCount = ec;
+        writtenNames.clear();
+        for (int i = 0; i < o->writtenNameCount; ++i)
+            writtenNames.emplace_back(o->writtenNames[i]);
         listsAllNull = true;
         for (int i = 0; i < 100; ++i)
             listsAllNull = listsAllNull && il[i] == nullptr && el[i] == nullptr;
@@ -205,6 +210,21 @@ TEST_F(UnzipBridge, NonEmptyArgumentsReplaceTheStoredTexts) {
     job.Unzip("", "other-dir");
     EXPECT_EQ(Fake::zipFileName, "other.jar");
     EXPECT_EQ(job.GetExtractDir(), "other-dir");
+}
+
+TEST_F(UnzipBridge, WrittenNamesReachTheLibraryAsACountedList) {
+    EXPECT_TRUE(job.GetWrittenNames().empty());
+    job.Unzip("a.jar", "out");
+    EXPECT_EQ(Fake::options.writtenNameCount, 0);
+    EXPECT_EQ(Fake::options.writtenNames, nullptr);
+
+    job.LetWrittenNames({"MANIFEST.MF", "icon.png"});
+    job.Unzip("", "");
+    EXPECT_EQ(Fake::writtenNames, (std::vector<std::string>{"MANIFEST.MF", "icon.png"}));
+    // The include and exclude lists stay empty: every entry is still worked on.
+    EXPECT_EQ(Fake::includeCount, 0);
+    EXPECT_EQ(Fake::excludeCount, 0);
+    EXPECT_TRUE(Fake::listsAllNull);
 }
 
 TEST_F(UnzipBridge, ResultCodeIsReturnedUnchanged) {

@@ -38,7 +38,8 @@ inline constexpr int kReplaceNo = 100;
 inline constexpr int kReplaceYes = 102;
 inline constexpr int kReplaceCancel = 104;
 
-// The option record, seventeen fields in this order.
+// The option record: the seventeen fields of the unzip32.dll record, in its
+// order, then the names of the entries to write.
 struct UnzipOptions {
     int extractOnlyNewer;  // 1: extract only entries newer than the files on disk, and new ones
     int spaceToUnderscore; // 1: blanks in names become underscores
@@ -57,6 +58,13 @@ struct UnzipOptions {
     int privilege;         // accepted, no effect: no owners or access lists are restored
     const char* zipFileName;
     const char* extractDir; // null or empty: the current folder
+    // While extracting, only the file entries whose name (the name the file
+    // would get in its folder) is one of these are written; every other entry
+    // is tested instead: inflated and checked against its CRC in memory, with
+    // the same messages, result codes and limits as if it were written, and
+    // folder entries create nothing. A count of 0 writes every entry.
+    int writtenNameCount;
+    const char* const* writtenNames;
 };
 
 using PrintCallback = int (*)(const char* buffer, unsigned long length);
