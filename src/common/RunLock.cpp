@@ -19,11 +19,10 @@ bool Lock(int fd, int operation) {
 
 } // namespace
 
-RunLock::RunLock(const std::string& programFolder, const std::function<void()>& onWait) {
-    if (programFolder.empty())
+FolderLock::FolderLock(const std::string& folder, const std::function<void()>& onWait) {
+    if (folder.empty())
         return;
-    const std::string data = programFolder + "/data";
-    const int fd = ::open(data.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     if (!Lock(fd, LOCK_EX | LOCK_NB)) {
@@ -41,7 +40,7 @@ RunLock::RunLock(const std::string& programFolder, const std::function<void()>& 
     fd_ = fd;
 }
 
-RunLock::~RunLock() {
+FolderLock::~FolderLock() {
     if (fd_ >= 0)
         ::close(fd_); // closing the only descriptor releases the lock
 }

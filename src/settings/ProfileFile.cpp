@@ -1,5 +1,7 @@
 #include "settings/ProfileFile.h"
 
+#include "common/RunLock.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -330,6 +332,12 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
     if (file.empty())
         return false;
     const std::string target = WriteTarget(file);
+    // Another program writing the same file between this read and this
+    // rename would have its change replaced by this write's older copy of
+    // the file: writers of one folder take turns.
+    const auto slash = target.find_last_of('/');
+    const FolderLock lock(slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1),
+                          nullptr);
 
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;

@@ -287,6 +287,44 @@ TEST(Ini, ReaderNeverSeesAPartialFileWhileAnotherProcessWrites) {
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"Jarseal.ini"});
 }
 
+TEST(Ini, TwoWritersAtOnceLeaveAWholeFileAndLoseNoChange) {
+    TempDir dir;
+    const std::string file = dir / "Jarseal.ini";
+    WriteIni("Jarseal", "FirstRun", "0", file);
+    // Two programs write their own keys at the same moment; each reads its
+    // key back after every write, so a change the other one wrote over is seen.
+    const auto start = [&](const char* section, const char* key) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            int lost = 0;
+            for (int i = 0; i < 400; ++i) {
+                const std::string value = std::string(key) + std::to_string(i) + std::string(i % 97, 'x');
+                WriteIni(section, key, value, file);
+                lost += ReadIni(section, key, file) != value;
+            }
+            ::_exit(lost > 0 ? 1 : 0);
+        }
+        return pid;
+    };
+    const auto result = [](pid_t pid) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const pid_t a = start("Java", "keystore");
+    const pid_t b = start("Symbian", "key");
+    ASSERT_GT(a, 0);
+    ASSERT_GT(b, 0);
+    const int first = result(a);
+    const int second = result(b);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(second, 0);
+    EXPECT_EQ(ReadIni("Jarseal", "FirstRun", file), "0");
+    EXPECT_EQ(ReadIni("Java", "keystore", file), "keystore399" + std::string(399 % 97, 'x'));
+    EXPECT_EQ(ReadIni("Symbian", "key", file), "key399" + std::string(399 % 97, 'x'));
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"Jarseal.ini"});
+}
+
 TEST(Ini, ProfileTextFunctionsFollowTheFirstSectionOnly) {
     const std::string text = "k=outside\r\n[A]\r\n[B]\r\nk=b\r\n[a]\r\nk=second\r\n";
     EXPECT_EQ(FindProfileValue(text, "A", "k"), std::nullopt);
