@@ -2,8 +2,12 @@
 #include "support/CliFixture.h"
 #include "support/ZipBuilder.h"
 
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/file.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace jarseal;
@@ -91,4 +95,34 @@ TEST_F(ConcurrentRuns, TwoSuitesOfOneFolderShareNoTemporaryDescriptor) {
     for (int round = 0; round < 3; ++round)
         RunAllAtOnce(suites, round);
     EXPECT_FALSE(Exists(root / "apps/temp.jad"));
+}
+
+TEST_F(ConcurrentRuns, ARunKilledHalfwayLeavesTheNextOneFreeToGoOn) {
+    MakeDir(root / "apps");
+    const std::string jar = root / "apps/Alpha.jar";
+    WriteSuite(jar, "Alpha");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const pid_t run = StartCli({jar}, root / "killed");
+        // Kill it once it holds the lock, in the middle of its job.
+        const int data = ::open((program + "/data").c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(data, 0);
+        bool held = false;
+        for (int i = 0; i < 2000 && !held; ++i) {
+            held = ::flock(data, LOCK_EX | LOCK_NB) != 0;
+            if (!held) {
+                ::flock(data, LOCK_UN);
+                ::usleep(2000);
+            }
+        }
+        ::close(data);
+        ::usleep(attempt * 100 * 1000); // at different points of the job
+        ::kill(run, SIGKILL);
+        EXPECT_EQ(WaitForExit(run, 30), 128 + SIGKILL);
+        ASSERT_TRUE(held);
+
+        const RunOutput next = Cli("\"" + jar + "\"");
+        EXPECT_EQ(next.exitCode, 0) << next.output;
+        EXPECT_EQ(next.output.find("ждёт"), std::string::npos) << "the killed run's lock was left behind";
+        EXPECT_FALSE(CheckJavaSuite(root / "apps/Alpha.jad", jar).Refused());
+    }
 }
