@@ -52,6 +52,8 @@ public final class JadTool {
         "             -inputjad <filename> -outputjad <filename>",
         "  -showcert  [([-certnum <number>] [-chainnum <number>]) | [-all]]",
         "             [-encoding <encoding>] -inputjad <filename>",
+        "  -serve     answer runs of the commands above read from standard input, one after",
+        "             another, until it closes (how Jarseal keeps one tool running for a batch)",
         "",
         "-addcert writes MIDlet-Certificate-<chainnum>-<n> for each certificate of the alias's chain,",
         "signer first, leaving out a self-signed root unless it is the only certificate; the chain's",
@@ -72,18 +74,30 @@ public final class JadTool {
     private JadTool() {}
 
     public static void main(String[] args) {
+        if (args.length == 1 && args[0].equals(JadServer.COMMAND)) {
+            System.exit(JadServer.serve());
+        }
+        System.exit(execute(args, System.out, System.err));
+    }
+
+    /**
+     * One run of the tool: what {@code main} does short of ending the process. Returns the exit status; messages
+     * go to {@code err}, results to {@code out}.
+     */
+    static int execute(String[] args, PrintStream out, PrintStream err) {
         int status;
         try {
-            status = run(args, System.out);
+            status = run(args, out);
         } catch (ToolException e) {
-            System.err.println("jadtool: " + e.getMessage());
+            err.println("jadtool: " + e.getMessage());
             status = 1;
         } catch (RuntimeException e) {
-            System.err.println("jadtool: unexpected failure: " + describe(e));
+            err.println("jadtool: unexpected failure: " + describe(e));
             status = 1;
         }
-        System.out.flush();
-        System.exit(status);
+        out.flush();
+        err.flush();
+        return status;
     }
 
     static int run(String[] args, PrintStream out) throws ToolException {
