@@ -72,10 +72,12 @@ std::string ResolveProgram(std::vector<std::string>& args) {
     return path;
 }
 
-// Starts the program; outFd >= 0 becomes its standard output and error.
+// Starts the program; outFd >= 0 becomes its standard output (and its
+// standard error unless errFd says otherwise), inFd >= 0 its standard input.
 // Every descriptor above 2 is closed in the child, signals are reset to their
 // defaults and none is blocked. Returns the process id or -1.
-pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int outFd) {
+pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int outFd, int inFd = -1,
+            bool outIsAlsoErr = true) {
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (const std::string& a : args)
@@ -91,9 +93,12 @@ pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int o
         return -1;
     }
     bool ok = true;
+    if (inFd >= 0)
+        ok = ok && ::posix_spawn_file_actions_adddup2(&actions, inFd, STDIN_FILENO) == 0;
     if (outFd >= 0) {
         ok = ok && ::posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO) == 0;
-        ok = ok && ::posix_spawn_file_actions_adddup2(&actions, outFd, STDERR_FILENO) == 0;
+        if (outIsAlsoErr)
+            ok = ok && ::posix_spawn_file_actions_adddup2(&actions, outFd, STDERR_FILENO) == 0;
     }
     ok = ok && ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0;
 
@@ -288,6 +293,15 @@ std::int32_t RunAndWait(const std::string& commandLine) {
             return -1;
         const pid_t pid = Spawn(path, args, -1);
         return pid < 0 ? -1 : WaitFor(pid);
+    } catch (...) {
+        return -1;
+    }
+}
+
+pid_t StartWithPipes(std::vector<std::string> args, int inFd, int outFd) {
+    try {
+        const std::string path = ResolveProgram(args);
+        return path.empty() ? -1 : Spawn(path, args, outFd, inFd, false);
     } catch (...) {
         return -1;
     }

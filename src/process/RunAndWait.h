@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace jarseal {
@@ -48,11 +49,19 @@ inline constexpr std::size_t kCaptureLimit = 64 * 1024;
 // bytes are kept for failure messages. Standard input is inherited.
 RunOutput RunAndWaitCapture(const std::string& commandLine);
 
+// Starts a program (args as SplitCommandLine gives them, looked up as
+// RunAndWait does) without waiting: inFd becomes its standard input and
+// outFd its standard output; standard error is inherited; every other
+// descriptor is closed in it. Returns the process id, or -1 when it could not
+// be started. The caller waits for it.
+pid_t StartWithPipes(std::vector<std::string> args, int inFd, int outFd);
+
 } // namespace Module1
 
 using Module1::kCaptureLimit;
 using Module1::RunAndWait;
 using Module1::RunAndWaitCapture;
 using Module1::SplitCommandLine;
+using Module1::StartWithPipes;
 
 } // namespace jarseal
