@@ -8,11 +8,13 @@
 #include "app/StartUp.h"
 #include "check/SuiteCheck.h"
 #include "common/FileSystem.h"
+#include "process/WarmJadTool.h"
 #include "settings/IniSettings.h"
 #include "settings/PermissionPreferences.h"
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -123,6 +125,12 @@ int main(int argc, char** argv) {
         options->permissions ? static_cast<const PermissionChoice&>(*options->permissions) : preferences;
 
     const std::vector<std::string> packages = CollectPackages(options->paths);
+    // With more than one package the JAD tool runs in one process for the
+    // whole batch (started at the first suite); one package keeps the two
+    // separate runs.
+    std::optional<WarmJadTool> warmTool;
+    if (packages.size() > 1)
+        warmTool.emplace(programFolder + kSep + "data" + kSep + "jadtool.jar");
     const bool progress = !options->quiet && ::isatty(STDERR_FILENO);
     int worst = kExitSuccess;
     int counts[3] = {0, 0, 0};
@@ -132,6 +140,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, packages.size(), path.c_str());
         ui.SetNextInput(options->zipPassword);
         Context ctx{ui, settings, permissions, programFolder, path};
+        if (warmTool)
+            ctx.tools = &*warmTool;
         const auto start = std::chrono::steady_clock::now();
         const int status = ProcessOne(ctx, path);
         const double seconds =
