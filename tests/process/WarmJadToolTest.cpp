@@ -141,8 +141,9 @@ TEST(WarmJadTool, SignsOddPathsAndReportsFailuresExactlyAsSeparateRuns) {
     EXPECT_EQ(warm.Answered(), 11u); // all answered by one tool process, none run on its own
     // The suite was really signed (Java reads non-ASCII file names only in a
     // UTF-8 locale; elsewhere both kinds of run fail alike).
-    if (Utf8Locale())
+    if (Utf8Locale()) {
         EXPECT_NE(ReadFile(f + "game.jad").find("MIDlet-Jar-RSA-SHA1: "), std::string::npos);
+    }
 }
 
 TEST(WarmJadTool, OtherCommandLinesRunAsProcessesOfTheirOwn) {
