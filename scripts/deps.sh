@@ -6,7 +6,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-translations-l10n
     fonts-liberation # Liberation Sans Narrow, the font of the window
-    libzip-dev zlib1g-dev libssl-dev
+    libzip-dev zlib1g-dev libdeflate-dev libssl-dev
     default-jdk-headless
     libgtest-dev libgmock-dev
     zip unzip

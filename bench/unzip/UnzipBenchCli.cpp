@@ -1,5 +1,8 @@
 // Extracts an archive flat into a folder with the program's unzip job, the
 // way the Java pipeline does; the exit status is the library's result code.
+// Names after the folder are the only entries written, the others are tested
+// (as the Java pipeline writes only MANIFEST.MF); without them every entry is
+// written.
 #include "common/UserInterface.h"
 #include "unzip/CGUnzipFiles.h"
 
@@ -30,8 +33,8 @@ class ConsoleUi : public jarseal::UserInterface {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s ARCHIVE FOLDER\n", argv[0]);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s ARCHIVE FOLDER [WRITTEN_NAME...]\n", argv[0]);
         return 10;
     }
     ConsoleUi ui;
@@ -39,6 +42,7 @@ int main(int argc, char** argv) {
     job.LetZipFileName(argv[1]);
     job.LetExtractDir(argv[2]);
     job.LetHonorDirectories(false);
+    job.LetWrittenNames(std::vector<std::string>(argv + 3, argv + argc));
     const int result = job.Unzip("", "");
     if (result != 0)
         std::fprintf(stderr, "%s", job.GetLastMessage().c_str());

@@ -73,6 +73,47 @@ std::string EncryptedArchive(const std::string& path, bool manifestEncrypted) {
     return bytes;
 }
 
+// The archive's entries with a hundred sound ones before and after them.
+std::string AmongMany(const std::string& archive) {
+    using namespace rawzip;
+    Builder b;
+    for (int i = 0; i < 100; ++i)
+        b.AddDeflated("pad/A" + std::to_string(i) + ".class", ClassLike(i, 500 + 37 * i));
+    // Copies the entries over, local records and all, so that their damage
+    // is kept byte for byte.
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* src = zip_source_buffer_create(archive.data(), archive.size(), 0, &error);
+    zip_t* z = src != nullptr ? zip_open_from_source(src, ZIP_RDONLY, &error) : nullptr;
+    zip_error_fini(&error);
+    if (z == nullptr) {
+        zip_source_free(src);
+        return {};
+    }
+    for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i) {
+        zip_stat_t st;
+        zip_stat_index(z, static_cast<zip_uint64_t>(i), 0, &st);
+        std::string packed;
+        if (zip_file_t* f = zip_fopen_index(z, static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED)) {
+            char buffer[65536];
+            zip_int64_t n = 0;
+            while ((n = zip_fread(f, buffer, sizeof buffer)) > 0)
+                packed.append(buffer, static_cast<std::size_t>(n));
+            zip_fclose(f);
+        }
+        zip_uint8_t opsys = 0;
+        zip_uint32_t attributes = 0;
+        zip_file_get_external_attributes(z, static_cast<zip_uint64_t>(i), 0, &opsys, &attributes);
+        b.Add({st.name, static_cast<std::uint16_t>(st.comp_method), st.crc, packed.size(), st.size,
+               attributes, static_cast<std::uint16_t>(opsys == ZIP_OPSYS_UNIX ? kMadeByUnix : 20)},
+              packed);
+    }
+    zip_discard(z);
+    for (int i = 0; i < 100; ++i)
+        b.AddDeflated("pad/Z" + std::to_string(i) + ".class", ClassLike(i + 100, 500 + 41 * i));
+    return b.Finish();
+}
+
 std::vector<Case> DamagedArchives(const std::string& scratch) {
     using namespace rawzip;
     std::vector<Case> all;
@@ -163,6 +204,19 @@ std::vector<Case> DamagedArchives(const std::string& scratch) {
         b.AddStored("a/./", "");
         all.push_back({"skipped-names-and-links", b.Finish()});
     }
+    {
+        // Honest entries that together inflate to more than the run's limit:
+        // the run stops at the same entry either way.
+        std::uint32_t crc = 0;
+        const std::uint64_t size = 4ull << 20;
+        const std::string packed = DeflateRepeated(size, "0123456789abcdef", crc);
+        Builder b;
+        b.AddDeflated("META-INF/MANIFEST.MF", kManifest);
+        for (int i = 0; i < 80; ++i)
+            b.Add({"res/block" + std::to_string(i), kDeflated, crc, packed.size(), size}, packed);
+        b.AddStored("late/MANIFEST.MF", "never reached");
+        all.push_back({"many-entries-beyond-the-limit", b.Finish()});
+    }
     const std::string plain = EncryptedArchive(scratch + "/plain-manifest.zip", false);
     all.push_back({"encrypted-no-password", plain});
     all.push_back({"encrypted-right-password", plain, {"right"}, false});
@@ -171,6 +225,19 @@ std::vector<Case> DamagedArchives(const std::string& scratch) {
     const std::string locked = EncryptedArchive(scratch + "/locked-manifest.zip", true);
     all.push_back({"encrypted-manifest-no-password", locked});
     all.push_back({"encrypted-manifest-right-password", locked, {"right"}, false});
+
+    // The same among a hundred sound entries on either side, where the run
+    // checks entries ahead on more than one thread.
+    const std::size_t single = all.size();
+    for (std::size_t k = 0; k < single; ++k) {
+        const Case& c = all[k];
+        if (c.name == "archive-cut-in-half" || c.name == "many-entries-beyond-the-limit" ||
+            c.name.rfind("encrypted", 0) == 0)
+            continue;
+        std::string many = AmongMany(c.bytes);
+        if (!many.empty()) // an archive refused whole has no entries to put among others
+            all.push_back({c.name + "-among-many", std::move(many), c.passwords, c.damaged});
+    }
     return all;
 }
 

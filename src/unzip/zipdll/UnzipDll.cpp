@@ -1,5 +1,6 @@
 #include "unzip/zipdll/UnzipDll.h"
 
+#include <libdeflate.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -11,9 +12,11 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <functional>
+#include <memory>
 #include <new>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -235,6 +238,79 @@ EntryPath SplitEntryName(std::string name, bool honorDirectories, bool spaceToUn
     return path;
 }
 
+// Buffers and a decompressor for QuickCheck, one set per thread.
+struct Scratch {
+    Scratch() = default;
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    ~Scratch() {
+        if (decompressor != nullptr)
+            libdeflate_free_decompressor(decompressor);
+    }
+    libdeflate_decompressor* decompressor = nullptr;
+    std::unique_ptr<char[]> packed; // the compressed bytes of an entry
+    std::size_t packedCapacity = 0;
+    std::unique_ptr<char[]> unpacked; // and what they inflate to
+    std::size_t unpackedCapacity = 0;
+};
+
+// A buffer of at least size bytes, its old content not kept.
+char* Room(std::unique_ptr<char[]>& buffer, std::size_t& capacity, std::size_t size) {
+    if (capacity < size || !buffer) {
+        buffer.reset();
+        capacity = std::max<std::size_t>({size, capacity * 2, 64 * 1024});
+        buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    }
+    return buffer.get();
+}
+
+// True when a plain stored or deflated entry of at most kMaxEntryBytes
+// inflates, in one piece, to exactly the size and CRC its header states.
+// Anything else (every kind of damage among it) is left to the careful,
+// streaming read, which finds and reports it. Touches nothing but archive
+// and scratch, so threads with archives of their own can run it at once.
+bool QuickCheck(zip_t* archive, zip_uint64_t index, const zip_stat_t& st, Scratch& scratch) {
+    constexpr zip_uint64_t kNeeded = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
+    if ((st.valid & kNeeded) != kNeeded)
+        return false;
+    if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
+        return false;
+    const bool stored = st.comp_method == ZIP_CM_STORE;
+    if (!stored && st.comp_method != ZIP_CM_DEFLATE)
+        return false;
+    if (st.size > kMaxEntryBytes || (stored ? st.comp_size != st.size : st.comp_size > kMaxEntryBytes))
+        return false;
+    zip_file_t* raw = zip_fopen_index(archive, index, ZIP_FL_COMPRESSED);
+    if (raw == nullptr)
+        return false;
+    ZipFile file(raw);
+    const auto packedSize = static_cast<std::size_t>(st.comp_size);
+    char* packed = Room(scratch.packed, scratch.packedCapacity, packedSize + 1);
+    std::size_t got = 0;
+    while (got < packedSize) {
+        const zip_int64_t n = zip_fread(file.get(), packed + got, packedSize - got);
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    const auto size = static_cast<std::size_t>(st.size);
+    const char* data = packed;
+    if (!stored) {
+        if (scratch.decompressor == nullptr &&
+            (scratch.decompressor = libdeflate_alloc_decompressor()) == nullptr)
+            return false;
+        char* out = Room(scratch.unpacked, scratch.unpackedCapacity, size + 1);
+        std::size_t used = 0;
+        std::size_t produced = 0;
+        if (libdeflate_deflate_decompress_ex(scratch.decompressor, packed, packedSize, out, size, &used,
+                                             &produced) != LIBDEFLATE_SUCCESS ||
+            used != packedSize || produced != size)
+            return false;
+        data = out;
+    }
+    return libdeflate_crc32(0, data, size) == st.crc;
+}
+
 class Run {
   public:
     Run(int includeCount, const char* const* includeList, int excludeCount, const char* const* excludeList,
@@ -315,6 +391,9 @@ class Run {
                         const std::function<int(const char*, std::size_t)>& write, int& writeErr);
     // Reads an entry to nowhere, checking its data; false when the run has to stop.
     bool TestEntry(zip_uint64_t index, const zip_stat_t& st);
+    // Checks ahead, on up to four cores, the entries this run will only test,
+    // so that the run in entry order finds most of them already known sound.
+    void CheckAhead(zip_uint64_t count);
     // Whether a file entry of that name is written (or only tested).
     bool Writes(const std::string& file) const {
         return !writeSome_ ||
@@ -346,7 +425,9 @@ class Run {
     bool cachedValid_ = false;
     std::string password_; // the last password that worked, tried first for later entries
     std::vector<char> buffer_;
-    std::string content_; // the archive itself when it was small enough to read whole
+    Scratch scratch_;
+    std::vector<std::uint8_t> sound_; // by CheckAhead: 1 for an entry QuickCheck found sound
+    std::string content_;             // the archive itself when it was small enough to read whole
 };
 
 bool Run::ReadWholeArchive(off_t size) {
@@ -742,8 +823,87 @@ bool Run::ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath&
     return true;
 }
 
+void Run::CheckAhead(zip_uint64_t count) {
+    // Worth a thread only for archives of many entries, held in memory (the
+    // threads share those bytes, each through an archive handle of its own).
+    constexpr zip_uint64_t kMinEntries = 64;
+    const unsigned cores = std::thread::hardware_concurrency();
+    if (count < kMinEntries || content_.empty() || cores < 2)
+        return;
+    sound_.assign(static_cast<std::size_t>(count), 0);
+    std::atomic<zip_uint64_t> next{0};
+    // What the checks ahead inflate in all stays within the run's limit;
+    // entries beyond it are left to the run itself.
+    std::atomic<std::uint64_t> budget{0};
+    std::atomic<bool> quit{false};
+    const auto work = [&](zip_t* archive, Scratch& scratch) {
+        for (zip_uint64_t i; !quit.load(std::memory_order_relaxed) && (i = next.fetch_add(1)) < count;) {
+            zip_stat_t st;
+            zip_stat_init(&st);
+            if (zip_stat_index(archive, i, 0, &st) != 0 || st.name == nullptr || !Matches(st.name))
+                continue;
+            const EntryPath path =
+                SplitEntryName(st.name, options_.honorDirectories != 0, options_.spaceToUnderscore != 0);
+            if (options_.testZip == 0 && (path.kind != EntryPath::File || Writes(path.file)))
+                continue; // not an entry the run tests
+            if ((st.valid & ZIP_STAT_SIZE) == 0 || st.size > kMaxEntryBytes)
+                continue;
+            if (budget.fetch_add(st.size) + st.size > kMaxTotalBytes) {
+                quit = true;
+                break;
+            }
+            if (QuickCheck(archive, i, st, scratch))
+                sound_[static_cast<std::size_t>(i)] = 1; // each index is written by one thread only
+        }
+    };
+    const unsigned helpers = std::min(cores - 1, 3u);
+    std::vector<std::thread> threads;
+    try {
+        for (unsigned h = 0; h < helpers; ++h)
+            threads.emplace_back([&] {
+                try {
+                    zip_error_t error;
+                    zip_error_init(&error);
+                    zip_source_t* source =
+                        zip_source_buffer_create(content_.data(), content_.size(), 0, &error);
+                    zip_t* archive =
+                        source != nullptr ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+                    if (archive == nullptr && source != nullptr)
+                        zip_source_free(source);
+                    zip_error_fini(&error);
+                    if (archive == nullptr)
+                        return;
+                    Scratch scratch;
+                    work(archive, scratch);
+                    zip_discard(archive);
+                } catch (...) {
+                    // Whatever this thread leaves unchecked, the run checks itself.
+                }
+            });
+    } catch (...) {
+        // No thread to be had: the run checks on its own.
+    }
+    try {
+        work(archive_, scratch_);
+    } catch (...) {
+        quit = true;
+    }
+    for (auto& t : threads)
+        t.join();
+}
+
 bool Run::TestEntry(zip_uint64_t index, const zip_stat_t& st) {
     const std::string name = st.name;
+    // In entry order, an entry found sound counts its bytes against the run's
+    // limit like a streamed one; one that would cross it is streamed, so that
+    // the limit stops the run exactly where it always did.
+    if (inflated_ + st.size <= kMaxTotalBytes &&
+        ((index < sound_.size() && sound_[static_cast<std::size_t>(index)] != 0) ||
+         QuickCheck(archive_, index, st, scratch_))) {
+        inflated_ += st.size;
+        Say("    testing: " + name + "   OK\n");
+        return true;
+    }
     if (ReadEntry(
             index, st, name, [](const char*, std::size_t) { return 0; }, [] { return true; }))
         Say("    testing: " + name + "   OK\n");
@@ -840,6 +1000,8 @@ int Run::Execute() {
     }
     if (Extracting() && !OpenTarget())
         return result_;
+    if (count > 0 && !Listing() && (options_.testZip != 0 || (Extracting() && writeSome_)))
+        CheckAhead(static_cast<zip_uint64_t>(count));
 
     std::size_t matched = 0;
     for (zip_int64_t i = 0; i < count; ++i) {
