@@ -5,6 +5,7 @@
 #include "common/FileSystem.h"
 #include "common/RunLock.h"
 #include "java/JavaSigning.h"
+#include "java/ManifestAgreement.h"
 #include "unzip/CGUnzipFiles.h"
 
 #include <cerrno>
@@ -69,6 +70,24 @@ void RemoveUnpackedHiddenFiles(const std::string& workDir, const std::set<std::s
         if (::lstat(full.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
             ::unlink(full.c_str());
     }
+}
+
+// Why the jar's manifest could not be brought into agreement.
+std::string AgreementFailureText(const RunError& e) {
+    std::string why;
+    switch (e.Number()) {
+    case kErrPermissionDenied:
+        why = "нет прав на запись в папку или в jar файл";
+        break;
+    case kErrDiskFull:
+        why = "на диске нет места";
+        break;
+    default:
+        why = std::string(e.what()) + " (Ошибка№: " + std::to_string(e.Number()) + ")";
+        break;
+    }
+    return "Не удалось записать в манифест jar файла разрешения дескриптора:\r\n" + why +
+           ".\r\nБез этого телефон не установит подписанный набор. Файлы не изменены.";
 }
 
 } // namespace
@@ -234,6 +253,22 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
 
         const ManifestScan scan = ScanManifest(ManifestLines(manifest));
         run.permissionText = scan.permissionText;
+
+        // A signed suite whose manifest asks for other permissions than its
+        // descriptor is refused by phones: the jar's manifest is made to
+        // carry the descriptor's permission attributes first.
+        if (const auto permissions = PermissionAppendix(ctx, run.permissionText)) {
+            try {
+                StepOverMissing([&] {
+                    BringJarIntoAgreement(p.archive, p.archive + ".original",
+                                          PermissionAttributesOf(*permissions));
+                });
+            } catch (const RunError& e) {
+                ctx.ui.ShowMessage(AgreementFailureText(e), MessageIcon::Stop);
+                ctx.EndIfStartedWithArgument(kExitFailure);
+                return;
+            }
+        }
 
         StepOverMissing([&] {
             const std::uint64_t size = FileLength(p.archive);

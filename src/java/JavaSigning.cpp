@@ -1,5 +1,6 @@
 #include "java/JavaSigning.h"
 
+#include "check/SuiteCheck.h"
 #include "common/ErrorPolicy.h"
 #include "common/FileSystem.h"
 #include "java/PermissionCatalogue.h"
@@ -28,6 +29,42 @@ std::string ReadJava(const Context& ctx, const char* key) {
     return ctx.settings.Read("Java", key);
 }
 
+// What a phone would show for each refusal of the check, in the words of the
+// installer's status code, with the check's own detail.
+std::string RefusalText(const CheckReport& report) {
+    std::string text = "Подписанный набор не будет установлен на телефон:";
+    for (const Finding& f : report.findings) {
+        if (f.code == 0)
+            continue;
+        const char* meaning = "";
+        switch (f.code) {
+        case 904:
+            meaning = "размер jar файла не совпадает с указанным в дескрипторе";
+            break;
+        case 905:
+            meaning = "атрибуты дескриптора и манифеста различаются";
+            break;
+        case 906:
+            meaning = "неверный дескриптор";
+            break;
+        case 907:
+            meaning = "неверный jar файл";
+            break;
+        case 909:
+            meaning = "подпись или сертификат не проходят проверку";
+            break;
+        case 910:
+            meaning = "разрешения не могут быть предоставлены";
+            break;
+        default:
+            meaning = "отказ установки";
+            break;
+        }
+        text += "\r\n" + std::to_string(f.code) + " " + meaning + " (" + f.text + ")";
+    }
+    return text;
+}
+
 } // namespace
 
 std::string AddCertCommandLine(const Context& ctx, const JavaPaths& paths) {
@@ -45,6 +82,23 @@ std::string AddJarSigCommandLine(const Context& ctx, const JavaPaths& paths) {
            CommandLineArgument(ReadJava(ctx, "keypass")) + " -inputjad " +
            QuotedArgument(paths.packageFolder + kTempJadName) + " -outputjad " +
            QuotedArgument(paths.descriptor) + " -jarfile " + QuotedArgument(paths.archive);
+}
+
+std::optional<std::string> PermissionAppendix(const Context& ctx, const std::string& manifestPermissionText) {
+    switch (ctx.permissions.Mode()) {
+    case PermissionMode::Neither:
+        return std::nullopt;
+    case PermissionMode::User: {
+        const std::string line = BuildPermissionsLine(ctx.permissions);
+        // With no group granted there is nothing to ask for: no line at all.
+        if (line.size() > kPermissionsPrefix.size())
+            return line.substr(0, line.size() - 2) + "\r\n";
+        return std::string();
+    }
+    case PermissionMode::Automatic:
+        break;
+    }
+    return manifestPermissionText + "\r\n";
 }
 
 void SignJavaPackage(Context& ctx, const JavaRun& run) {
@@ -92,23 +146,19 @@ void SignJavaPackage(Context& ctx, const JavaRun& run) {
     }
 
     StepOverMissing([&] {
-        const PermissionMode mode = ctx.permissions.Mode();
-        if (mode == PermissionMode::Neither)
-            return;
-        const std::string signedText = WithCrLf(ReadWholeFile(p.descriptor));
-        std::string permissions;
-        if (mode == PermissionMode::User) {
-            const std::string line = BuildPermissionsLine(ctx.permissions);
-            // With no group granted there is nothing to ask for: no line at all.
-            if (line.size() > kPermissionsPrefix.size())
-                permissions = line.substr(0, line.size() - 2) + "\r\n";
-        } else {
-            permissions = run.permissionText + "\r\n";
-        }
-        WriteFileReplacing(p.descriptor, signedText + permissions);
+        const std::optional<std::string> permissions = PermissionAppendix(ctx, run.permissionText);
+        if (permissions)
+            WriteFileReplacing(p.descriptor, WithCrLf(ReadWholeFile(p.descriptor)) + *permissions);
     });
-
     StepOverMissing([&] { RemoveFile(tempJad); });
+
+    // A suite a phone would refuse is no success, whatever the tools said.
+    const CheckReport report = CheckJavaSuite(p.descriptor, p.archive);
+    if (report.Refused()) {
+        ctx.ui.ShowMessage(RefusalText(report), MessageIcon::Stop);
+        ctx.EndIfStartedWithArgument(kExitFailure);
+        return;
+    }
     ctx.ui.ShowMessage("Готово!", MessageIcon::None);
     ctx.EndIfStartedWithArgument(kExitSuccess);
 }

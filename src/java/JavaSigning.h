@@ -4,6 +4,7 @@
 #include "common/Text.h"
 #include "java/JavaPackage.h"
 
+#include <optional>
 #include <string>
 
 namespace jarseal {
@@ -16,6 +17,12 @@ inline constexpr const char* kTempJadName = "temp.jad";
 // archive's signature back into the descriptor.
 std::string AddCertCommandLine(const Context& ctx, const JavaPaths& paths);
 std::string AddJarSigCommandLine(const Context& ctx, const JavaPaths& paths);
+
+// What the signing stage appends to the signed descriptor for the chosen
+// permission mode: the composed line, the manifest's own permission lines
+// (manifestPermissionText) or nothing; nullopt when the mode leaves the
+// descriptor as the JAD tool wrote it.
+std::optional<std::string> PermissionAppendix(const Context& ctx, const std::string& manifestPermissionText);
 
 // The second stage of the Java job: signs the descriptor the first stage
 // wrote, adds the permission line and reports the end of the run.

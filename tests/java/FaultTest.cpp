@@ -12,6 +12,7 @@
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -221,4 +222,71 @@ TEST(BrokenSettingsFile, FolderGarbageOrHugeFileNeverStopsTheProgram) {
         EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Готово!"});
         EXPECT_NE(ReadFile(root / "apps/game.jad").find("MIDlet-Jar-RSA-SHA1: "), std::string::npos);
     }
+}
+
+namespace {
+
+// A suite whose manifest asks for other permissions than the user grants, so
+// the job must rewrite its jar before signing.
+struct JarRewriteFaultFixture : FaultFixture {
+    std::string jar;
+    void SetUp() override {
+        FaultFixture::SetUp();
+        std::string noise; // does not compress: the jar stays larger than 6000 bytes
+        std::uint32_t x = 12345;
+        for (int i = 0; i < 6000; ++i) {
+            x = x * 1103515245u + 12345u;
+            noise += static_cast<char>(x >> 24);
+        }
+        WriteZip(apps + "/game.jar",
+                 {{"META-INF/MANIFEST.MF",
+                   kManifest + "MIDlet-Permissions: javax.microedition.io.Connector.sms\r\n"},
+                  {"res/noise.bin", noise}});
+        ::chmod((apps + "/game.jar").c_str(), 0644);
+        jar = ReadFile(apps + "/game.jar");
+        permissions.mode = PermissionMode::User;
+        permissions.boxes[3] = kBoxChecked; // http
+    }
+    void ExpectEverythingAsItWas() {
+        EXPECT_EQ(ReadFile(apps + "/game.jar"), jar);
+        EXPECT_FALSE(Exists(apps + "/game.jar.original"));
+        ExpectUsersDescriptorKept();
+    }
+};
+
+} // namespace
+
+TEST_F(JarRewriteFaultFixture, AJarInAReadOnlyFolderIsLeftAsItWasAndTheMessageSaysWhy) {
+    // The descriptor's backup is there from an earlier run: the jar is the
+    // first file this run would write.
+    WriteFile(apps + "/game.jad.original", kUsersDescriptor);
+    ::chmod(apps.c_str(), 0555);
+    const int status = RunInChild(
+        [&] {
+            const int exit = Run();
+            return exit == kExitFailure && ui.Messages().size() == 1 &&
+                           ui.Messages()[0].find("нет прав на запись") != std::string::npos &&
+                           ui.Messages()[0].find("Файлы не изменены") != std::string::npos
+                       ? 0
+                       : 1;
+        },
+        {.unprivileged = true});
+    ::chmod(apps.c_str(), 0755);
+    EXPECT_EQ(status, 0);
+    ExpectEverythingAsItWas();
+}
+
+TEST_F(JarRewriteFaultFixture, ADiskFillingWhileTheJarIsRewrittenLeavesItAsItWas) {
+    // Room for the descriptor's backup, not for a copy of the jar.
+    const int status = RunInChild(
+        [&] {
+            const int exit = Run();
+            return exit == kExitFailure && ui.Messages().size() == 1 &&
+                           ui.Messages()[0].find("на диске нет места") != std::string::npos
+                       ? 0
+                       : 1;
+        },
+        {.fileSizeLimit = 3000});
+    EXPECT_EQ(status, 0);
+    ExpectEverythingAsItWas();
 }
