@@ -1,5 +1,6 @@
 #include "app/Batch.h"
 #include "process/RunAndWait.h"
+#include "support/CliFixture.h"
 #include "support/JavaFixture.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
@@ -52,27 +53,6 @@ TEST(BatchPackages, FoldersAreSearchedAndPairsProcessedOnce) {
 }
 
 namespace {
-
-// A program folder of its own: a copy of jarseal-cli with the build's JAD
-// tool and key store, and the settings file of a new program folder.
-struct CliFixture : ::testing::Test {
-    TempDir root;
-    std::string program = root / "prog";
-    void SetUp() override {
-        if (!JavaAvailable())
-            GTEST_SKIP() << "java is not on the search path";
-        MakeDir(program + "/data/temp");
-        std::filesystem::copy_file(JARSEAL_BUILD_DIR "/jarseal-cli", program + "/jarseal-cli");
-        ::symlink(JARSEAL_BUILD_DIR "/data/jadtool.jar", (program + "/data/jadtool.jar").c_str());
-        ::symlink(JARSEAL_BUILD_DIR "/data/key", (program + "/data/key").c_str());
-        WriteFile(program + "/Jarseal.ini", "[Java]\r\nkeystore=" + program +
-                                                "/data/key\r\nstorepass=52039871\r\nkeypass=52039871\r\n"
-                                                "alias1=jsk\r\nalias2=jsk\r\n");
-    }
-    RunOutput Cli(const std::string& args) {
-        return RunAndWaitCapture("\"" + program + "/jarseal-cli\" " + args);
-    }
-};
 
 const std::string kManifest = "MIDlet-1: Game, /i.png, game.Main\r\nMIDlet-Name: Game\r\n"
                               "MIDlet-Vendor: Acme\r\nMIDlet-Version: 1.0\r\n"
