@@ -2,6 +2,7 @@
 // batch; the descriptors must be byte for byte those of separate runs.
 #include "process/Quoting.h"
 #include "support/CliFixture.h"
+#include "support/JavaFixture.h"
 #include "support/ZipBuilder.h"
 
 #include <cstdlib>
@@ -29,18 +30,6 @@ std::string FindOnPath(const std::string& name) {
         start = end + 1;
     }
     return {};
-}
-
-// Java reads non-ASCII file names only in a UTF-8 locale.
-bool Utf8Locale() {
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') {
-            const std::string v = value;
-            return v.find("UTF-8") != std::string::npos || v.find("utf8") != std::string::npos;
-        }
-    }
-    return false;
 }
 
 std::string Manifest(int i) {

@@ -4,6 +4,7 @@
 #include "process/WarmJadTool.h"
 #include "process/Quoting.h"
 #include "process/RunAndWait.h"
+#include "support/JavaFixture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -33,17 +34,6 @@ bool JavaWorks() {
 #define SKIP_WITHOUT_JAVA()                                                                                  \
     if (!JavaWorks())                                                                                        \
     GTEST_SKIP() << "java or data/jadtool.jar missing"
-
-bool Utf8Locale() {
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') {
-            const std::string v = value;
-            return v.find("UTF-8") != std::string::npos || v.find("utf8") != std::string::npos;
-        }
-    }
-    return false;
-}
 
 std::string Q(const std::string& s) {
     return QuotedArgument(s);

@@ -11,6 +11,17 @@ bool JavaAvailable() {
     return std::system("java -version >/dev/null 2>&1") == 0;
 }
 
+bool Utf8Locale() {
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') {
+            const std::string v = value;
+            return v.find("UTF-8") != std::string::npos || v.find("utf8") != std::string::npos;
+        }
+    }
+    return false;
+}
+
 void ProgramFolderFixture::SetUp() {
     MakeDir(work);
     MakeDir(apps);

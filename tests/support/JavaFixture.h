@@ -19,6 +19,10 @@ inline const std::string kMissingJavaText = "Не устанвлен дистр�
 // True when java runs from the search path.
 bool JavaAvailable();
 
+// True when the locale is a UTF-8 one: only then does Java read non-ASCII
+// file names.
+bool Utf8Locale();
+
 // A program folder with its working folder, a package folder beside it, and
 // the scripted user interface, settings and permissions of a run.
 struct ProgramFolderFixture : ::testing::Test {
