@@ -40,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const fs::path out = base / "out";
     // The first byte chooses the mode; the archive follows it.
     const bool honor = size > 0 && (data[0] & 1) != 0;
+    // Bit 1: only MANIFEST.MF is written, every other entry is tested in memory.
+    const bool manifestOnly = size > 0 && (data[0] & 2) != 0;
     if (size > 0) {
         ++data;
         --size;
@@ -56,6 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string outName = out.string();
     options.zipFileName = zipName.c_str();
     options.extractDir = outName.c_str();
+    const char* const written[] = {"MANIFEST.MF"};
+    if (manifestOnly) {
+        options.writtenNameCount = 1;
+        options.writtenNames = written;
+    }
     UnzipUserFunctions callbacks{};
     callbacks.print = &Print;
     Wiz_SingleEntryUnzip(0, nullptr, 0, nullptr, &options, &callbacks);
