@@ -8,6 +8,7 @@
 #include "app/StartUp.h"
 #include "check/SuiteCheck.h"
 #include "common/FileSystem.h"
+#include "common/LocalTime.h"
 #include "process/WarmJadTool.h"
 #include "settings/IniSettings.h"
 #include "settings/PermissionPreferences.h"
@@ -81,6 +82,7 @@ int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
 } // namespace
 
 int main(int argc, char** argv) {
+    PinLocalTimeZone(); // archives of thousands of entries are opened several times a job
     std::string error;
     const auto options = ParseBatchArguments(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {

@@ -154,10 +154,15 @@ std::string ReadWholeFile(const std::string& path) {
         ThrowSystemError(errno, "read", path);
     if (S_ISDIR(st.st_mode))
         throw RunError(kErrAccess, "read " + path + ": is a folder");
+    // Read straight into a string of the file's size (a suite can be tens of
+    // megabytes); a file that grows meanwhile is read on to its end.
     std::string content;
-    char buf[65536];
+    std::size_t used = 0;
+    content.resize(S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 65536);
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (used == content.size())
+            content.resize(content.size() * 2);
+        const ssize_t n = ::read(fd.get(), content.data() + used, content.size() - used);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -165,8 +170,9 @@ std::string ReadWholeFile(const std::string& path) {
         }
         if (n == 0)
             break;
-        content.append(buf, static_cast<std::size_t>(n));
+        used += static_cast<std::size_t>(n);
     }
+    content.resize(used);
     return content;
 }
 

@@ -183,8 +183,24 @@ std::optional<std::string> AgreeingManifest(const std::string& manifest,
     return out;
 }
 
+// True when the jar has a manifest that does not agree with the descriptor;
+// reads only the archive's directory and its manifest.
+bool NeedsAgreement(const std::string& jarPath, const PermissionAttributes& descriptor) {
+    int code = 0;
+    zip_t* opened = zip_open(jarPath.c_str(), ZIP_RDONLY, &code);
+    if (!opened)
+        return true; // the careful way below reports why
+    ZipPtr archive(opened, zip_discard);
+    zip_uint64_t index = 0;
+    zip_stat_t st;
+    std::string manifest;
+    return ReadManifestEntry(archive.get(), index, st, manifest) && AgreeingManifest(manifest, descriptor);
+}
+
 bool BringJarIntoAgreement(const std::string& jarPath, const std::string& backupPath,
                            const PermissionAttributes& descriptor) {
+    if (!NeedsAgreement(jarPath, descriptor))
+        return false;
     const std::string jar = ReadWholeFile(jarPath);
     zip_error_t error;
     zip_error_init(&error);

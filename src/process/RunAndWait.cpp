@@ -1,5 +1,7 @@
 #include "process/RunAndWait.h"
 
+#include "common/LocalTime.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -10,8 +12,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace jarseal {
 namespace Module1 {
@@ -113,7 +113,7 @@ pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int o
     ok = ok && ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
 
     pid_t pid = -1;
-    if (ok && ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ) != 0)
+    if (ok && ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), ChildEnvironment()) != 0)
         pid = -1;
     ::posix_spawnattr_destroy(&attr);
     ::posix_spawn_file_actions_destroy(&actions);

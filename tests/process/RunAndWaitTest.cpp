@@ -1,4 +1,6 @@
 #include "process/RunAndWait.h"
+#include "common/LocalTime.h"
+#include "support/Child.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -192,4 +194,29 @@ TEST(RunAndWaitCapture, KeepsTheTailOfLargeOutputAndPassesAllOn) {
     const RunOutput missing = RunAndWaitCapture(dir / "missing");
     EXPECT_EQ(missing.exitCode, -1);
     EXPECT_EQ(missing.output, "");
+}
+
+TEST(RunAndWait, ProgramsGetTheEnvironmentWithoutThePinnedTimeZone) {
+    // In a child: the test program's own environment must not change.
+    const auto tzOfChild = [](const char* before) {
+        return RunInChild([before] {
+            if (before)
+                ::setenv("TZ", before, 1);
+            else
+                ::unsetenv("TZ");
+            PinLocalTimeZone();
+            const char* own = std::getenv("TZ");
+            const RunOutput out = RunAndWaitCapture("env");
+            const bool passed =
+                out.output.find("\nTZ=") != std::string::npos || out.output.rfind("TZ=", 0) == 0;
+            if (before == nullptr)
+                return own && std::string(own) == ":/etc/localtime" && !passed ? 0 : 1;
+            return own && std::string(own) == before &&
+                           out.output.find(std::string("TZ=") + before) != std::string::npos
+                       ? 0
+                       : 2;
+        });
+    };
+    EXPECT_EQ(tzOfChild(nullptr), 0);         // pinned here, not passed on
+    EXPECT_EQ(tzOfChild("Europe/Moscow"), 0); // the user's own is kept and passed on
 }
