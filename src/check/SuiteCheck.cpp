@@ -3,6 +3,7 @@
 #include "common/Errors.h"
 #include "common/FileSystem.h"
 #include "common/Manifest.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <map>
@@ -31,13 +32,6 @@ constexpr int kAuthorization = 910;
 constexpr zip_uint64_t kMaxManifestBytes = 8u * 1024 * 1024;
 
 using Attributes = std::vector<std::pair<std::string, std::string>>;
-
-std::string TrimBlanks(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 const std::string* Find(const Attributes& attrs, const std::string& name) {
     for (const auto& [n, v] : attrs)
@@ -73,7 +67,7 @@ Attributes ParseDescriptor(const std::string& text, CheckReport& report) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         const std::string where = "descriptor line " + std::to_string(number) + ": ";
-        if (TrimBlanks(line).empty())
+        if (TrimBlanksAndTabs(line).empty())
             continue;
         if (line[0] == ' ' || line[0] == '\t') {
             report.findings.push_back({kInvalidDescriptor, where + "starts with a blank (a descriptor has no "
@@ -93,7 +87,7 @@ Attributes ParseDescriptor(const std::string& text, CheckReport& report) {
         }
         if (!seen.insert(name).second)
             report.findings.push_back({kInvalidDescriptor, where + name + " appears twice"});
-        attrs.emplace_back(name, TrimBlanks(line.substr(colon + 1)));
+        attrs.emplace_back(name, TrimBlanksAndTabs(line.substr(colon + 1)));
     }
     return attrs;
 }
@@ -107,7 +101,7 @@ Attributes ParseManifest(const std::string& text) {
         const auto colon = line.find(':');
         if (colon == std::string::npos)
             continue;
-        attrs.emplace_back(line.substr(0, colon), TrimBlanks(line.substr(colon + 1)));
+        attrs.emplace_back(line.substr(0, colon), TrimBlanksAndTabs(line.substr(colon + 1)));
     }
     return attrs;
 }
@@ -263,7 +257,7 @@ void CheckPermissions(const Attributes& attrs, const std::string& where, CheckRe
             auto end = value->find(',', start);
             if (end == std::string::npos)
                 end = value->size();
-            const std::string permission = TrimBlanks(value->substr(start, end - start));
+            const std::string permission = TrimBlanksAndTabs(value->substr(start, end - start));
             start = end + 1;
             if (permission.empty() || KnownPermissionName(permission))
                 continue;

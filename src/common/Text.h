@@ -16,4 +16,12 @@ inline std::string WithCrLf(const std::string& text) {
     return out;
 }
 
+// The text without the blanks and tabs at its ends.
+inline std::string TrimBlanksAndTabs(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 } // namespace jarseal

@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "common/FileSystem.h"
+#include "common/Text.h"
 #include "java/JavaPackage.h"
 
 #include <memory>
@@ -18,13 +19,6 @@ const char* const kPermissions = "MIDlet-Permissions";
 const char* const kOptional = "MIDlet-Permissions-Opt";
 const char* const kManifestName = "META-INF/MANIFEST.MF";
 constexpr std::size_t kManifestLineBytes = 72;
-
-std::string TrimBlanks(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 // One physical line: its text and the line end that follows it.
 struct Line {
@@ -130,7 +124,7 @@ PermissionAttributes PermissionAttributesOf(const std::string& lines) {
                                            : name == kOptional  ? &attrs.optional
                                                                 : nullptr;
         if (slot && !*slot)
-            *slot = TrimBlanks(line.text.substr(colon + 1));
+            *slot = TrimBlanksAndTabs(line.text.substr(colon + 1));
     }
     return attrs;
 }
@@ -164,7 +158,7 @@ std::optional<std::string> AgreeingManifest(const std::string& manifest,
             continue;
         }
         const std::optional<std::string>& wanted = Wanted(descriptor, name);
-        const bool agrees = wanted && *wanted == TrimBlanks(whole.substr(colon + 1));
+        const bool agrees = wanted && *wanted == TrimBlanksAndTabs(whole.substr(colon + 1));
         if (agrees && !written.count(name)) {
             for (std::size_t k = i; k < next; ++k)
                 out += lines[k].text + lines[k].end;
