@@ -101,6 +101,7 @@ JavaPaths DeriveJavaPaths(const std::string& path) {
     p.archive = stem + "r";
     p.descriptor = stem + "d";
     p.backup = p.descriptor + ".original";
+    p.archiveBackup = p.archive + ".original";
     p.fileName = path.substr(sep + 1);
     if (p.fileName.empty())
         throw RunError(kErrInvalidCall, "no file name in the path " + path);
@@ -260,8 +261,7 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
         if (const auto permissions = PermissionAppendix(ctx, run.permissionText)) {
             try {
                 StepOverMissing([&] {
-                    BringJarIntoAgreement(p.archive, p.archive + ".original",
-                                          PermissionAttributesOf(*permissions));
+                    BringJarIntoAgreement(p.archive, p.archiveBackup, PermissionAttributesOf(*permissions));
                 });
             } catch (const RunError& e) {
                 ctx.ui.ShowMessage(AgreementFailureText(e), MessageIcon::Stop);

@@ -14,6 +14,7 @@ struct JavaPaths {
     std::string archive;            // ...game.jar
     std::string descriptor;         // ...game.jad
     std::string backup;             // ...game.jad.original
+    std::string archiveBackup;      // ...game.jar.original, made before the jar is rewritten
     std::string fileName;           // the given name after the last separator
     std::string archiveFileName;    // game.jar
     std::string descriptorFileName; // game.jad
