@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "common/FileSystem.h"
+#include "common/IdleThread.h"
 #include "common/Manifest.h"
 #include "common/Text.h"
 
@@ -13,6 +14,7 @@
 #include <openssl/x509.h>
 #include <set>
 #include <sstream>
+#include <system_error>
 #include <zip.h>
 
 #include "SignSis.h"
@@ -106,21 +108,15 @@ Attributes ParseManifest(const std::string& text) {
     return attrs;
 }
 
-// The manifest of the jar bytes; false when the jar is no zip or has none.
-bool ReadManifest(const std::string& jar, std::string& manifest, std::string& why) {
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(jar.data(), jar.size(), 0, &error);
-    zip_t* archive = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+// The manifest of the jar file; false when the jar is no zip or has none.
+bool ReadManifest(const std::string& jarPath, std::string& manifest, std::string& why) {
+    int code = 0;
+    zip_t* archive = zip_open(jarPath.c_str(), ZIP_RDONLY, &code);
     if (archive == nullptr) {
-        if (source)
-            zip_source_free(source);
         why = "is not a zip archive";
-        zip_error_fini(&error);
         return false;
     }
     std::unique_ptr<zip_t, decltype(&zip_discard)> guard(archive, zip_discard);
-    zip_error_fini(&error);
     const zip_int64_t index = zip_name_locate(archive, "META-INF/MANIFEST.MF", ZIP_FL_NOCASE);
     zip_stat_t st;
     if (index < 0 || zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &st) != 0) {
@@ -144,6 +140,29 @@ bool ReadManifest(const std::string& jar, std::string& manifest, std::string& wh
         return false;
     }
     return true;
+}
+
+// One reading of the jar's facts; stop, when set, abandons it (the facts are
+// then incomplete and must not be used).
+JarFacts ReadJarFactsOnce(const std::string& archivePath, const std::atomic<bool>* stop) {
+    JarFacts facts;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!sha || EVP_DigestInit_ex(sha.get(), EVP_sha1(), nullptr) != 1)
+        throw std::bad_alloc();
+    try {
+        facts.stamp = ReadFileInPieces(archivePath, [&](const char* data, std::size_t size) {
+            EVP_DigestUpdate(sha.get(), data, size);
+            facts.size += size;
+            return stop == nullptr || !stop->load(std::memory_order_relaxed);
+        });
+    } catch (const RunError& e) {
+        facts.readError = e.what();
+        return facts;
+    }
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(sha.get(), facts.sha1.data(), &length);
+    ReadManifest(archivePath, facts.manifest, facts.manifestWhy);
+    return facts;
 }
 
 std::string Base64Decode(const std::string& text, bool& ok) {
@@ -173,25 +192,25 @@ std::string NameText(const X509_NAME* name) {
     return buf;
 }
 
-// Verifies an RSA PKCS#1 v1.5 signature over the SHA-1 digest of data; the
-// digest is computed here, so a crypto policy against SHA-1 signatures does
+// Verifies an RSA PKCS#1 v1.5 signature over a SHA-1 digest; the digest is
+// computed by the caller, so a crypto policy against SHA-1 signatures does
 // not stand in the way of checking one.
-bool VerifySha1Rsa(X509* cert, const std::string& data, const std::string& signature) {
+bool VerifySha1Rsa(X509* cert, const std::array<unsigned char, SHA_DIGEST_LENGTH>& digest,
+                   const std::string& signature) {
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(X509_get_pubkey(cert), EVP_PKEY_free);
     if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
         return false;
-    unsigned char digest[SHA_DIGEST_LENGTH];
-    SHA1(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
     std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key.get(), nullptr),
                                                                     EVP_PKEY_CTX_free);
     return ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
            EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
            EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha1()) == 1 &&
            EVP_PKEY_verify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()),
-                           signature.size(), digest, sizeof digest) == 1;
+                           signature.size(), digest.data(), digest.size()) == 1;
 }
 
-void CheckSignature(const Attributes& jad, const std::string& jar, CheckReport& report) {
+void CheckSignature(const Attributes& jad, const std::array<unsigned char, SHA_DIGEST_LENGTH>& jarDigest,
+                    CheckReport& report) {
     const std::string* signature = Find(jad, "MIDlet-Jar-RSA-SHA1");
     std::vector<X509Ptr> chain;
     for (int m = 1;; ++m) {
@@ -220,7 +239,7 @@ void CheckSignature(const Attributes& jad, const std::string& jar, CheckReport& 
     }
     bool ok = false;
     const std::string signatureBytes = Base64Decode(*signature, ok);
-    if (!ok || !VerifySha1Rsa(chain[0].get(), jar, signatureBytes))
+    if (!ok || !VerifySha1Rsa(chain[0].get(), jarDigest, signatureBytes))
         report.findings.push_back({kAuthentication,
                                    "MIDlet-Jar-RSA-SHA1 does not verify against the jar with "
                                    "MIDlet-Certificate-1-1"});
@@ -385,9 +404,55 @@ CheckReport CheckPackageOtherThanJava(const std::string& path) {
     return report;
 }
 
+JarFacts ReadJarFacts(const std::string& archivePath) {
+    // A jar written to while it was read is read again, so that its size,
+    // manifest and digest all describe one state of it.
+    JarFacts facts = ReadJarFactsOnce(archivePath, nullptr);
+    for (int again = 0; again < 2 && facts.readError.empty() && StampOfFile(archivePath) != facts.stamp;
+         ++again)
+        facts = ReadJarFactsOnce(archivePath, nullptr);
+    return facts;
+}
+
+JarFactsAhead::JarFactsAhead(std::string archivePath) : path_(std::move(archivePath)) {
+    try {
+        thread_ = std::thread([this] {
+            RunThisThreadWhenIdle();
+            try {
+                JarFacts facts = ReadJarFactsOnce(path_, &stop_);
+                if (!stop_)
+                    facts_ = std::move(facts);
+            } catch (...) {
+                // Take reads the jar itself.
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: Take reads the jar itself.
+    }
+}
+
+JarFactsAhead::~JarFactsAhead() {
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+JarFacts JarFactsAhead::Take() {
+    if (thread_.joinable())
+        thread_.join();
+    if (facts_ && facts_->readError.empty() && StampOfFile(path_) == facts_->stamp)
+        return std::move(*facts_);
+    return ReadJarFacts(path_);
+}
+
 CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath) {
+    return CheckJavaSuite(descriptorPath, archivePath, [&] { return ReadJarFacts(archivePath); });
+}
+
+CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath,
+                           const std::function<JarFacts()>& jarFacts) {
     CheckReport report;
-    std::string jadText, jar;
+    std::string jadText;
     try {
         jadText = ReadWholeFile(descriptorPath);
     } catch (const RunError& e) {
@@ -402,15 +467,14 @@ CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string&
             report.findings.push_back({kInvalidDescriptor, std::string("descriptor lacks ") + name});
     CheckPermissions(jad, "descriptor: ", report);
 
-    try {
-        jar = ReadWholeFile(archivePath);
-    } catch (const RunError& e) {
-        report.findings.push_back({kInvalidJar, std::string("jar cannot be read: ") + e.what()});
+    const JarFacts jar = jarFacts();
+    if (!jar.readError.empty()) {
+        report.findings.push_back({kInvalidJar, "jar cannot be read: " + jar.readError});
         return report;
     }
-    if (const std::string* size = Find(jad, "MIDlet-Jar-Size"); size && *size != std::to_string(jar.size()))
+    if (const std::string* size = Find(jad, "MIDlet-Jar-Size"); size && *size != std::to_string(jar.size))
         report.findings.push_back({kJarSizeMismatch, "MIDlet-Jar-Size is " + *size + ", the jar has " +
-                                                         std::to_string(jar.size()) + " bytes"});
+                                                         std::to_string(jar.size) + " bytes"});
     if (const std::string* url = Find(jad, "MIDlet-Jar-URL")) {
         const std::string jarName = archivePath.substr(archivePath.find_last_of(kSep) + 1);
         const std::string urlName = url->substr(url->find_last_of('/') + 1);
@@ -419,12 +483,11 @@ CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string&
                 {kInvalidDescriptor, "MIDlet-Jar-URL \"" + *url + "\" does not name " + jarName});
     }
 
-    std::string manifestText, why;
-    if (!ReadManifest(jar, manifestText, why)) {
-        report.findings.push_back({kInvalidJar, "the jar " + why});
+    if (!jar.manifestWhy.empty()) {
+        report.findings.push_back({kInvalidJar, "the jar " + jar.manifestWhy});
         return report;
     }
-    const Attributes manifest = ParseManifest(manifestText);
+    const Attributes manifest = ParseManifest(jar.manifest);
     for (const char* name : {"MIDlet-1", "MicroEdition-Profile", "MicroEdition-Configuration"})
         if (Find(jad, name) == nullptr && Find(manifest, name) == nullptr)
             report.findings.push_back(
@@ -452,7 +515,7 @@ CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string&
                                                                    " differs between descriptor and manifest "
                                                                    "of a signed suite"});
         }
-        CheckSignature(jad, jar, report);
+        CheckSignature(jad, jar.sha1, report);
     }
     return report;
 }

@@ -1,6 +1,14 @@
 #pragma once
 
+#include "common/FileSystem.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace jarseal {
@@ -32,6 +40,45 @@ struct CheckReport {
 // attributes the manifest shares, the signature and its certificates, and the
 // permission names.
 CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath);
+
+// What the check of a suite takes from its jar, read in one pass: the size,
+// the manifest and the SHA-1 digest of the whole file. On a large suite this
+// is nearly all of the check's work, and it needs nothing but the jar.
+struct JarFacts {
+    std::string readError; // why the jar cannot be read; empty when it was read
+    std::uint64_t size = 0;
+    std::string manifest;    // the text of META-INF/MANIFEST.MF
+    std::string manifestWhy; // why there is no manifest to check; empty when there is
+    std::array<unsigned char, 20> sha1{};
+    FileStamp stamp; // the jar as it was read
+};
+JarFacts ReadJarFacts(const std::string& archivePath);
+
+// The same check with the jar's facts from jarFacts, asked for only once the
+// descriptor has been read.
+CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath,
+                           const std::function<JarFacts()>& jarFacts);
+
+// A jar's facts read ahead on a thread of its own at the lowest priority, so
+// that the work fills time the caller spends waiting on other programs (the
+// JAD tool runs, which only read the jar) without slowing them.
+class JarFactsAhead {
+  public:
+    explicit JarFactsAhead(std::string archivePath);
+    JarFactsAhead(const JarFactsAhead&) = delete;
+    JarFactsAhead& operator=(const JarFactsAhead&) = delete;
+    // Stops the reading and waits for the thread.
+    ~JarFactsAhead();
+    // The facts of the jar as it is now: those read ahead when the jar has
+    // not changed since, otherwise read afresh. Call once.
+    JarFacts Take();
+
+  private:
+    std::string path_;
+    std::optional<JarFacts> facts_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 // Checks a package that is not a MIDlet suite: a Symbian package, or a name
 // no phone would install.

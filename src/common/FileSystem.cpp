@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -174,6 +175,55 @@ std::string ReadWholeFile(const std::string& path) {
     }
     content.resize(used);
     return content;
+}
+
+namespace {
+
+FileStamp StampOf(const struct stat& st) {
+    FileStamp stamp;
+    stamp.device = static_cast<std::uint64_t>(st.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+    stamp.size = static_cast<std::int64_t>(st.st_size);
+    stamp.modifiedSec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    stamp.modifiedNsec = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+    stamp.changedSec = static_cast<std::int64_t>(st.st_ctim.tv_sec);
+    stamp.changedNsec = static_cast<std::int64_t>(st.st_ctim.tv_nsec);
+    return stamp;
+}
+
+} // namespace
+
+std::optional<FileStamp> StampOfFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return StampOf(st);
+}
+
+FileStamp ReadFileInPieces(const std::string& path,
+                           const std::function<bool(const char*, std::size_t)>& take) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        ThrowSystemError(errno, "read", path);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        ThrowSystemError(errno, "read", path);
+    if (S_ISDIR(st.st_mode))
+        throw RunError(kErrAccess, "read " + path + ": is a folder");
+    // One buffer, reused: a large file costs no memory of its size.
+    constexpr std::size_t kPiece = 1024 * 1024;
+    const std::unique_ptr<char[]> piece(new char[kPiece]);
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), piece.get(), kPiece);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowSystemError(errno, "read", path);
+        }
+        if (n == 0 || !take(piece.get(), static_cast<std::size_t>(n)))
+            break;
+    }
+    return StampOf(st);
 }
 
 std::uint64_t FileLength(const std::string& path) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace jarseal {
@@ -36,5 +38,27 @@ void CopyWholeFile(const std::string& from, const std::string& to);
 // renamed over it, keeping the old file's permissions. A file without write
 // permission is refused as the system would refuse writing into it.
 void WriteFileReplacing(const std::string& path, const std::string& content);
+
+// What tells one state of a file from another: its device, inode, size and
+// the times of its last change. Equal stamps taken at two moments mean the
+// file was neither written nor replaced in between.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedSec = 0;
+    std::int64_t modifiedNsec = 0;
+    std::int64_t changedSec = 0;
+    std::int64_t changedNsec = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// The stamp of the file at path now; nullopt when it cannot be had.
+std::optional<FileStamp> StampOfFile(const std::string& path);
+// Reads a file from its start to its end in pieces of up to 1 MiB handed to
+// take, which returns false to stop early, without holding the file whole.
+// Returns the file's stamp as it was when opened. Throws RunError as
+// ReadWholeFile does.
+FileStamp ReadFileInPieces(const std::string& path,
+                           const std::function<bool(const char*, std::size_t)>& take);
 
 } // namespace jarseal

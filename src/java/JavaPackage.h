@@ -1,9 +1,11 @@
 #pragma once
 
+#include "check/SuiteCheck.h"
 #include "common/Context.h"
 #include "common/Manifest.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,9 @@ struct JavaRun {
     JavaPaths paths;
     std::string workDir;
     std::string permissionText;
+    // The jar's facts for the check after signing, read while the JAD tool
+    // runs; none: the check reads them itself.
+    std::shared_ptr<JarFactsAhead> jarFacts;
 };
 
 // Unpacks the suite, writes a fresh descriptor next to it from the manifest

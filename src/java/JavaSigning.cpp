@@ -153,7 +153,9 @@ void SignJavaPackage(Context& ctx, const JavaRun& run) {
     StepOverMissing([&] { RemoveFile(tempJad); });
 
     // A suite a phone would refuse is no success, whatever the tools said.
-    const CheckReport report = CheckJavaSuite(p.descriptor, p.archive);
+    const CheckReport report =
+        run.jarFacts ? CheckJavaSuite(p.descriptor, p.archive, [&] { return run.jarFacts->Take(); })
+                     : CheckJavaSuite(p.descriptor, p.archive);
     if (report.Refused()) {
         ctx.ui.ShowMessage(RefusalText(report), MessageIcon::Stop);
         ctx.EndIfStartedWithArgument(kExitFailure);

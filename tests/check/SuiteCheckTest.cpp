@@ -2,10 +2,13 @@
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
+#include <chrono>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
+#include <thread>
 
 using namespace jarseal;
 using namespace jarseal::test;
@@ -188,4 +191,70 @@ TEST_F(CheckFixture, AJarThatIsNoArchiveIsInvalid) {
     WriteFile(jar, std::string(jarBytes.size(), 'x')); // same size, no zip
     EXPECT_TRUE(CheckWith(good).Has(907));
     EXPECT_TRUE(CheckJavaSuite(dir / "missing.jad", jar).Has(906));
+}
+
+TEST_F(CheckFixture, JarFactsReadAheadGiveTheSameVerdictUnlessTheJarChangedSince) {
+    WriteFile(jad, Good());
+    const CheckReport direct = CheckJavaSuite(jad, jar);
+    {
+        JarFactsAhead ahead(jar);
+        const CheckReport report = CheckJavaSuite(jad, jar, [&] { return ahead.Take(); });
+        EXPECT_EQ(report.findings, direct.findings);
+    }
+    // A jar replaced after its facts were read is read again: the verdict
+    // is the one for the jar as it is at the check, never the stale one.
+    {
+        JarFactsAhead ahead(jar);
+        WriteZip(jar + ".new", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE!"}});
+        ASSERT_EQ(std::rename((jar + ".new").c_str(), jar.c_str()), 0);
+        const CheckReport report = CheckJavaSuite(jad, jar, [&] { return ahead.Take(); });
+        EXPECT_TRUE(report.Has(904)) << "size";
+        EXPECT_TRUE(report.Has(909)) << "signature";
+    }
+    // So is one written over in place, with the same size.
+    WriteFile(jar, jarBytes);
+    {
+        JarFactsAhead ahead(jar);
+        std::string other = jarBytes;
+        other[other.size() / 2] = static_cast<char>(other[other.size() / 2] ^ 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // a later change time
+        WriteFile(jar, other);
+        const CheckReport report = CheckJavaSuite(jad, jar, [&] { return ahead.Take(); });
+        EXPECT_FALSE(report.Has(904));
+        EXPECT_TRUE(report.Refused());
+    }
+    // A jar that cannot be read ahead is reported as the check reports it.
+    std::remove(jar.c_str());
+    {
+        JarFactsAhead ahead(jar);
+        const CheckReport report = CheckJavaSuite(jad, jar, [&] { return ahead.Take(); });
+        ASSERT_TRUE(report.Has(907));
+        EXPECT_EQ(report.findings.back().text.rfind("jar cannot be read: ", 0), 0u)
+            << report.findings.back().text;
+    }
+    // Facts read ahead and never taken end with their reader.
+    WriteFile(jar, jarBytes);
+    { JarFactsAhead unused(jar); }
+}
+
+TEST(JarFacts, DigestSizeAndManifestOfALargeJarReadInPieces) {
+    TempDir dir;
+    const std::string jar = dir / "big.jar";
+    std::string big(5 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>((i * 2654435761u) >> 13);
+    WriteZip(jar, {{"META-INF/MANIFEST.MF", kManifest}, {"res/big.bin", big}});
+    const std::string bytes = ReadFile(jar);
+    const JarFacts facts = ReadJarFacts(jar);
+    EXPECT_EQ(facts.readError, "");
+    EXPECT_EQ(facts.size, bytes.size());
+    EXPECT_EQ(facts.manifest, kManifest);
+    EXPECT_EQ(facts.manifestWhy, "");
+    unsigned char digest[20];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha1(), nullptr);
+    EXPECT_EQ(std::string(facts.sha1.begin(), facts.sha1.end()), std::string(digest, digest + 20));
+
+    WriteFile(jar, "no archive");
+    EXPECT_EQ(ReadJarFacts(jar).manifestWhy, "is not a zip archive");
 }
