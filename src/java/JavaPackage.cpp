@@ -9,11 +9,14 @@
 #include "unzip/CGUnzipFiles.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
+#include <functional>
 #include <memory>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace jarseal {
 
@@ -88,6 +91,113 @@ std::string AgreementFailureText(const RunError& e) {
     }
     return "Не удалось записать в манифест jar файла разрешения дескриптора:\r\n" + why +
            ".\r\nБез этого телефон не установит подписанный набор. Файлы не изменены.";
+}
+
+// Passes everything on to another interface, after running an action once,
+// before the first call: the end of the unzip job's tests is reported before
+// anything else the job shows, as if they had ended before it went on.
+class ReportingFirstUi : public UserInterface {
+  public:
+    ReportingFirstUi(UserInterface& inner, std::function<void()> first)
+        : inner_(inner), first_(std::move(first)) {}
+    void ShowMessage(const std::string& text, MessageIcon icon, const std::string& title) override {
+        First();
+        inner_.ShowMessage(text, icon, title);
+    }
+    Answer AskYesNo(const std::string& text, MessageIcon icon, const std::string& title) override {
+        First();
+        return inner_.AskYesNo(text, icon, title);
+    }
+    Answer AskYesNoCancel(const std::string& text, MessageIcon icon, const std::string& title) override {
+        First();
+        return inner_.AskYesNoCancel(text, icon, title);
+    }
+    std::string InputBox(const std::string& prompt, const std::string& title,
+                         const std::string& defaultText) override {
+        First();
+        return inner_.InputBox(prompt, title, defaultText);
+    }
+    std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) override {
+        First();
+        return inner_.OpenFileDialog(title, filters);
+    }
+    void NoteWaitingForOtherRun() override { inner_.NoteWaitingForOtherRun(); }
+    [[noreturn]] void EndProgram(int status) override {
+        First();
+        inner_.EndProgram(status);
+        std::abort(); // EndProgram never returns
+    }
+    // Runs the action now, unless it ran already.
+    void First() {
+        if (const std::function<void()> first = std::exchange(first_, nullptr))
+            first();
+    }
+
+  private:
+    UserInterface& inner_;
+    std::function<void()> first_;
+};
+
+// The Java job after unpacking: the manifest read, the jar brought into
+// agreement with the descriptor, the first descriptor written and signed.
+void GoOnAfterUnpacking(Context& ctx, JavaRun& run, const std::function<void()>& emptyWorkDir) {
+    const JavaPaths& p = run.paths;
+    const std::string manifestPath = run.workDir + kSep + "MANIFEST.MF";
+
+    bool manifestMissing = false;
+    StepOverMissing([&] { manifestMissing = !FileExist(manifestPath); });
+    // A manifest far larger than any real suite's is taken for a damaged
+    // archive instead of being read into memory and scanned.
+    StepOverMissing(
+        [&] { manifestMissing = manifestMissing || FileLength(manifestPath) > kMaxManifestBytes; });
+    if (manifestMissing) {
+        ctx.ui.ShowMessage("jar файл поврежден, или\r\nне является Java приложеним.",
+                           MessageIcon::Information);
+        emptyWorkDir();
+        ctx.EndIfStartedWithArgument(kExitFailure);
+        return;
+    }
+
+    // The manifest text; should it vanish in between, the descriptor as it
+    // stands is read instead, as a copy that failed would have left it.
+    std::string manifest;
+    try {
+        manifest = ReadWholeFile(manifestPath);
+    } catch (const RunError& e) {
+        if (e.Number() != kErrFileNotFound)
+            throw;
+        StepOverMissing([&] { manifest = ReadWholeFile(p.descriptor); });
+    }
+    emptyWorkDir();
+
+    const ManifestScan scan = ScanManifest(ManifestLines(manifest));
+    run.permissionText = scan.permissionText;
+
+    // A signed suite whose manifest asks for other permissions than its
+    // descriptor is refused by phones: the jar's manifest is made to
+    // carry the descriptor's permission attributes first.
+    if (const auto permissions = PermissionAppendix(ctx, run.permissionText)) {
+        try {
+            StepOverMissing([&] {
+                BringJarIntoAgreement(p.archive, p.archiveBackup, PermissionAttributesOf(*permissions));
+            });
+        } catch (const RunError& e) {
+            ctx.ui.ShowMessage(AgreementFailureText(e), MessageIcon::Stop);
+            ctx.EndIfStartedWithArgument(kExitFailure);
+            return;
+        }
+    }
+
+    StepOverMissing([&] {
+        const std::uint64_t size = FileLength(p.archive);
+        WriteFileReplacing(p.descriptor, FirstDescriptor(p.archiveFileName, size, scan.body));
+    });
+
+    // The jar no longer changes: the check after signing gets its facts
+    // read while the JAD tool runs.
+    run.jarFacts = std::make_shared<JarFactsAhead>(p.archive);
+
+    SignJavaPackage(ctx, run);
 }
 
 } // namespace
@@ -180,7 +290,6 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
         run.paths = DeriveJavaPaths(path);
         run.workDir = WorkDirOf(ctx.programFolder);
         const JavaPaths& p = run.paths;
-        const std::string manifestPath = run.workDir + kSep + "MANIFEST.MF";
 
         // A one-time backup keeps the descriptor as it was before the program
         // first touched it.
@@ -205,8 +314,8 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
             ClearWorkDir(run.workDir);
             RemoveUnpackedHiddenFiles(run.workDir, hiddenBefore);
         };
+        CGUnzipFiles job(ctx.ui);
         StepOverMissing([&] {
-            CGUnzipFiles job(ctx.ui);
             job.LetZipFileName(p.archive);
             job.LetExtractDir(run.workDir);
             job.LetHonorDirectories(false);
@@ -214,6 +323,10 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
             // entry is checked in memory, so that a damaged archive is still
             // reported, without writing and deleting each file.
             job.LetWrittenNames({"MANIFEST.MF"});
+            // The entries after the manifest are checked while the job goes
+            // on (on idle cores, mostly while the JAD tool runs); their
+            // verdict is shown before anything else the job shows.
+            job.LetTestLater(true);
             std::int32_t result = 0;
             try {
                 result = job.Unzip("", "");
@@ -222,60 +335,24 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
                     throw;
                 result = -1; // the library is missing: show the (empty) message
             }
-            if (result != 0)
+            // A problem found already is shown at once, with the rest tested.
+            if (result != 0) {
+                job.FinishTests(result);
+                ctx.ui.ShowMessage(job.GetLastMessage(), MessageIcon::None);
+            }
+        });
+        ReportingFirstUi ui(ctx.ui, [&] {
+            if (job.FinishTests(0) != 0)
                 ctx.ui.ShowMessage(job.GetLastMessage(), MessageIcon::None);
         });
-
-        bool manifestMissing = false;
-        StepOverMissing([&] { manifestMissing = !FileExist(manifestPath); });
-        // A manifest far larger than any real suite's is taken for a damaged
-        // archive instead of being read into memory and scanned.
-        StepOverMissing(
-            [&] { manifestMissing = manifestMissing || FileLength(manifestPath) > kMaxManifestBytes; });
-        if (manifestMissing) {
-            ctx.ui.ShowMessage("jar файл поврежден, или\r\nне является Java приложеним.",
-                               MessageIcon::Information);
-            emptyWorkDir();
-            ctx.EndIfStartedWithArgument(kExitFailure);
-            return;
-        }
-
-        // The manifest text; should it vanish in between, the descriptor as it
-        // stands is read instead, as a copy that failed would have left it.
-        std::string manifest;
+        Context jobCtx{ui, ctx.settings, ctx.permissions, ctx.programFolder, ctx.commandLine, ctx.tools};
         try {
-            manifest = ReadWholeFile(manifestPath);
-        } catch (const RunError& e) {
-            if (e.Number() != kErrFileNotFound)
-                throw;
-            StepOverMissing([&] { manifest = ReadWholeFile(p.descriptor); });
+            GoOnAfterUnpacking(jobCtx, run, emptyWorkDir);
+        } catch (...) {
+            ui.First();
+            throw;
         }
-        emptyWorkDir();
-
-        const ManifestScan scan = ScanManifest(ManifestLines(manifest));
-        run.permissionText = scan.permissionText;
-
-        // A signed suite whose manifest asks for other permissions than its
-        // descriptor is refused by phones: the jar's manifest is made to
-        // carry the descriptor's permission attributes first.
-        if (const auto permissions = PermissionAppendix(ctx, run.permissionText)) {
-            try {
-                StepOverMissing([&] {
-                    BringJarIntoAgreement(p.archive, p.archiveBackup, PermissionAttributesOf(*permissions));
-                });
-            } catch (const RunError& e) {
-                ctx.ui.ShowMessage(AgreementFailureText(e), MessageIcon::Stop);
-                ctx.EndIfStartedWithArgument(kExitFailure);
-                return;
-            }
-        }
-
-        StepOverMissing([&] {
-            const std::uint64_t size = FileLength(p.archive);
-            WriteFileReplacing(p.descriptor, FirstDescriptor(p.archiveFileName, size, scan.body));
-        });
-
-        SignJavaPackage(ctx, run);
+        ui.First();
     });
 }
 

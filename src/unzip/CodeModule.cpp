@@ -36,7 +36,8 @@ BridgeState& State() {
     return state;
 }
 
-const UnzipLibrary kBuiltIn{&unzipdll::UzpVersion2, &unzipdll::Wiz_SingleEntryUnzip};
+const UnzipLibrary kBuiltIn{&unzipdll::UzpVersion2, &unzipdll::Wiz_SingleEntryUnzip,
+                            &unzipdll::Wiz_SingleEntryUnzipTestingLater};
 const UnzipLibrary* g_library = &kBuiltIn;
 
 // Bytes from index 0 up to the first zero byte or the limit.
@@ -185,7 +186,10 @@ std::int32_t VBUnzip(UserInterface& ui, const std::string& zipFileName, const st
                      std::int16_t extractList, std::int16_t extractOnlyNewer, std::int16_t displayComment,
                      std::int16_t honorDirectories, std::int16_t overWriteFiles, std::int16_t convertCRtoCRLF,
                      std::int16_t verbose, std::int16_t caseSensitive, std::int16_t privilege,
-                     const std::vector<std::string>& writtenNames) {
+                     const std::vector<std::string>& writtenNames,
+                     std::unique_ptr<unzipdll::LaterTests>* later) {
+    if (later != nullptr)
+        later->reset();
     try {
         State() = BridgeState{};
         const UnzipLibrary* library = g_library;
@@ -228,6 +232,9 @@ std::int32_t VBUnzip(UserInterface& ui, const std::string& zipFileName, const st
 
         UiScope scope(ui);
         library->version(&version);
+        if (later != nullptr && library->singleEntryUnzipTestingLater != nullptr)
+            return library->singleEntryUnzipTestingLater(0, includeList.data(), 0, excludeList.data(),
+                                                         &options, &callbacks, *later);
         return library->singleEntryUnzip(0, includeList.data(), 0, excludeList.data(), &options, &callbacks);
     } catch (const RunError& e) {
         throw RunError(e.Number(), e.what(), kSource);

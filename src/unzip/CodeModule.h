@@ -4,6 +4,7 @@
 #include "unzip/zipdll/UnzipDll.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ struct UnzipLibrary {
     int (*singleEntryUnzip)(int includeCount, const char* const* includeList, int excludeCount,
                             const char* const* excludeList, const unzipdll::UnzipOptions* options,
                             unzipdll::UnzipUserFunctions* callbacks);
+    // Optional: the same run with its tail of tested entries left for later.
+    int (*singleEntryUnzipTestingLater)(int includeCount, const char* const* includeList, int excludeCount,
+                                        const char* const* excludeList, const unzipdll::UnzipOptions* options,
+                                        unzipdll::UnzipUserFunctions* callbacks,
+                                        std::unique_ptr<unzipdll::LaterTests>& later) = nullptr;
 };
 
 // The bridge to the unzip library. Its state (the collected messages, the
@@ -39,7 +45,13 @@ std::int32_t VBUnzip(UserInterface& ui, const std::string& zipFileName, const st
                      std::int16_t extractList, std::int16_t extractOnlyNewer, std::int16_t displayComment,
                      std::int16_t honorDirectories, std::int16_t overWriteFiles, std::int16_t convertCRtoCRLF,
                      std::int16_t verbose, std::int16_t caseSensitive, std::int16_t privilege,
-                     const std::vector<std::string>& writtenNames = {});
+                     const std::vector<std::string>& writtenNames = {},
+                     std::unique_ptr<unzipdll::LaterTests>* later = nullptr);
+
+// With later given, a library that can leaves the testing of the entries
+// after the last one written to *later (see
+// unzipdll::Wiz_SingleEntryUnzipTestingLater); their messages join the last
+// message when *later finishes, which must come before the next run.
 
 // Everything the library printed during the most recent run.
 std::string LastMessage();

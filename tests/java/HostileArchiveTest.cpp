@@ -1,6 +1,7 @@
 #include "java/JavaPackage.h"
 #include "support/JavaFixture.h"
 #include "unzip/HostileArchives.h"
+#include "unzip/RawZip.h"
 #include "unzip/zipdll/UnzipDll.h"
 
 #include <gtest/gtest.h>
@@ -88,4 +89,42 @@ TEST_F(HostileJava, LimitsAreNamedInTheUnzipMessage) {
                   std::string::npos)
             << messages[0];
     }
+}
+
+TEST_F(HostileJava, DamageAfterTheManifestIsShownInFullBeforeTheJobsOwnEnd) {
+    // Many sound entries after the manifest, one of them damaged: their
+    // testing runs while the job goes on, and its verdict still comes first.
+    rawzip::Builder b;
+    b.AddDeflated("META-INF/MANIFEST.MF",
+                  "Manifest-Version: 1.0\r\nMIDlet-Name: Game\r\nMIDlet-Vendor: Acme\r\n"
+                  "MIDlet-Version: 1.0\r\nMIDlet-1: Game, , game.Main\r\n"
+                  "MicroEdition-Profile: MIDP-2.0\r\n"
+                  "MicroEdition-Configuration: CLDC-1.1\r\n\r\n");
+    std::string body;
+    for (int i = 0; i < 300; ++i) {
+        body = "class body " + std::to_string(i) + std::string(static_cast<std::size_t>(400 + i), 'x');
+        b.AddDeflated("game/C" + std::to_string(i) + ".class", body);
+    }
+    const std::string packed = rawzip::Deflate(body);
+    b.Add({"game/Bad.class", rawzip::kDeflated, rawzip::Crc(body) ^ 1u, packed.size(), body.size()}, packed);
+    b.AddDeflated("game/Last.class", body);
+    WriteFile(apps + "/game.jar", b.Finish());
+    const std::string expected = "  error:  invalid compressed data or bad CRC in game/Bad.class\n";
+
+    // Without a JAD tool: the unzip message, then the missing-Java message.
+    ProcessJavaPackage(ctx, apps + "/game.jar");
+    auto messages = ui.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], expected);
+    EXPECT_EQ(messages[1].rfind(kNoJava, 0), 0u) << messages[1];
+
+    // Signed: the unzip message, then the success the suite still earns.
+    UseBuildSigningTools();
+    ui.shown.clear();
+    EXPECT_EQ(RunJava(apps + "/game.jar"), -1);
+    messages = ui.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], expected);
+    EXPECT_EQ(messages[1], "Готово!");
+    EXPECT_TRUE(ListDir(work).empty());
 }

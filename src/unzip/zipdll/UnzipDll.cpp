@@ -1,5 +1,7 @@
 #include "unzip/zipdll/UnzipDll.h"
 
+#include "common/IdleThread.h"
+
 #include <libdeflate.h>
 #include <zip.h>
 
@@ -7,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -314,7 +317,7 @@ bool QuickCheck(zip_t* archive, zip_uint64_t index, const zip_stat_t& st, Scratc
 class Run {
   public:
     Run(int includeCount, const char* const* includeList, int excludeCount, const char* const* excludeList,
-        const UnzipOptions& options, UnzipUserFunctions& callbacks)
+        const UnzipOptions& options, const UnzipUserFunctions& callbacks)
         : options_(options), callbacks_(callbacks) {
         for (int i = 0; i < includeCount && includeList != nullptr; ++i)
             if (includeList[i] != nullptr)
@@ -334,11 +337,22 @@ class Run {
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
     ~Run() {
+        StopChecksAhead();
         if (archive_ != nullptr)
             zip_discard(archive_);
     }
 
-    int Execute();
+    // Runs on the archive. With testLater, the entries that follow every
+    // entry that is written or asked about are only tested, and their
+    // testing is left to FinishLater (checked meanwhile on idle threads);
+    // LeftForLater tells whether any were.
+    int Execute(bool testLater = false);
+    bool LeftForLater() const { return laterFrom_ < count_; }
+    // Tests the entries left for later in entry order, exactly as Execute
+    // would have, and returns the run's final result code.
+    int FinishLater();
+    // The callback record as the run left it (a listing fills its totals).
+    const UnzipUserFunctions& Callbacks() const { return callbacks_; }
 
   private:
     bool Quiet() const { return options_.messageLevel != 0; }
@@ -374,8 +388,10 @@ class Run {
     }
     void Raise(int code) { result_ = std::max(result_, code); }
 
-    bool OpenArchive();
-    bool ReadWholeArchive(off_t size);
+    // Opens the archive: from memory when it is small enough to be read
+    // whole at once, otherwise from the file (kept open for CheckBehind).
+    bool OpenArchive(bool wholeAtOnce);
+    bool ReadWholeArchive(int fd, off_t size);
     bool Matches(const std::string& name) const;
     bool OpenTarget();
     int OpenFolder(const std::vector<std::string>& folders, int& err);
@@ -391,9 +407,28 @@ class Run {
                         const std::function<int(const char*, std::size_t)>& write, int& writeErr);
     // Reads an entry to nowhere, checking its data; false when the run has to stop.
     bool TestEntry(zip_uint64_t index, const zip_stat_t& st);
-    // Checks ahead, on up to four cores, the entries this run will only test,
-    // so that the run in entry order finds most of them already known sound.
-    void CheckAhead(zip_uint64_t count);
+    // Checks ahead, on up to four cores, the entries from..to that this run
+    // will only test, so that the run in entry order finds most of them
+    // already known sound. The calling thread works along; the checks are
+    // done on return.
+    void CheckAhead(zip_uint64_t from, zip_uint64_t to);
+    // The same for the entries from..to that FinishLater will test, on a
+    // thread that runs only when a core is idle and first reads the archive
+    // into memory. StopChecksAhead ends it.
+    void CheckBehind(zip_uint64_t from, zip_uint64_t to);
+    // One thread's share of the checks ahead, on an archive handle of its
+    // own over the archive in memory.
+    void CheckOnOwnHandle(zip_uint64_t to);
+    void CheckWith(zip_t* archive, Scratch& scratch, zip_uint64_t to);
+    // Asks the checks ahead to end, and waits for them.
+    void StopChecksAhead();
+    // The first entry from which on every entry is only tested: none is
+    // written, asks for a password or could replace a file.
+    zip_uint64_t FirstOfTestedTail(zip_uint64_t count) const;
+    // The entries from..to in entry order; false when the run ended among them.
+    bool Entries(zip_uint64_t from, zip_uint64_t to);
+    // What follows the last entry: the listing's ratio, the no-match warning.
+    void Conclude();
     // Whether a file entry of that name is written (or only tested).
     bool Writes(const std::string& file) const {
         return !writeSome_ ||
@@ -404,8 +439,9 @@ class Run {
     bool ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath& path,
                      const std::string& shown);
 
-    const UnzipOptions& options_;
-    UnzipUserFunctions& callbacks_;
+    // Copies: a run whose tests are finished later outlives its caller's records.
+    const UnzipOptions options_;
+    UnzipUserFunctions callbacks_;
     std::vector<std::string> includes_;
     std::vector<std::string> excludes_;
     std::vector<std::string> writtenNames_;
@@ -427,17 +463,24 @@ class Run {
     std::vector<char> buffer_;
     Scratch scratch_;
     std::vector<std::uint8_t> sound_; // by CheckAhead: 1 for an entry QuickCheck found sound
-    std::string content_;             // the archive itself when it was small enough to read whole
+    std::atomic<zip_uint64_t> aheadNext_{0};
+    std::atomic<std::uint64_t> aheadBudget_{0};
+    std::atomic<bool> aheadQuit_{false};
+    std::vector<std::thread> aheadThreads_;
+    zip_uint64_t count_ = 0;     // entries in the archive
+    zip_uint64_t laterFrom_ = 0; // the first entry left for FinishLater; count_ when none
+    std::size_t matched_ = 0;    // entries that matched the include and exclude names
+    std::string content_;        // the archive itself when it was small enough to read whole
+    Fd laterFd_;                 // the archive file, for CheckBehind to read
+    off_t laterSize_ = 0;
 };
 
-bool Run::ReadWholeArchive(off_t size) {
-    Fd fd(::open(zipName_.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
-        return false;
+bool Run::ReadWholeArchive(int fd, off_t size) {
     content_.resize(static_cast<std::size_t>(size));
     std::size_t done = 0;
     while (done < content_.size()) {
-        const ssize_t n = ::read(fd.get(), content_.data() + done, content_.size() - done);
+        const ssize_t n =
+            ::pread(fd, content_.data() + done, content_.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -448,7 +491,7 @@ bool Run::ReadWholeArchive(off_t size) {
     return !content_.empty();
 }
 
-bool Run::OpenArchive() {
+bool Run::OpenArchive(bool wholeAtOnce) {
     struct stat sb {};
     if (::stat(zipName_.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) {
         Print("unzip:  cannot find or open " + zipName_ + ".\n");
@@ -456,9 +499,12 @@ bool Run::OpenArchive() {
         return false;
     }
     int err = 0;
+    Fd fd(sb.st_size > 0 ? ::open(zipName_.c_str(), O_RDONLY | O_CLOEXEC) : -1);
     if (sb.st_size == 0) {
         err = ZIP_ER_NOZIP; // an empty file is no archive
-    } else if (sb.st_size <= kWholeReadLimit && ReadWholeArchive(sb.st_size)) {
+    } else if (fd.get() < 0) {
+        err = ZIP_ER_OPEN;
+    } else if (wholeAtOnce && sb.st_size <= kWholeReadLimit && ReadWholeArchive(fd.get(), sb.st_size)) {
         // Working from memory saves the seek and read calls that libzip
         // makes for every entry of a file.
         zip_error_t error;
@@ -472,7 +518,32 @@ bool Run::OpenArchive() {
         err = zip_error_code_zip(&error);
         zip_error_fini(&error);
     } else {
-        archive_ = zip_open(zipName_.c_str(), ZIP_RDONLY, &err);
+        // The file stays open for reading it whole later, so that what is
+        // checked is this file even if its name comes to stand for another.
+        if (!wholeAtOnce && sb.st_size <= kWholeReadLimit) {
+            laterFd_.reset(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
+            laterSize_ = sb.st_size;
+        }
+        // A stream of the descriptor itself, which is closed on exec: the
+        // archive may stay open while the job starts other programs.
+        FILE* file = ::fdopen(fd.get(), "rb");
+        if (file == nullptr) {
+            err = ZIP_ER_OPEN;
+        } else {
+            fd.release(); // the stream owns it now
+            zip_error_t error;
+            zip_error_init(&error);
+            zip_source_t* source = zip_source_filep_create(file, 0, -1, &error);
+            if (source == nullptr) {
+                std::fclose(file);
+            } else {
+                archive_ = zip_open_from_source(source, ZIP_RDONLY, &error);
+                if (archive_ == nullptr)
+                    zip_source_free(source); // closes the stream
+            }
+            err = zip_error_code_zip(&error);
+            zip_error_fini(&error);
+        }
     }
     if (archive_ != nullptr)
         return true;
@@ -823,73 +894,107 @@ bool Run::ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath&
     return true;
 }
 
-void Run::CheckAhead(zip_uint64_t count) {
-    // Worth a thread only for archives of many entries, held in memory (the
-    // threads share those bytes, each through an archive handle of its own).
-    constexpr zip_uint64_t kMinEntries = 64;
-    const unsigned cores = std::thread::hardware_concurrency();
-    if (count < kMinEntries || content_.empty() || cores < 2)
-        return;
-    sound_.assign(static_cast<std::size_t>(count), 0);
-    std::atomic<zip_uint64_t> next{0};
-    // What the checks ahead inflate in all stays within the run's limit;
-    // entries beyond it are left to the run itself.
-    std::atomic<std::uint64_t> budget{0};
-    std::atomic<bool> quit{false};
-    const auto work = [&](zip_t* archive, Scratch& scratch) {
-        for (zip_uint64_t i; !quit.load(std::memory_order_relaxed) && (i = next.fetch_add(1)) < count;) {
-            zip_stat_t st;
-            zip_stat_init(&st);
-            if (zip_stat_index(archive, i, 0, &st) != 0 || st.name == nullptr || !Matches(st.name))
-                continue;
-            const EntryPath path =
-                SplitEntryName(st.name, options_.honorDirectories != 0, options_.spaceToUnderscore != 0);
-            if (options_.testZip == 0 && (path.kind != EntryPath::File || Writes(path.file)))
-                continue; // not an entry the run tests
-            if ((st.valid & ZIP_STAT_SIZE) == 0 || st.size > kMaxEntryBytes)
-                continue;
-            if (budget.fetch_add(st.size) + st.size > kMaxTotalBytes) {
-                quit = true;
-                break;
-            }
-            if (QuickCheck(archive, i, st, scratch))
-                sound_[static_cast<std::size_t>(i)] = 1; // each index is written by one thread only
+// Checks ahead are worth threads only for this many entries or more.
+constexpr zip_uint64_t kMinEntriesAhead = 64;
+
+void Run::CheckWith(zip_t* archive, Scratch& scratch, zip_uint64_t to) {
+    for (zip_uint64_t i; !aheadQuit_.load(std::memory_order_relaxed) && (i = aheadNext_.fetch_add(1)) < to;) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(archive, i, 0, &st) != 0 || st.name == nullptr || !Matches(st.name))
+            continue;
+        const EntryPath path =
+            SplitEntryName(st.name, options_.honorDirectories != 0, options_.spaceToUnderscore != 0);
+        if (options_.testZip == 0 && (path.kind != EntryPath::File || Writes(path.file)))
+            continue; // not an entry the run tests
+        if ((st.valid & ZIP_STAT_SIZE) == 0 || st.size > kMaxEntryBytes)
+            continue;
+        // What the checks ahead inflate in all stays within the run's limit;
+        // entries beyond it are left to the run itself.
+        if (aheadBudget_.fetch_add(st.size) + st.size > kMaxTotalBytes) {
+            aheadQuit_ = true;
+            break;
         }
-    };
-    const unsigned helpers = std::min(cores - 1, 3u);
-    std::vector<std::thread> threads;
+        if (QuickCheck(archive, i, st, scratch))
+            sound_[static_cast<std::size_t>(i)] = 1; // each index is written by one thread only
+    }
+}
+
+void Run::CheckOnOwnHandle(zip_uint64_t to) {
     try {
-        for (unsigned h = 0; h < helpers; ++h)
-            threads.emplace_back([&] {
-                try {
-                    zip_error_t error;
-                    zip_error_init(&error);
-                    zip_source_t* source =
-                        zip_source_buffer_create(content_.data(), content_.size(), 0, &error);
-                    zip_t* archive =
-                        source != nullptr ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
-                    if (archive == nullptr && source != nullptr)
-                        zip_source_free(source);
-                    zip_error_fini(&error);
-                    if (archive == nullptr)
-                        return;
-                    Scratch scratch;
-                    work(archive, scratch);
-                    zip_discard(archive);
-                } catch (...) {
-                    // Whatever this thread leaves unchecked, the run checks itself.
-                }
-            });
+        zip_error_t error;
+        zip_error_init(&error);
+        zip_source_t* source = zip_source_buffer_create(content_.data(), content_.size(), 0, &error);
+        zip_t* archive = source != nullptr ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+        if (archive == nullptr && source != nullptr)
+            zip_source_free(source);
+        zip_error_fini(&error);
+        if (archive == nullptr)
+            return;
+        Scratch scratch;
+        CheckWith(archive, scratch, to);
+        zip_discard(archive);
+    } catch (...) {
+        // Whatever this thread leaves unchecked, the run checks itself.
+    }
+}
+
+void Run::CheckAhead(zip_uint64_t from, zip_uint64_t to) {
+    // The threads share the archive's bytes in memory.
+    const unsigned cores = std::thread::hardware_concurrency();
+    if (to < from + kMinEntriesAhead || content_.empty() || cores < 2)
+        return;
+    sound_.assign(static_cast<std::size_t>(count_), 0);
+    aheadNext_ = from;
+    aheadBudget_ = 0;
+    aheadQuit_ = false;
+    try {
+        for (unsigned h = 0; h < std::min(cores - 1, 3u); ++h)
+            aheadThreads_.emplace_back([this, to] { CheckOnOwnHandle(to); });
     } catch (...) {
         // No thread to be had: the run checks on its own.
     }
     try {
-        work(archive_, scratch_);
+        CheckWith(archive_, scratch_, to);
     } catch (...) {
-        quit = true;
+        aheadQuit_ = true;
     }
-    for (auto& t : threads)
+    StopChecksAhead();
+}
+
+void Run::CheckBehind(zip_uint64_t from, zip_uint64_t to) {
+    if (to < from + kMinEntriesAhead || laterFd_.get() < 0)
+        return;
+    sound_.assign(static_cast<std::size_t>(count_), 0);
+    aheadNext_ = from;
+    aheadBudget_ = 0;
+    aheadQuit_ = false;
+    // One thread is enough: on a 20 MB suite the checks take a fifth of the
+    // time the JAD tool's two runs take, and a second idle thread would only
+    // compete with the JVM's own threads for the cores they leave.
+    try {
+        aheadThreads_.emplace_back([this, to] {
+            RunThisThreadWhenIdle();
+            try {
+                if (ReadWholeArchive(laterFd_.get(), laterSize_))
+                    CheckOnOwnHandle(to);
+            } catch (...) {
+                // FinishLater tests whatever is left.
+            }
+        });
+    } catch (...) {
+        // No thread to be had: FinishLater tests everything itself.
+    }
+}
+
+void Run::StopChecksAhead() {
+    if (aheadThreads_.empty())
+        return;
+    // The threads' results are kept; only what they have not begun is dropped.
+    aheadQuit_ = true;
+    for (auto& t : aheadThreads_)
         t.join();
+    aheadThreads_.clear();
 }
 
 bool Run::TestEntry(zip_uint64_t index, const zip_stat_t& st) {
@@ -973,8 +1078,69 @@ bool Run::ExtractEntry(zip_uint64_t index, const zip_stat_t& st) {
     return ExtractFile(index, st, path, shown);
 }
 
-int Run::Execute() {
-    if (!OpenArchive())
+zip_uint64_t Run::FirstOfTestedTail(zip_uint64_t count) const {
+    if (!Extracting() || !writeSome_)
+        return count;
+    zip_uint64_t first = 0;
+    for (zip_uint64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(archive_, i, 0, &st) != 0 || st.name == nullptr || !Matches(st.name))
+            continue; // only a message, or nothing, whenever it comes
+        const bool encrypted = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
+        const EntryPath path =
+            SplitEntryName(st.name, options_.honorDirectories != 0, options_.spaceToUnderscore != 0);
+        if (encrypted || (path.kind == EntryPath::File && Writes(path.file)))
+            first = i + 1;
+    }
+    return first;
+}
+
+bool Run::Entries(zip_uint64_t from, zip_uint64_t to) {
+    for (zip_uint64_t index = from; index < to; ++index) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(archive_, index, 0, &st) != 0 || st.name == nullptr) {
+            Print("  error:  cannot read entry " + std::to_string(index) + " of " + zipName_ + "\n");
+            Raise(kBadZip);
+            continue;
+        }
+        if (!Matches(st.name))
+            continue;
+        ++matched_;
+        if (callbacks_.service != nullptr &&
+            callbacks_.service(st.name,
+                               static_cast<unsigned long>((st.valid & ZIP_STAT_SIZE) ? st.size : 0)) != 0) {
+            Print("unzip:  stopped by the user\n");
+            Raise(kStopped);
+            return false;
+        }
+        if (Listing()) {
+            ListEntry(st);
+            continue;
+        }
+        if (!ExtractEntry(index, st))
+            return false;
+    }
+    return true;
+}
+
+void Run::Conclude() {
+    if (Listing() && callbacks_.totalSize > 0 && callbacks_.totalSizeComp < callbacks_.totalSize)
+        callbacks_.compFactor = static_cast<unsigned>((callbacks_.totalSize - callbacks_.totalSizeComp) *
+                                                      100 / callbacks_.totalSize);
+    if (matched_ == 0) {
+        if (count_ == 0)
+            Print("warning [" + zipName_ + "]:  zipfile is empty\n");
+        else
+            Print("caution: filename not matched\n");
+        Raise(kNoMatch);
+    }
+}
+
+int Run::Execute(bool testLater) {
+    const bool mayLeave = testLater && Extracting() && writeSome_;
+    if (!OpenArchive(!mayLeave))
         return result_;
     const zip_int64_t count = zip_get_num_entries(archive_, 0);
     if (count > 0 && static_cast<std::uint64_t>(count) > kMaxEntries) {
@@ -983,6 +1149,8 @@ int Run::Execute() {
         Raise(kBadZip);
         return result_;
     }
+    count_ = count > 0 ? static_cast<zip_uint64_t>(count) : 0;
+    laterFrom_ = count_;
     Say("Archive:  " + zipName_ + "\n");
     if (options_.displayComment != 0) {
         int length = 0;
@@ -1000,46 +1168,26 @@ int Run::Execute() {
     }
     if (Extracting() && !OpenTarget())
         return result_;
-    if (count > 0 && !Listing() && (options_.testZip != 0 || (Extracting() && writeSome_)))
-        CheckAhead(static_cast<zip_uint64_t>(count));
+    const zip_uint64_t now = mayLeave ? FirstOfTestedTail(count_) : count_;
+    if (count_ > 0 && !Listing() && (options_.testZip != 0 || (Extracting() && writeSome_)))
+        CheckAhead(0, now);
+    if (!Entries(0, now))
+        return result_;
+    if (now < count_) {
+        laterFrom_ = now;
+        CheckBehind(now, count_);
+        return result_;
+    }
+    Conclude();
+    return result_;
+}
 
-    std::size_t matched = 0;
-    for (zip_int64_t i = 0; i < count; ++i) {
-        const auto index = static_cast<zip_uint64_t>(i);
-        zip_stat_t st;
-        zip_stat_init(&st);
-        if (zip_stat_index(archive_, index, 0, &st) != 0 || st.name == nullptr) {
-            Print("  error:  cannot read entry " + std::to_string(i) + " of " + zipName_ + "\n");
-            Raise(kBadZip);
-            continue;
-        }
-        if (!Matches(st.name))
-            continue;
-        ++matched;
-        if (callbacks_.service != nullptr &&
-            callbacks_.service(st.name,
-                               static_cast<unsigned long>((st.valid & ZIP_STAT_SIZE) ? st.size : 0)) != 0) {
-            Print("unzip:  stopped by the user\n");
-            Raise(kStopped);
-            return result_;
-        }
-        if (Listing()) {
-            ListEntry(st);
-            continue;
-        }
-        if (!ExtractEntry(index, st))
-            return result_;
-    }
-    if (Listing() && callbacks_.totalSize > 0 && callbacks_.totalSizeComp < callbacks_.totalSize)
-        callbacks_.compFactor = static_cast<unsigned>((callbacks_.totalSize - callbacks_.totalSizeComp) *
-                                                      100 / callbacks_.totalSize);
-    if (matched == 0) {
-        if (count == 0)
-            Print("warning [" + zipName_ + "]:  zipfile is empty\n");
-        else
-            Print("caution: filename not matched\n");
-        Raise(kNoMatch);
-    }
+int Run::FinishLater() {
+    StopChecksAhead();
+    const zip_uint64_t from = laterFrom_;
+    laterFrom_ = count_;
+    if (Entries(from, count_))
+        Conclude();
     return result_;
 }
 
@@ -1065,8 +1213,54 @@ int Wiz_SingleEntryUnzip(int includeCount, const char* const* includeList, int e
         return kBadParam;
     try {
         Run run(includeCount, includeList, excludeCount, excludeList, *options, *callbacks);
-        return run.Execute();
+        const int result = run.Execute();
+        *callbacks = run.Callbacks();
+        return result;
     } catch (const std::bad_alloc&) {
+        return kNoMemory;
+    }
+}
+
+namespace {
+
+class RunTestedLater : public LaterTests {
+  public:
+    explicit RunTestedLater(std::unique_ptr<Run> run) : run_(std::move(run)) {}
+    int Finish() override {
+        if (!run_)
+            return kBadParam;
+        try {
+            const int result = run_->FinishLater();
+            run_.reset();
+            return result;
+        } catch (const std::bad_alloc&) {
+            run_.reset();
+            return kNoMemory;
+        }
+    }
+
+  private:
+    std::unique_ptr<Run> run_;
+};
+
+} // namespace
+
+int Wiz_SingleEntryUnzipTestingLater(int includeCount, const char* const* includeList, int excludeCount,
+                                     const char* const* excludeList, const UnzipOptions* options,
+                                     UnzipUserFunctions* callbacks, std::unique_ptr<LaterTests>& later) {
+    later.reset();
+    if (options == nullptr || callbacks == nullptr || options->zipFileName == nullptr)
+        return kBadParam;
+    try {
+        auto run =
+            std::make_unique<Run>(includeCount, includeList, excludeCount, excludeList, *options, *callbacks);
+        const int result = run->Execute(true);
+        *callbacks = run->Callbacks();
+        if (run->LeftForLater())
+            later = std::make_unique<RunTestedLater>(std::move(run));
+        return result;
+    } catch (const std::bad_alloc&) {
+        later.reset();
         return kNoMemory;
     }
 }

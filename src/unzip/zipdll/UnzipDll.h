@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace jarseal::unzipdll {
 
@@ -133,5 +134,28 @@ void UzpVersion2(UnzipVersion* version);
 int Wiz_SingleEntryUnzip(int includeCount, const char* const* includeList, int excludeCount,
                          const char* const* excludeList, const UnzipOptions* options,
                          UnzipUserFunctions* callbacks);
+
+// The entries a run left to be tested later, and what the run needs to
+// finish them as it would have at once.
+class LaterTests {
+  public:
+    virtual ~LaterTests() = default;
+    // Tests the entries in entry order on the calling thread, with the same
+    // messages (through the run's print callback), limits and result codes
+    // as the run would have had, and returns the run's final result code.
+    // Call once; dropping the object without it abandons the tests.
+    virtual int Finish() = 0;
+};
+
+// Wiz_SingleEntryUnzip for a caller that has other work to do meanwhile.
+// While extracting only the written names (writtenNameCount > 0), the
+// entries after the last one that is written or needs a password are only
+// tested, and nothing about them can change what is written: their testing
+// is left to later->Finish(), and checked meanwhile on threads that run only
+// when a core is idle. Returns the result code of the entries done so far;
+// later stays empty when nothing was left, and the result is then final.
+int Wiz_SingleEntryUnzipTestingLater(int includeCount, const char* const* includeList, int excludeCount,
+                                     const char* const* excludeList, const UnzipOptions* options,
+                                     UnzipUserFunctions* callbacks, std::unique_ptr<LaterTests>& later);
 
 } // namespace jarseal::unzipdll
