@@ -24,6 +24,7 @@ std::string LastComponent(const std::string& path) {
 class Fd {
   public:
     explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     ~Fd() {
@@ -146,15 +147,25 @@ std::string AbsolutePath(const std::string& path) {
     return cwd + path;
 }
 
-std::string ReadWholeFile(const std::string& path) {
+namespace {
+
+// Opens a file to be read and tells its status; a folder is refused.
+Fd OpenForReading(const std::string& path, struct stat& st) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         ThrowSystemError(errno, "read", path);
-    struct stat st {};
     if (::fstat(fd.get(), &st) != 0)
         ThrowSystemError(errno, "read", path);
     if (S_ISDIR(st.st_mode))
         throw RunError(kErrAccess, "read " + path + ": is a folder");
+    return fd;
+}
+
+} // namespace
+
+std::string ReadWholeFile(const std::string& path) {
+    struct stat st {};
+    const Fd fd = OpenForReading(path, st);
     // Read straight into a string of the file's size (a suite can be tens of
     // megabytes); a file that grows meanwhile is read on to its end.
     std::string content;
@@ -202,14 +213,8 @@ std::optional<FileStamp> StampOfFile(const std::string& path) {
 
 FileStamp ReadFileInPieces(const std::string& path,
                            const std::function<bool(const char*, std::size_t)>& take) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
-        ThrowSystemError(errno, "read", path);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        ThrowSystemError(errno, "read", path);
-    if (S_ISDIR(st.st_mode))
-        throw RunError(kErrAccess, "read " + path + ": is a folder");
+    const Fd fd = OpenForReading(path, st);
     // One buffer, reused: a large file costs no memory of its size.
     constexpr std::size_t kPiece = 1024 * 1024;
     const std::unique_ptr<char[]> piece(new char[kPiece]);

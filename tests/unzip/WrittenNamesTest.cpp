@@ -205,9 +205,8 @@ std::vector<Case> DamagedArchives(const std::string& scratch) {
         b.AddStored("a/./", "");
         all.push_back({"skipped-names-and-links", b.Finish()});
     }
-    {
-        // Honest entries that together inflate to more than the run's limit:
-        // the run stops at the same entry either way.
+    // Honest entries that together inflate to more than the run's limit.
+    const auto beyondTheLimit = [] {
         std::uint32_t crc = 0;
         const std::uint64_t size = 4ull << 20;
         const std::string packed = DeflateRepeated(size, "0123456789abcdef", crc);
@@ -215,19 +214,18 @@ std::vector<Case> DamagedArchives(const std::string& scratch) {
         b.AddDeflated("META-INF/MANIFEST.MF", kManifest);
         for (int i = 0; i < 80; ++i)
             b.Add({"res/block" + std::to_string(i), kDeflated, crc, packed.size(), size}, packed);
+        return b;
+    };
+    {
+        // The run stops at the same entry either way.
+        Builder b = beyondTheLimit();
         b.AddStored("late/MANIFEST.MF", "never reached");
         all.push_back({"many-entries-beyond-the-limit", b.Finish()});
     }
     {
-        // The same with nothing written after the limit is crossed: the stop
-        // falls among the entries that may be tested later.
-        std::uint32_t crc = 0;
-        const std::uint64_t size = 4ull << 20;
-        const std::string packed = DeflateRepeated(size, "0123456789abcdef", crc);
-        Builder b;
-        b.AddDeflated("META-INF/MANIFEST.MF", kManifest);
-        for (int i = 0; i < 80; ++i)
-            b.Add({"res/block" + std::to_string(i), kDeflated, crc, packed.size(), size}, packed);
+        // With nothing written after the limit is crossed, the stop falls
+        // among the entries that may be tested later.
+        Builder b = beyondTheLimit();
         AddWithBadCrc(b, "res/after-the-stop.class", ClassLike(9), false);
         all.push_back({"limit-crossed-after-the-last-manifest", b.Finish()});
     }
