@@ -12,9 +12,12 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <functional>
+#include <future>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -140,7 +143,8 @@ class ReportingFirstUi : public UserInterface {
 
 // The Java job after unpacking: the manifest read, the jar brought into
 // agreement with the descriptor, the first descriptor written and signed.
-void GoOnAfterUnpacking(Context& ctx, JavaRun& run, const std::function<void()>& emptyWorkDir) {
+void GoOnAfterUnpacking(Context& ctx, JavaRun& run, const std::function<void()>& emptyWorkDir,
+                        std::future<std::optional<JarManifestSnapshot>>& jarManifest) {
     const JavaPaths& p = run.paths;
     const std::string manifestPath = run.workDir + kSep + "MANIFEST.MF";
 
@@ -179,7 +183,8 @@ void GoOnAfterUnpacking(Context& ctx, JavaRun& run, const std::function<void()>&
     if (const auto permissions = PermissionAppendix(ctx, run.permissionText)) {
         try {
             StepOverMissing([&] {
-                BringJarIntoAgreement(p.archive, p.archiveBackup, PermissionAttributesOf(*permissions));
+                BringJarIntoAgreement(p.archive, p.archiveBackup, PermissionAttributesOf(*permissions),
+                                      jarManifest.valid() ? jarManifest.get() : std::nullopt);
             });
         } catch (const RunError& e) {
             ctx.ui.ShowMessage(AgreementFailureText(e), MessageIcon::Stop);
@@ -314,6 +319,15 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
             ClearWorkDir(run.workDir);
             RemoveUnpackedHiddenFiles(run.workDir, hiddenBefore);
         };
+        // The jar's own manifest, which the agreement step compares, is read
+        // on the other core while the archive is unpacked.
+        std::future<std::optional<JarManifestSnapshot>> jarManifest;
+        try {
+            jarManifest =
+                std::async(std::launch::async, [jar = p.archive] { return SnapshotJarManifest(jar); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the agreement step reads it itself.
+        }
         CGUnzipFiles job(ctx.ui);
         StepOverMissing([&] {
             job.LetZipFileName(p.archive);
@@ -347,7 +361,7 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
         });
         Context jobCtx{ui, ctx.settings, ctx.permissions, ctx.programFolder, ctx.commandLine, ctx.tools};
         try {
-            GoOnAfterUnpacking(jobCtx, run, emptyWorkDir);
+            GoOnAfterUnpacking(jobCtx, run, emptyWorkDir, jarManifest);
         } catch (...) {
             ui.First();
             throw;

@@ -177,23 +177,57 @@ std::optional<std::string> AgreeingManifest(const std::string& manifest,
     return out;
 }
 
-// True when the jar has a manifest that does not agree with the descriptor;
-// reads only the archive's directory and its manifest.
-bool NeedsAgreement(const std::string& jarPath, const PermissionAttributes& descriptor) {
+namespace {
+
+// The jar's manifest, reading only the archive's directory and that entry;
+// false when the jar cannot be opened as an archive. Throws as
+// ReadManifestEntry does.
+bool ReadJarManifest(const std::string& jarPath, std::optional<std::string>& manifest) {
     int code = 0;
     zip_t* opened = zip_open(jarPath.c_str(), ZIP_RDONLY, &code);
     if (!opened)
-        return true; // the careful way below reports why
+        return false;
     ZipPtr archive(opened, zip_discard);
     zip_uint64_t index = 0;
     zip_stat_t st;
-    std::string manifest;
-    return ReadManifestEntry(archive.get(), index, st, manifest) && AgreeingManifest(manifest, descriptor);
+    std::string text;
+    manifest.reset();
+    if (ReadManifestEntry(archive.get(), index, st, text))
+        manifest = std::move(text);
+    return true;
+}
+
+// True when the jar has a manifest that does not agree with the descriptor;
+// reads nothing when the snapshot still describes the jar.
+bool NeedsAgreement(const std::string& jarPath, const PermissionAttributes& descriptor,
+                    const std::optional<JarManifestSnapshot>& snapshot) {
+    std::optional<std::string> manifest;
+    if (snapshot && StampOfFile(jarPath) == snapshot->stamp)
+        manifest = snapshot->manifest;
+    else if (!ReadJarManifest(jarPath, manifest))
+        return true; // the careful way reports why
+    return manifest && AgreeingManifest(*manifest, descriptor);
+}
+
+} // namespace
+
+std::optional<JarManifestSnapshot> SnapshotJarManifest(const std::string& jarPath) {
+    try {
+        const std::optional<FileStamp> before = StampOfFile(jarPath);
+        JarManifestSnapshot snapshot;
+        if (!before || !ReadJarManifest(jarPath, snapshot.manifest) || StampOfFile(jarPath) != before)
+            return std::nullopt;
+        snapshot.stamp = *before;
+        return snapshot;
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 bool BringJarIntoAgreement(const std::string& jarPath, const std::string& backupPath,
-                           const PermissionAttributes& descriptor) {
-    if (!NeedsAgreement(jarPath, descriptor))
+                           const PermissionAttributes& descriptor,
+                           const std::optional<JarManifestSnapshot>& snapshot) {
+    if (!NeedsAgreement(jarPath, descriptor, snapshot))
         return false;
     const std::string jar = ReadWholeFile(jarPath);
     zip_error_t error;

@@ -3,8 +3,10 @@
 #include "common/Manifest.h"
 #include "support/JavaFixture.h"
 #include "support/Signature.h"
+#include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
 #include <tuple>
@@ -146,6 +148,37 @@ enum class Mode { UserOtherGroups, UserNoGroup, Automatic };
 
 // The Java job on suites whose manifests carry different permission
 // attributes, in each permission mode, with the build's JAD tool.
+TEST(JarManifestSnapshot, ASnapshotCountsOnlyWhileTheJarIsAsItWas) {
+    TempDir dir;
+    const std::string jar = dir / "game.jar";
+    const std::string backup = jar + ".original";
+    const PermissionAttributes http{kHttp, std::nullopt};
+    WriteZip(jar, {{"META-INF/MANIFEST.MF", kHead + "MIDlet-Permissions: " + kHttp + "\r\n"}});
+    const auto agreeing = SnapshotJarManifest(jar);
+    ASSERT_TRUE(agreeing);
+    EXPECT_EQ(agreeing->manifest, kHead + "MIDlet-Permissions: " + kHttp + "\r\n");
+    EXPECT_FALSE(BringJarIntoAgreement(jar, backup, http, agreeing));
+
+    // Replaced since: the stale snapshot must not keep the new jar from
+    // being brought into agreement.
+    WriteZip(jar + ".new", {{"META-INF/MANIFEST.MF", kHead + kFoldedPermissions}});
+    ASSERT_EQ(std::rename((jar + ".new").c_str(), jar.c_str()), 0);
+    EXPECT_TRUE(BringJarIntoAgreement(jar, backup, http, agreeing));
+    const std::vector<Entry> entries = Entries(jar);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(MainSection(std::get<3>(entries[0])).back(), "MIDlet-Permissions: " + kHttp);
+    EXPECT_TRUE(Exists(backup));
+
+    // A jar without a manifest, or no archive at all.
+    WriteZip(jar, {{"a.class", "x"}});
+    const auto none = SnapshotJarManifest(jar);
+    ASSERT_TRUE(none);
+    EXPECT_FALSE(none->manifest);
+    WriteFile(jar, "no archive");
+    EXPECT_FALSE(SnapshotJarManifest(jar));
+    EXPECT_FALSE(SnapshotJarManifest(dir / "missing.jar"));
+}
+
 struct AgreementJob : ProgramFolderFixture, ::testing::WithParamInterface<std::tuple<std::string, Mode>> {
     std::string jar = apps + "/game.jar";
     void SetUp() override {

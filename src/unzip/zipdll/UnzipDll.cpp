@@ -974,6 +974,9 @@ void Run::CheckBehind(zip_uint64_t from, zip_uint64_t to) {
             try {
                 if (ReadWholeArchive(laterFd_.get(), laterSize_))
                     CheckOnOwnHandle(to);
+                // Nothing reads the copy any more (the run reads the file):
+                // it is given back here rather than at the end of the job.
+                std::string().swap(content_);
             } catch (...) {
                 // FinishLater tests whatever is left.
             }
@@ -1001,7 +1004,6 @@ void Run::StopChecksAhead() {
 }
 
 bool Run::TestEntry(zip_uint64_t index, const zip_stat_t& st) {
-    const std::string name = st.name;
     // In entry order, an entry found sound counts its bytes against the run's
     // limit like a streamed one; one that would cross it is streamed, so that
     // the limit stops the run exactly where it always did.
@@ -1009,12 +1011,14 @@ bool Run::TestEntry(zip_uint64_t index, const zip_stat_t& st) {
         ((index < sound_.size() && sound_[static_cast<std::size_t>(index)] != 0) ||
          QuickCheck(archive_, index, st, scratch_))) {
         inflated_ += st.size;
-        Say("    testing: " + name + "   OK\n");
+        if (!Quiet()) // the message of each of thousands of entries is built only to be shown
+            Say("    testing: " + std::string(st.name) + "   OK\n");
         return true;
     }
     if (ReadEntry(
-            index, st, name, [](const char*, std::size_t) { return 0; }, [] { return true; }))
-        Say("    testing: " + name + "   OK\n");
+            index, st, st.name, [](const char*, std::size_t) { return 0; }, [] { return true; }) &&
+        !Quiet())
+        Say("    testing: " + std::string(st.name) + "   OK\n");
     return !stop_;
 }
 
@@ -1042,12 +1046,15 @@ bool Run::ExtractEntry(zip_uint64_t index, const zip_stat_t& st) {
     }
     const EntryPath path =
         SplitEntryName(name, options_.honorDirectories != 0, options_.spaceToUnderscore != 0);
-    std::string shown = extractDir_;
-    if (!shown.empty() && shown.back() != '/')
-        shown += '/';
-    for (const auto& folder : path.folders)
-        shown += folder + "/";
-    shown += path.file;
+    // Where the entry goes, as messages name it.
+    const auto shownPath = [&] {
+        std::string shown = extractDir_;
+        if (!shown.empty() && shown.back() != '/')
+            shown += '/';
+        for (const auto& folder : path.folders)
+            shown += folder + "/";
+        return shown + path.file;
+    };
     switch (path.kind) {
     case EntryPath::Unsafe:
         Print("   skipping: " + name + "  the name leads outside the target folder\n");
@@ -1062,11 +1069,11 @@ bool Run::ExtractEntry(zip_uint64_t index, const zip_stat_t& st) {
             return true;
         int err = 0;
         if (OpenFolder(path.folders, err) < 0) {
-            Print("checkdir error:  cannot create " + shown + "\n                 " + std::strerror(err) +
-                  "\n");
+            Print("checkdir error:  cannot create " + shownPath() + "\n                 " +
+                  std::strerror(err) + "\n");
             Raise(err == ELOOP || err == ENOTDIR ? kWarning : kError);
         } else {
-            Say("   creating: " + shown + "\n");
+            Say("   creating: " + shownPath() + "\n");
         }
         return true;
     }
@@ -1078,7 +1085,7 @@ bool Run::ExtractEntry(zip_uint64_t index, const zip_stat_t& st) {
     // nothing reaches the disk.
     if (!Writes(path.file))
         return TestEntry(index, st);
-    return ExtractFile(index, st, path, shown);
+    return ExtractFile(index, st, path, shownPath());
 }
 
 zip_uint64_t Run::FirstOfTestedTail(zip_uint64_t count) const {
