@@ -1,5 +1,6 @@
 #include "check/SuiteCheck.h"
 
+#include "check/Sha1.h"
 #include "common/Errors.h"
 #include "common/FileSystem.h"
 #include "common/IdleThread.h"
@@ -7,6 +8,7 @@
 #include "common/Text.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <openssl/evp.h>
@@ -15,6 +17,7 @@
 #include <set>
 #include <sstream>
 #include <system_error>
+#include <thread>
 #include <zip.h>
 
 #include "SignSis.h"
@@ -145,23 +148,22 @@ bool ReadManifest(const std::string& jarPath, std::string& manifest, std::string
 // One reading of the jar's facts; stop, when set, abandons it (the facts are
 // then incomplete and must not be used).
 JarFacts ReadJarFactsOnce(const std::string& archivePath, const std::atomic<bool>* stop) {
+    const auto stopped = [&] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
     JarFacts facts;
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!sha || EVP_DigestInit_ex(sha.get(), EVP_sha1(), nullptr) != 1)
-        throw std::bad_alloc();
+    Sha1 sha;
     try {
         facts.stamp = ReadFileInPieces(archivePath, [&](const char* data, std::size_t size) {
-            EVP_DigestUpdate(sha.get(), data, size);
+            sha.Update(data, size);
             facts.size += size;
-            return stop == nullptr || !stop->load(std::memory_order_relaxed);
+            return !stopped();
         });
     } catch (const RunError& e) {
         facts.readError = e.what();
         return facts;
     }
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(sha.get(), facts.sha1.data(), &length);
-    ReadManifest(archivePath, facts.manifest, facts.manifestWhy);
+    facts.sha1 = sha.Final();
+    if (!stopped())
+        ReadManifest(archivePath, facts.manifest, facts.manifestWhy);
     return facts;
 }
 
@@ -414,35 +416,47 @@ JarFacts ReadJarFacts(const std::string& archivePath) {
     return facts;
 }
 
-JarFactsAhead::JarFactsAhead(std::string archivePath) : path_(std::move(archivePath)) {
+struct JarFactsAhead::Reading {
+    std::string path;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> done{false}; // facts holds what was read
+    JarFacts facts;
+};
+
+JarFactsAhead::JarFactsAhead(std::string archivePath) : reading_(std::make_shared<Reading>()) {
+    reading_->path = std::move(archivePath);
     try {
-        thread_ = std::thread([this] {
+        std::thread([reading = reading_] {
             RunThisThreadWhenIdle();
             try {
-                JarFacts facts = ReadJarFactsOnce(path_, &stop_);
-                if (!stop_)
-                    facts_ = std::move(facts);
+                JarFacts facts = ReadJarFactsOnce(reading->path, &reading->stop);
+                if (!reading->stop) {
+                    reading->facts = std::move(facts);
+                    reading->done.store(true, std::memory_order_release);
+                }
             } catch (...) {
                 // Take reads the jar itself.
             }
-        });
+        }).detach();
     } catch (const std::system_error&) {
         // No thread to be had: Take reads the jar itself.
     }
 }
 
 JarFactsAhead::~JarFactsAhead() {
-    stop_ = true;
-    if (thread_.joinable())
-        thread_.join();
+    reading_->stop = true;
 }
 
 JarFacts JarFactsAhead::Take() {
-    if (thread_.joinable())
-        thread_.join();
-    if (facts_ && facts_->readError.empty() && StampOfFile(path_) == facts_->stamp)
-        return std::move(*facts_);
-    return ReadJarFacts(path_);
+    // Never waits: a thread of the idle class may not get a core for
+    // seconds while other programs keep them busy.
+    reading_->stop = true;
+    if (reading_->done.load(std::memory_order_acquire)) {
+        JarFacts& facts = reading_->facts;
+        if (facts.readError.empty() && StampOfFile(reading_->path) == facts.stamp)
+            return std::move(facts);
+    }
+    return ReadJarFacts(reading_->path);
 }
 
 CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath) {

@@ -3,12 +3,10 @@
 #include "common/FileSystem.h"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace jarseal {
@@ -67,17 +65,16 @@ class JarFactsAhead {
     explicit JarFactsAhead(std::string archivePath);
     JarFactsAhead(const JarFactsAhead&) = delete;
     JarFactsAhead& operator=(const JarFactsAhead&) = delete;
-    // Stops the reading and waits for the thread.
+    // Asks the reading to stop; the thread ends on its own.
     ~JarFactsAhead();
-    // The facts of the jar as it is now: those read ahead when the jar has
-    // not changed since, otherwise read afresh. Call once.
+    // The facts of the jar as it is now: those read ahead when the reading
+    // has ended and the jar has not changed since, otherwise read here and
+    // now. Call once.
     JarFacts Take();
 
   private:
-    std::string path_;
-    std::optional<JarFacts> facts_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    struct Reading; // shared with the thread, which may outlive this object
+    std::shared_ptr<Reading> reading_;
 };
 
 // Checks a package that is not a MIDlet suite: a Symbian package, or a name

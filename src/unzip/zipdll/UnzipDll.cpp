@@ -314,7 +314,9 @@ bool QuickCheck(zip_t* archive, zip_uint64_t index, const zip_stat_t& st, Scratc
     return libdeflate_crc32(0, data, size) == st.crc;
 }
 
-class Run {
+// A run; shared by its caller and, while it checks entries behind, by that
+// thread, which may outlive the caller's interest in it.
+class Run : public std::enable_shared_from_this<Run> {
   public:
     Run(int includeCount, const char* const* includeList, int excludeCount, const char* const* excludeList,
         const UnzipOptions& options, const UnzipUserFunctions& callbacks)
@@ -351,6 +353,8 @@ class Run {
     // Tests the entries left for later in entry order, exactly as Execute
     // would have, and returns the run's final result code.
     int FinishLater();
+    // Asks the checks behind to end; the run's tests are abandoned.
+    void AbandonChecksBehind() { aheadQuit_ = true; }
     // The callback record as the run left it (a listing fills its totals).
     const UnzipUserFunctions& Callbacks() const { return callbacks_; }
 
@@ -414,7 +418,9 @@ class Run {
     void CheckAhead(zip_uint64_t from, zip_uint64_t to);
     // The same for the entries from..to that FinishLater will test, on a
     // thread that runs only when a core is idle and first reads the archive
-    // into memory. StopChecksAhead ends it.
+    // into memory. Nobody ever waits for that thread: under load from other
+    // programs it may get no core for seconds. FinishLater tests whatever it
+    // has not found sound, and the thread keeps the run alive until it ends.
     void CheckBehind(zip_uint64_t from, zip_uint64_t to);
     // One thread's share of the checks ahead, on an archive handle of its
     // own over the archive in memory.
@@ -464,7 +470,10 @@ class Run {
     std::string password_; // the last password that worked, tried first for later entries
     std::vector<char> buffer_;
     Scratch scratch_;
-    std::vector<std::uint8_t> sound_; // by CheckAhead: 1 for an entry QuickCheck found sound
+    // By the checks ahead or behind: 1 for an entry QuickCheck found sound.
+    // Each is written by one thread only, and read while the checks behind
+    // may still run.
+    std::vector<std::atomic<std::uint8_t>> sound_;
     std::atomic<zip_uint64_t> aheadNext_{0};
     std::atomic<std::uint64_t> aheadBudget_{0};
     std::atomic<bool> aheadQuit_{false};
@@ -918,7 +927,7 @@ void Run::CheckWith(zip_t* archive, Scratch& scratch, zip_uint64_t to) {
             break;
         }
         if (QuickCheck(archive, i, st, scratch))
-            sound_[static_cast<std::size_t>(i)] = 1; // each index is written by one thread only
+            sound_[static_cast<std::size_t>(i)].store(1, std::memory_order_release);
     }
 }
 
@@ -962,32 +971,33 @@ void Run::CheckAhead(zip_uint64_t from, zip_uint64_t to) {
 }
 
 void Run::CheckBehind(zip_uint64_t from, zip_uint64_t to) {
-    if (to < from + kMinEntriesAhead || laterFd_.get() < 0)
+    const std::shared_ptr<Run> self = weak_from_this().lock();
+    if (to < from + kMinEntriesAhead || laterFd_.get() < 0 || !self)
         return;
     StartChecksAhead(from);
     // One thread is enough: on a 20 MB suite the checks take a fifth of the
     // time the JAD tool's two runs take, and a second idle thread would only
     // compete with the JVM's own threads for the cores they leave.
     try {
-        aheadThreads_.emplace_back([this, to] {
+        std::thread([self, to] {
             RunThisThreadWhenIdle();
             try {
-                if (ReadWholeArchive(laterFd_.get(), laterSize_))
-                    CheckOnOwnHandle(to);
+                if (self->ReadWholeArchive(self->laterFd_.get(), self->laterSize_))
+                    self->CheckOnOwnHandle(to);
                 // Nothing reads the copy any more (the run reads the file):
                 // it is given back here rather than at the end of the job.
-                std::string().swap(content_);
+                std::string().swap(self->content_);
             } catch (...) {
                 // FinishLater tests whatever is left.
             }
-        });
+        }).detach();
     } catch (...) {
         // No thread to be had: FinishLater tests everything itself.
     }
 }
 
 void Run::StartChecksAhead(zip_uint64_t from) {
-    sound_.assign(static_cast<std::size_t>(count_), 0);
+    sound_ = std::vector<std::atomic<std::uint8_t>>(static_cast<std::size_t>(count_));
     aheadNext_ = from;
     aheadBudget_ = 0;
     aheadQuit_ = false;
@@ -1008,7 +1018,8 @@ bool Run::TestEntry(zip_uint64_t index, const zip_stat_t& st) {
     // limit like a streamed one; one that would cross it is streamed, so that
     // the limit stops the run exactly where it always did.
     if (inflated_ + st.size <= kMaxTotalBytes &&
-        ((index < sound_.size() && sound_[static_cast<std::size_t>(index)] != 0) ||
+        ((index < sound_.size() &&
+          sound_[static_cast<std::size_t>(index)].load(std::memory_order_acquire) != 0) ||
          QuickCheck(archive_, index, st, scratch_))) {
         inflated_ += st.size;
         if (!Quiet()) // the message of each of thousands of entries is built only to be shown
@@ -1193,7 +1204,8 @@ int Run::Execute(bool testLater) {
 }
 
 int Run::FinishLater() {
-    StopChecksAhead();
+    // What the checks behind have not found sound yet is tested here.
+    aheadQuit_ = true;
     const zip_uint64_t from = laterFrom_;
     laterFrom_ = count_;
     if (Entries(from, count_))
@@ -1235,7 +1247,11 @@ namespace {
 
 class RunTestedLater : public LaterTests {
   public:
-    explicit RunTestedLater(std::unique_ptr<Run> run) : run_(std::move(run)) {}
+    explicit RunTestedLater(std::shared_ptr<Run> run) : run_(std::move(run)) {}
+    ~RunTestedLater() override {
+        if (run_)
+            run_->AbandonChecksBehind();
+    }
     int Finish() override {
         if (!run_)
             return kBadParam;
@@ -1250,7 +1266,7 @@ class RunTestedLater : public LaterTests {
     }
 
   private:
-    std::unique_ptr<Run> run_;
+    std::shared_ptr<Run> run_;
 };
 
 } // namespace
@@ -1263,7 +1279,7 @@ int Wiz_SingleEntryUnzipTestingLater(int includeCount, const char* const* includ
         return kBadParam;
     try {
         auto run =
-            std::make_unique<Run>(includeCount, includeList, excludeCount, excludeList, *options, *callbacks);
+            std::make_shared<Run>(includeCount, includeList, excludeCount, excludeList, *options, *callbacks);
         const int result = run->Execute(true);
         *callbacks = run->Callbacks();
         if (run->LeftForLater())
