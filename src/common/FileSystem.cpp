@@ -43,16 +43,8 @@ class Fd {
 };
 
 void WriteAll(int fd, const std::string& content, const std::string& path) {
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowSystemError(errno, "write", path);
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    if (const int err = WriteFully(fd, content.data(), content.size()))
+        ThrowSystemError(err, "write", path);
 }
 
 // Writes content into a fresh file beside target and renames it over target.
@@ -203,6 +195,20 @@ FileStamp StampOf(const struct stat& st) {
 }
 
 } // namespace
+
+int WriteFully(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
 
 std::optional<FileStamp> StampOfFile(const std::string& path) {
     struct stat st {};

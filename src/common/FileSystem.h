@@ -39,6 +39,10 @@ void CopyWholeFile(const std::string& from, const std::string& to);
 // permission is refused as the system would refuse writing into it.
 void WriteFileReplacing(const std::string& path, const std::string& content);
 
+// Writes all size bytes to fd, going on after interruptions. Returns 0, or
+// the errno of the write that failed.
+int WriteFully(int fd, const char* data, std::size_t size);
+
 // What tells one state of a file from another: its device, inode, size and
 // the times of its last change. Equal stamps taken at two moments mean the
 // file was neither written nor replaced in between.

@@ -1,5 +1,6 @@
 #include "process/RunAndWait.h"
 
+#include "common/FileSystem.h"
 #include "common/LocalTime.h"
 
 #include <cerrno>
@@ -140,17 +141,8 @@ std::int32_t WaitFor(pid_t pid) {
 }
 
 void WriteAll(int fd, const char* data, std::size_t size, bool& ok) {
-    while (ok && size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false; // a closed or broken standard error only ends the passing on
-            return;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
+    // A closed or broken standard error only ends the passing on.
+    ok = ok && WriteFully(fd, data, size) == 0;
 }
 
 // Reads the pipe until the child has closed it, passing everything on to

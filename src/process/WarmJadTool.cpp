@@ -1,5 +1,6 @@
 #include "process/WarmJadTool.h"
 
+#include "common/FileSystem.h"
 #include "process/RunAndWait.h"
 
 #include <algorithm>
@@ -61,17 +62,7 @@ class NoPipeSignal {
 };
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return WriteFully(fd, data, size) == 0;
 }
 
 bool ReadAll(int fd, char* data, std::size_t size) {

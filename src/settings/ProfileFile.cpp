@@ -1,5 +1,6 @@
 #include "settings/ProfileFile.h"
 
+#include "common/FileSystem.h"
 #include "common/RunLock.h"
 
 #include <algorithm>
@@ -191,17 +192,7 @@ LoadResult LoadFile(const std::string& path, std::string& content) {
 }
 
 bool WriteAll(int fd, const std::string& content) {
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return WriteFully(fd, content.data(), content.size()) == 0;
 }
 
 // Creates a new, empty file beside target (hidden, with a random suffix) with

@@ -1,5 +1,6 @@
 #include "unzip/zipdll/UnzipDll.h"
 
+#include "common/FileSystem.h"
 #include "common/IdleThread.h"
 
 #include <libdeflate.h>
@@ -875,19 +876,7 @@ bool Run::ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath&
         return !stop_;
     }
     const int fd = temp.fd();
-    const auto write = [fd](const char* data, std::size_t size) -> int {
-        while (size > 0) {
-            const ssize_t n = ::write(fd, data, size);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return errno;
-            }
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return 0;
-    };
+    const auto write = [fd](const char* data, std::size_t size) { return WriteFully(fd, data, size); };
     if (!ReadEntry(index, st, shown, write, [&temp] { return temp.Rewind(); }))
         return !stop_;
     if (hasTime) {
