@@ -182,6 +182,48 @@ TEST(JadTool, AddsChainAndJarSignatureKeepingOtherAttributesInPlace) {
               (std::vector<std::string>{"again.jad", "game.jad", "game.jar", "temp.jad"}));
 }
 
+// Suites whose manifests are KOI8-R or windows-1251 give descriptors that are
+// not UTF-8: the tool must keep their bytes and only add its own lines.
+TEST(JadTool, KeepsEveryByteOfEightBitDescriptors) {
+    SKIP_WITHOUT_JAVA();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"KOI8-R", "MIDlet-Name: \xE9\xC7\xD2\xC1\r\n"
+                   "MIDlet-Description: \xF0\xD2\xCF\xD3\xD4\xC1\xD1 \xC9\xC7\xD2\xC1 \x80\x9F\xBF\r\n"
+                   "MIDlet-Jar-URL: game.jar\r\n"
+                   "MIDlet-Vendor: \xF7\xC5\xCE\xC4\xCF\xD2\r\n"},
+        {"windows-1251", "MIDlet-Name: \xC8\xE3\xF0\xE0\r\n"
+                         "MIDlet-Description: \x80\xEE\xF0\x90\xE5 \x9A\xF3\xE1\xE0\xE2 \x98\xFF\r\n"
+                         "MIDlet-Jar-URL: game.jar\r\n"
+                         "X-\xC8\xEC\x9A: \xE4\xE0\r\n"},
+    };
+    const std::string store = " -keystore " + Q(kChainStore) + " -storepass store-pw";
+    for (const auto& [encoding, descriptor] : cases) {
+        TempDir dir;
+        const std::string jar = SomeJarBytes() + encoding;
+        WriteFile(dir / "game.jar", jar);
+        WriteFile(dir / "game.jad", descriptor);
+        const RunOutput cert = JadTool("-addcert -alias signer" + store + " -inputjad " +
+                                       Q(dir / "game.jad") + " -outputjad " + Q(dir / "temp.jad"));
+        ASSERT_EQ(cert.exitCode, 0) << encoding << ": " << cert.output;
+        const RunOutput sig =
+            JadTool("-addjarsig -alias signer" + store + " -keypass key-pw -inputjad " + Q(dir / "temp.jad") +
+                    " -outputjad " + Q(dir / "game.jad") + " -jarfile " + Q(dir / "game.jar"));
+        ASSERT_EQ(sig.exitCode, 0) << encoding << ": " << sig.output;
+
+        const std::string written = ReadFile(dir / "game.jad");
+        EXPECT_EQ(written.substr(0, descriptor.size()), descriptor) << encoding;
+        const Attributes jad = ReadJad(dir / "game.jad");
+        ASSERT_EQ(jad.size(), 7u) << encoding;
+        EXPECT_EQ(Names(Attributes(jad.begin() + 4, jad.end())),
+                  (std::vector<std::string>{"MIDlet-Certificate-1-1", "MIDlet-Certificate-1-2",
+                                            "MIDlet-Jar-RSA-SHA1"}))
+            << encoding;
+        X509Ptr signer = Certificate(Value(jad, "MIDlet-Certificate-1-1"));
+        ASSERT_TRUE(signer) << encoding;
+        EXPECT_TRUE(VerifySha1Rsa(signer.get(), jar, Value(jad, "MIDlet-Jar-RSA-SHA1"))) << encoding;
+    }
+}
+
 TEST(JadTool, SignsWithTheProgramsDefaultKeyStoreAndCommandLines) {
     SKIP_WITHOUT_JAVA();
     TempDir dir;

@@ -7,6 +7,7 @@ import java.nio.CharBuffer;
 import java.nio.charset.CharacterCodingException;
 import java.nio.charset.Charset;
 import java.nio.charset.CodingErrorAction;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.StandardCopyOption;
@@ -21,7 +22,12 @@ import java.util.concurrent.ThreadLocalRandom;
  * <p>Reading accepts CR LF, LF and CR line ends, skips blank lines and a leading byte-order mark, and joins a line
  * that starts with one blank to the value before it (the rest of the line, after that blank, is appended as it is,
  * as in a jar manifest). Writing gives one {@code name: value} line per attribute, each ended by CR LF, in the
- * chosen encoding and without a byte-order mark.
+ * encoding the descriptor was read in and without a byte-order mark.
+ *
+ * <p>A descriptor asked for as UTF-8 that is not valid UTF-8 holds text in some 8-bit encoding (suites often carry
+ * KOI8-R or windows-1251 attributes copied unchanged from their manifest). Its encoding cannot be told from its
+ * bytes, so it is read one character per byte and written back the same way: the attributes the tool does not
+ * change keep their bytes exactly, and those it adds are ASCII.
  */
 final class Descriptor {
     static final class Attribute {
@@ -35,6 +41,7 @@ final class Descriptor {
     }
 
     private final List<Attribute> attributes = new ArrayList<>();
+    private Charset charset;
 
     List<Attribute> attributes() {
         return attributes;
@@ -47,6 +54,8 @@ final class Descriptor {
         } catch (IOException e) {
             throw new ToolException("cannot read the descriptor " + file + ": " + JadTool.describe(e));
         }
+        Descriptor d = new Descriptor();
+        d.charset = charset;
         String text;
         try {
             text = charset.newDecoder()
@@ -55,12 +64,18 @@ final class Descriptor {
                            .decode(ByteBuffer.wrap(bytes))
                            .toString();
         } catch (CharacterCodingException e) {
-            throw new ToolException("the descriptor " + file + " is not valid " + charset.name() + " text");
+            if (!charset.equals(StandardCharsets.UTF_8)) {
+                throw new ToolException("the descriptor " + file + " is not valid " + charset.name() + " text");
+            }
+            d.charset = StandardCharsets.ISO_8859_1;
+            text = new String(bytes, d.charset);
         }
-        if (text.startsWith("\uFEFF")) {
-            text = text.substring(1);
+        boolean byteForByte = !d.charset.equals(charset);
+        // The byte-order mark as decoded, or as its three UTF-8 bytes when read byte for byte.
+        String bom = byteForByte ? "\u00EF\u00BB\u00BF" : "\uFEFF";
+        if (text.startsWith(bom)) {
+            text = text.substring(bom.length());
         }
-        Descriptor d = new Descriptor();
         String[] lines = text.split("\r\n|\r|\n", -1);
         Attribute last = null;
         for (int i = 0; i < lines.length; i++) {
@@ -83,7 +98,11 @@ final class Descriptor {
             }
             String name = line.substring(0, colon);
             for (int k = 0; k < name.length(); k++) {
-                if (Character.isWhitespace(name.charAt(k)) || Character.isISOControl(name.charAt(k))) {
+                char c = name.charAt(k);
+                // Read byte for byte, a byte from 0x80 up is part of a letter in an unknown encoding, never a
+                // blank or a control.
+                boolean checked = !byteForByte || c < 0x80;
+                if (checked && (Character.isWhitespace(c) || Character.isISOControl(c))) {
                     throw new ToolException("line " + lineNo + " of " + file + " has a malformed attribute name");
                 }
             }
@@ -147,7 +166,7 @@ final class Descriptor {
      * Writes the descriptor to a new file beside the target and renames it over the target, so a failure leaves
      * the target as it was.
      */
-    void write(Path target, Charset charset) throws ToolException {
+    void write(Path target) throws ToolException {
         StringBuilder sb = new StringBuilder();
         for (Attribute a : attributes) {
             sb.append(a.name).append(": ").append(a.value).append("\r\n");

@@ -61,6 +61,7 @@ public final class JadTool {
         "-addjarsig writes MIDlet-Jar-RSA-SHA1, the SHA1withRSA signature of the jar file; the jar",
         "defaults to MIDlet-Jar-URL beside the input descriptor, -keypass to -storepass.",
         "Key stores may be JKS or PKCS12; -keystore defaults to ~/.keystore, -encoding to UTF-8.",
+        "A descriptor read as UTF-8 that is not valid UTF-8 is taken as 8-bit text and its bytes are kept.",
         "Output lines are \"name: value\" ended by CR LF.");
 
     private static final Map<String, Set<String>> OPTIONS = Map.of(
@@ -297,7 +298,7 @@ public final class JadTool {
             }
             jad.replaceGroup(prefix, entries);
         }
-        jad.write(output, charset);
+        jad.write(output);
     }
 
     private static Path jarOf(Map<String, String> options, Descriptor jad, Path input) throws ToolException {
@@ -364,7 +365,7 @@ public final class JadTool {
             throw new ToolException("cannot sign with the key of alias \"" + alias + "\": " + describe(e));
         }
         jad.set(JAR_SIGNATURE, Base64.getEncoder().encodeToString(signature));
-        jad.write(output, charset);
+        jad.write(output);
     }
 
     private static void showCert(Map<String, String> options, PrintStream out) throws ToolException {
