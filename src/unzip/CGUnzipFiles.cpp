@@ -130,25 +130,20 @@ void CGUnzipFiles::LetWrittenNames(const std::vector<std::string>& asWrittenName
     writtenNames_ = asWrittenNames;
 }
 
-bool CGUnzipFiles::GetTestLater() const {
-    return testLater_;
-}
-void CGUnzipFiles::LetTestLater(bool bTestLater) {
-    testLater_ = bTestLater;
-}
-
 std::int32_t CGUnzipFiles::Unzip(const std::string& sZipFileName, const std::string& sExtractDir) {
-    later_.reset();
+    damagedEntries_.clear();
     if (!sZipFileName.empty())
         zipFileName_ = sZipFileName;
     if (!sExtractDir.empty())
         extractDir_ = sExtractDir;
     try {
-        return CodeModule::VBUnzip(ui_, zipFileName_, extractDir_, extractNewer_, spaceToUnderScore_,
-                                   promptOverwrite_, Low16(messageLevel_), writeToStdOut_, testZip_,
-                                   Low16(extractList_), extractOnlyNewer_, displayComment_, honorDirectories_,
-                                   overWriteFiles_, convertCRtoCRLF_, verbose_, caseSensitive_,
-                                   Low16(privilege_), writtenNames_, testLater_ ? &later_ : nullptr);
+        const std::int32_t result = CodeModule::VBUnzip(
+            ui_, zipFileName_, extractDir_, extractNewer_, spaceToUnderScore_, promptOverwrite_,
+            Low16(messageLevel_), writeToStdOut_, testZip_, Low16(extractList_), extractOnlyNewer_,
+            displayComment_, honorDirectories_, overWriteFiles_, convertCRtoCRLF_, verbose_, caseSensitive_,
+            Low16(privilege_), writtenNames_);
+        damagedEntries_ = CodeModule::DamagedEntries();
+        return result;
     } catch (const RunError& e) {
         throw RunError(e.Number(), e.what(), "CGUnZipFiles::Unzip");
     }
@@ -158,15 +153,8 @@ std::string CGUnzipFiles::GetLastMessage() const {
     return CodeModule::LastMessage();
 }
 
-bool CGUnzipFiles::TestsPending() const {
-    return later_ != nullptr;
-}
-
-std::int32_t CGUnzipFiles::FinishTests(std::int32_t resultSoFar) {
-    if (!later_)
-        return resultSoFar;
-    const std::unique_ptr<unzipdll::LaterTests> later = std::move(later_);
-    return later->Finish();
+std::vector<std::string> CGUnzipFiles::GetDamagedEntries() const {
+    return damagedEntries_;
 }
 
 } // namespace jarseal

@@ -4,7 +4,6 @@
 #include "unzip/zipdll/UnzipDll.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,12 +57,6 @@ class CGUnzipFiles {
     // and reported. Empty (the default): every entry is written.
     std::vector<std::string> GetWrittenNames() const;
     void LetWrittenNames(const std::vector<std::string>& asWrittenNames);
-    // With written names set, lets Unzip leave the testing of the entries
-    // after the last one written (or needing a password) to FinishTests,
-    // checking them meanwhile on idle cores. What is written, and the final
-    // result and message, are the same as without.
-    bool GetTestLater() const;
-    void LetTestLater(bool bTestLater);
 
     // Runs the extraction; non-empty arguments replace ZipFileName and
     // ExtractDir first. Returns the library's result code (0 success).
@@ -72,13 +65,13 @@ class CGUnzipFiles {
     std::int32_t Unzip(const std::string& sZipFileName, const std::string& sExtractDir);
     // Everything the library printed during the most recent run of any job.
     std::string GetLastMessage() const;
-    // True when the last Unzip left tests for FinishTests.
-    bool TestsPending() const;
-    // Finishes the tests the last Unzip left, adding their messages to the
-    // last message, and returns the run's final result code; without
-    // pending tests, returns resultSoFar (what Unzip returned). Must come
-    // before the next run of any job.
-    std::int32_t FinishTests(std::int32_t resultSoFar);
+    // The names, as stored in the archive, of the entries of this job's last
+    // Unzip whose data could not be read correctly (bad CRC or compressed
+    // data, over the size limits, unsupported method or encryption, no
+    // password, a damaged archive around them), in entry order. Entries
+    // skipped for their name and files that could not be written are not
+    // among them.
+    std::vector<std::string> GetDamagedEntries() const;
 
   private:
     UserInterface& ui_;
@@ -101,8 +94,7 @@ class CGUnzipFiles {
     std::string zipFileName_;
     std::string extractDir_;
     std::vector<std::string> writtenNames_;
-    bool testLater_ = false;
-    std::unique_ptr<unzipdll::LaterTests> later_;
+    std::vector<std::string> damagedEntries_;
 };
 
 } // namespace jarseal

@@ -26,6 +26,7 @@ struct BridgeState {
     std::string lastMessage;
     std::string printText;
     std::string listingText;
+    std::vector<std::string> damagedEntries;
     std::int16_t listingLines = 0;
     std::int16_t passwordRefused = 0;
     UserInterface* ui = nullptr; // set only while the library runs
@@ -36,8 +37,7 @@ BridgeState& State() {
     return state;
 }
 
-const UnzipLibrary kBuiltIn{&unzipdll::UzpVersion2, &unzipdll::Wiz_SingleEntryUnzip,
-                            &unzipdll::Wiz_SingleEntryUnzipTestingLater};
+const UnzipLibrary kBuiltIn{&unzipdll::UzpVersion2, &unzipdll::Wiz_SingleEntryUnzip};
 const UnzipLibrary* g_library = &kBuiltIn;
 
 // Bytes from index 0 up to the first zero byte or the limit.
@@ -163,6 +163,14 @@ int OnService(const char* /*entryName*/, unsigned long /*size*/) noexcept {
     return 0;
 }
 
+void OnDamagedEntry(const char* name) noexcept {
+    try {
+        if (name != nullptr)
+            State().damagedEntries.emplace_back(name);
+    } catch (...) {
+    }
+}
+
 // Clears the user interface pointer on every way out of a run.
 struct UiScope {
     explicit UiScope(UserInterface& ui) { State().ui = &ui; }
@@ -186,10 +194,7 @@ std::int32_t VBUnzip(UserInterface& ui, const std::string& zipFileName, const st
                      std::int16_t extractList, std::int16_t extractOnlyNewer, std::int16_t displayComment,
                      std::int16_t honorDirectories, std::int16_t overWriteFiles, std::int16_t convertCRtoCRLF,
                      std::int16_t verbose, std::int16_t caseSensitive, std::int16_t privilege,
-                     const std::vector<std::string>& writtenNames,
-                     std::unique_ptr<unzipdll::LaterTests>* later) {
-    if (later != nullptr)
-        later->reset();
+                     const std::vector<std::string>& writtenNames) {
     try {
         State() = BridgeState{};
         const UnzipLibrary* library = g_library;
@@ -218,7 +223,8 @@ std::int32_t VBUnzip(UserInterface& ui, const std::string& zipFileName, const st
                                    zipFileName.c_str(),
                                    extractDir.c_str(),
                                    static_cast<int>(written.size()),
-                                   written.empty() ? nullptr : written.data()};
+                                   written.empty() ? nullptr : written.data(),
+                                   &OnDamagedEntry};
         UnzipUserFunctions callbacks{
             &OnPrint, nullptr, &OnReplace, &OnPassword, &OnEntryMessage, &OnService, 0, 0, 0, 0, 0};
         const std::array<const char*, 100> includeList{};
@@ -232,9 +238,6 @@ std::int32_t VBUnzip(UserInterface& ui, const std::string& zipFileName, const st
 
         UiScope scope(ui);
         library->version(&version);
-        if (later != nullptr && library->singleEntryUnzipTestingLater != nullptr)
-            return library->singleEntryUnzipTestingLater(0, includeList.data(), 0, excludeList.data(),
-                                                         &options, &callbacks, *later);
         return library->singleEntryUnzip(0, includeList.data(), 0, excludeList.data(), &options, &callbacks);
     } catch (const RunError& e) {
         throw RunError(e.Number(), e.what(), kSource);
@@ -251,6 +254,10 @@ std::string LastMessage() {
 
 std::string ListingText() {
     return State().listingText;
+}
+
+std::vector<std::string> DamagedEntries() {
+    return State().damagedEntries;
 }
 
 void SetLibrary(const UnzipLibrary* library) {

@@ -4,7 +4,6 @@
 #include "unzip/zipdll/UnzipDll.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,16 +20,11 @@ struct UnzipLibrary {
     int (*singleEntryUnzip)(int includeCount, const char* const* includeList, int excludeCount,
                             const char* const* excludeList, const unzipdll::UnzipOptions* options,
                             unzipdll::UnzipUserFunctions* callbacks);
-    // Optional: the same run with its tail of tested entries left for later.
-    int (*singleEntryUnzipTestingLater)(int includeCount, const char* const* includeList, int excludeCount,
-                                        const char* const* excludeList, const unzipdll::UnzipOptions* options,
-                                        unzipdll::UnzipUserFunctions* callbacks,
-                                        std::unique_ptr<unzipdll::LaterTests>& later) = nullptr;
 };
 
 // The bridge to the unzip library. Its state (the collected messages, the
-// listing and the password-refused flag) exists once per process and is
-// reset at the start of every run; runs must not overlap.
+// listing, the damaged entries and the password-refused flag) exists once per
+// process and is reset at the start of every run; runs must not overlap.
 namespace CodeModule {
 
 // Runs the library on the archive: fills the option record from the switches
@@ -45,19 +39,16 @@ std::int32_t VBUnzip(UserInterface& ui, const std::string& zipFileName, const st
                      std::int16_t extractList, std::int16_t extractOnlyNewer, std::int16_t displayComment,
                      std::int16_t honorDirectories, std::int16_t overWriteFiles, std::int16_t convertCRtoCRLF,
                      std::int16_t verbose, std::int16_t caseSensitive, std::int16_t privilege,
-                     const std::vector<std::string>& writtenNames = {},
-                     std::unique_ptr<unzipdll::LaterTests>* later = nullptr);
-
-// With later given, a library that can leaves the testing of the entries
-// after the last one written to *later (see
-// unzipdll::Wiz_SingleEntryUnzipTestingLater); their messages join the last
-// message when *later finishes, which must come before the next run.
+                     const std::vector<std::string>& writtenNames = {});
 
 // Everything the library printed during the most recent run.
 std::string LastMessage();
 // The listing the entry-message callback built during the most recent run
 // (header line and one line per entry, each ending in CR LF).
 std::string ListingText();
+// The names of the entries the library reported damaged during the most
+// recent run, in the order it reported them.
+std::vector<std::string> DamagedEntries();
 
 // Installs the library the bridge calls; nullptr means that no library is
 // available. The default is DefaultLibrary().

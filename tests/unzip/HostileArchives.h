@@ -101,7 +101,27 @@ inline std::vector<HostileArchive> HostileArchives(const std::string& victim) {
                        }
                        return b.Finish();
                    },
-                   false});
+                   true});
+    all.push_back({"overlapping-entry-bomb",
+                   [withManifest] {
+                       // Half a megabyte whose 4,000 central records all name one
+                       // local record of 256 MiB of zeros: a terabyte if each is
+                       // inflated.
+                       std::uint32_t crc = 0;
+                       const std::uint64_t size = 256ull << 20;
+                       const std::string packed = DeflateRepeated(size, std::string(1, '\0'), crc);
+                       Builder b;
+                       withManifest(b);
+                       const Header shared{"zeros", kDeflated, crc, packed.size(), size};
+                       const std::uint64_t at = b.AddLocal(shared, packed);
+                       for (int i = 0; i < 4000; ++i) {
+                           Header h = shared;
+                           h.name = "zeros" + std::to_string(i);
+                           b.AddCentral(h, at);
+                       }
+                       return b.Finish();
+                   },
+                   true});
     all.push_back({"lying-sizes",
                    [withManifest] {
                        const std::string data(100000, 'q');
@@ -115,7 +135,7 @@ inline std::vector<HostileArchive> HostileArchives(const std::string& victim) {
                        b.Add({"beyond-end.txt", kDeflated, Crc(data), 0x7fffffffu, data.size()}, packed);
                        return b.Finish();
                    },
-                   false});
+                   true});
     all.push_back({"thousands-of-entries",
                    [withManifest] {
                        Builder b;

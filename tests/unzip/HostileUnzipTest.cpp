@@ -99,7 +99,8 @@ TEST(HostileUnzip, SizeLimitsCountInflatedBytesAndRemoveCutFiles) {
     l.job.LetHonorDirectories(false);
     std::map<std::string, std::string> built;
     for (const auto& a : HostileArchives(l.victim))
-        if (a.name.rfind("bomb", 0) == 0 || a.name == "too-many-entries" || a.name == "overlapping-entries")
+        if (a.name.rfind("bomb", 0) == 0 || a.name.rfind("overlapping", 0) == 0 || a.name == "lying-sizes" ||
+            a.name == "too-many-entries")
             built[a.name] = l.Put(a.name + ".jar", a.build());
 
     // Entries of more than 64 MiB are skipped one by one until the run has
@@ -111,6 +112,7 @@ TEST(HostileUnzip, SizeLimitsCountInflatedBytesAndRemoveCutFiles) {
               std::string::npos);
     EXPECT_EQ(msg.find("zeros4 "), std::string::npos) << "the run goes no further than the limit";
     EXPECT_EQ(ListDir(l.target), std::vector<std::string>{"MANIFEST.MF"});
+    EXPECT_EQ(l.job.GetDamagedEntries(), (std::vector<std::string>{"zeros0", "zeros1", "zeros2", "zeros3"}));
 
     // Entries within the single limit are kept until the total is reached;
     // the entry that crosses it is removed, not left half written.
@@ -119,11 +121,22 @@ TEST(HostileUnzip, SizeLimitsCountInflatedBytesAndRemoveCutFiles) {
     EXPECT_EQ(ListDir(l.target),
               (std::vector<std::string>{"MANIFEST.MF", "part0", "part1", "part2", "part3", "part4"}));
     EXPECT_EQ(fs::file_size(l.target + "/part4"), 48u << 20);
+    EXPECT_EQ(l.job.GetDamagedEntries(), std::vector<std::string>{"part5"});
 
-    // Entries sharing one record of compressed data count once each.
-    fs::remove_all(l.target);
-    EXPECT_NE(l.job.Unzip(built["overlapping-entries"], l.target), 0);
-    EXPECT_LE(Summarise(l.target).bytes, unzipdll::kMaxTotalBytes);
+    // Entries that share their data, or whose data runs past the entries,
+    // are refused before anything (the target folder among it) is created.
+    for (const auto& [name, what] : std::map<std::string, std::string>{{"overlapping-entries", " overlap"},
+                                                                       {"overlapping-entry-bomb", " overlap"},
+                                                                       {"lying-sizes", "beyond-end.txt"}}) {
+        fs::remove_all(l.target);
+        EXPECT_EQ(l.job.Unzip(built[name], l.target), unzipdll::kBadZip) << name;
+        msg = l.job.GetLastMessage();
+        EXPECT_EQ(msg.rfind("error [" + built[name] + "]:  ", 0), 0u) << msg;
+        EXPECT_TRUE(msg.ends_with("; Jarseal unpacks none of it\n")) << msg;
+        EXPECT_NE(msg.find(what), std::string::npos) << msg;
+        EXPECT_FALSE(fs::exists(l.target)) << name;
+        EXPECT_TRUE(l.job.GetDamagedEntries().empty()) << name;
+    }
 
     // Too many entries: nothing is extracted, not even the first ones.
     fs::remove_all(l.target);

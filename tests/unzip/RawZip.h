@@ -99,6 +99,9 @@ struct Header {
     std::uint64_t size = 0;
     std::uint32_t externalAttributes = 0;
     std::uint16_t madeBy = 20;
+    // General-purpose flags, the same in both records. With bit 3 the local
+    // header states no CRC or sizes and a data descriptor follows the data.
+    std::uint16_t flags = 0;
 };
 
 // An archive under construction: local records first, then the central
@@ -108,18 +111,25 @@ class Builder {
     // Writes a local header and its data; returns the record's offset.
     std::uint64_t AddLocal(const Header& h, const std::string& data) {
         const std::uint64_t offset = bytes_.size();
+        const bool descriptor = (h.flags & 8) != 0;
         Put32(bytes_, 0x04034b50);
         Put16(bytes_, 20);
-        Put16(bytes_, 0);
+        Put16(bytes_, h.flags);
         Put16(bytes_, h.method);
         Put32(bytes_, 0); // time and date
-        Put32(bytes_, h.crc);
-        Put32(bytes_, static_cast<std::uint32_t>(h.compressedSize));
-        Put32(bytes_, static_cast<std::uint32_t>(h.size));
+        Put32(bytes_, descriptor ? 0 : h.crc);
+        Put32(bytes_, descriptor ? 0 : static_cast<std::uint32_t>(h.compressedSize));
+        Put32(bytes_, descriptor ? 0 : static_cast<std::uint32_t>(h.size));
         Put16(bytes_, static_cast<std::uint32_t>(h.name.size()));
         Put16(bytes_, 0);
         bytes_ += h.name;
         bytes_ += data;
+        if (descriptor) {
+            Put32(bytes_, 0x08074b50);
+            Put32(bytes_, h.crc);
+            Put32(bytes_, static_cast<std::uint32_t>(h.compressedSize));
+            Put32(bytes_, static_cast<std::uint32_t>(h.size));
+        }
         return offset;
     }
     // A central-directory record for the local record at offset.
@@ -128,7 +138,7 @@ class Builder {
         Put32(c, 0x02014b50);
         Put16(c, h.madeBy);
         Put16(c, 20);
-        Put16(c, 0);
+        Put16(c, h.flags);
         Put16(c, h.method);
         Put32(c, 0);
         Put32(c, h.crc);
@@ -152,9 +162,9 @@ class Builder {
         Add({name, kStored, Crc(data), data.size(), data.size(), attributes, madeBy}, data);
     }
     // A deflated entry with honest headers.
-    void AddDeflated(const std::string& name, const std::string& data) {
+    void AddDeflated(const std::string& name, const std::string& data, std::uint16_t flags = 0) {
         const std::string packed = Deflate(data);
-        Add({name, kDeflated, Crc(data), packed.size(), data.size()}, packed);
+        Add({name, kDeflated, Crc(data), packed.size(), data.size(), 0, 20, flags}, packed);
     }
 
     // The whole archive; more than 65,535 entries get the ZIP64 end records.

@@ -1,12 +1,16 @@
 #include "unzip/zipdll/UnzipDll.h"
 
+#include "common/Fd.h"
+
 #include "common/FileSystem.h"
-#include "common/IdleThread.h"
+#include "unzip/ZipLayout.h"
 
 #include <libdeflate.h>
 #include <zip.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <sys/mman.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -35,27 +39,6 @@ constexpr off_t kWholeReadLimit = 64 * 1024 * 1024;
 // The longest piece handed to the print callback at once.
 constexpr std::size_t kPrintPiece = 32768;
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
 
 class ZipFile {
   public:
@@ -315,9 +298,8 @@ bool QuickCheck(zip_t* archive, zip_uint64_t index, const zip_stat_t& st, Scratc
     return libdeflate_crc32(0, data, size) == st.crc;
 }
 
-// A run; shared by its caller and, while it checks entries behind, by that
-// thread, which may outlive the caller's interest in it.
-class Run : public std::enable_shared_from_this<Run> {
+// One run of Wiz_SingleEntryUnzip.
+class Run {
   public:
     Run(int includeCount, const char* const* includeList, int excludeCount, const char* const* excludeList,
         const UnzipOptions& options, const UnzipUserFunctions& callbacks)
@@ -340,22 +322,12 @@ class Run : public std::enable_shared_from_this<Run> {
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
     ~Run() {
-        StopChecksAhead();
         if (archive_ != nullptr)
             zip_discard(archive_);
     }
 
-    // Runs on the archive. With testLater, the entries that follow every
-    // entry that is written or asked about are only tested, and their
-    // testing is left to FinishLater (checked meanwhile on idle threads);
-    // LeftForLater tells whether any were.
-    int Execute(bool testLater = false);
-    bool LeftForLater() const { return laterFrom_ < count_; }
-    // Tests the entries left for later in entry order, exactly as Execute
-    // would have, and returns the run's final result code.
-    int FinishLater();
-    // Asks the checks behind to end; the run's tests are abandoned.
-    void AbandonChecksBehind() { aheadQuit_ = true; }
+    // Runs on the archive and returns the result code.
+    int Execute();
     // The callback record as the run left it (a listing fills its totals).
     const UnzipUserFunctions& Callbacks() const { return callbacks_; }
 
@@ -394,9 +366,20 @@ class Run : public std::enable_shared_from_this<Run> {
     void Raise(int code) { result_ = std::max(result_, code); }
 
     // Opens the archive: from memory when it is small enough to be read
-    // whole at once, otherwise from the file (kept open for CheckBehind).
-    bool OpenArchive(bool wholeAtOnce);
+    // whole at once, otherwise from the file.
+    bool OpenArchive();
     bool ReadWholeArchive(int fd, off_t size);
+    // Refuses an archive of more than kMaxEntries entries.
+    bool CheckEntryCount(zip_int64_t count);
+    // Refuses an archive whose records or entries' data lie out of place, or
+    // whose entries share bytes, before anything is created: each of
+    // thousands of directory records could otherwise inflate one huge stream.
+    bool CheckLayout();
+    // Tells the caller that the entry's data could not be read correctly.
+    void ReportDamaged(const std::string& name) {
+        if (options_.damagedEntry != nullptr)
+            options_.damagedEntry(name.c_str());
+    }
     bool Matches(const std::string& name) const;
     bool OpenTarget();
     int OpenFolder(const std::vector<std::string>& folders, int& err);
@@ -404,7 +387,8 @@ class Run : public std::enable_shared_from_this<Run> {
     // Reads an entry, asking for passwords as needed, and hands its data to
     // write (which returns 0 or an errno value); rewind undoes what write did
     // before another attempt. False when the entry was skipped or failed; the
-    // result code and the message are already set then.
+    // result code and the message are already set then, and a damaged entry
+    // reported.
     bool ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string& shown,
                    const std::function<int(const char*, std::size_t)>& write,
                    const std::function<bool()>& rewind);
@@ -412,30 +396,17 @@ class Run : public std::enable_shared_from_this<Run> {
                         const std::function<int(const char*, std::size_t)>& write, int& writeErr);
     // Reads an entry to nowhere, checking its data; false when the run has to stop.
     bool TestEntry(zip_uint64_t index, const zip_stat_t& st);
-    // Checks ahead, on up to four cores, the entries from..to that this run
+    // Checks ahead, on the calling thread and one more, the entries this run
     // will only test, so that the run in entry order finds most of them
-    // already known sound. The calling thread works along; the checks are
-    // done on return.
-    void CheckAhead(zip_uint64_t from, zip_uint64_t to);
-    // The same for the entries from..to that FinishLater will test, on a
-    // thread that runs only when a core is idle and first reads the archive
-    // into memory. Nobody ever waits for that thread: under load from other
-    // programs it may get no core for seconds. FinishLater tests whatever it
-    // has not found sound, and the thread keeps the run alive until it ends.
-    void CheckBehind(zip_uint64_t from, zip_uint64_t to);
-    // One thread's share of the checks ahead, on an archive handle of its
-    // own over the archive in memory.
-    void CheckOnOwnHandle(zip_uint64_t to);
-    void CheckWith(zip_t* archive, Scratch& scratch, zip_uint64_t to);
-    // Forgets earlier checks ahead; the next one starts at entry from.
-    void StartChecksAhead(zip_uint64_t from);
-    // Asks the checks ahead to end, and waits for them.
-    void StopChecksAhead();
-    // The first entry from which on every entry is only tested: none is
-    // written, asks for a password or could replace a file.
-    zip_uint64_t FirstOfTestedTail(zip_uint64_t count) const;
-    // The entries from..to in entry order; false when the run ended among them.
-    bool Entries(zip_uint64_t from, zip_uint64_t to);
+    // already known sound. The checks are done, and the thread joined, on
+    // return.
+    void CheckAhead();
+    // The helper thread's share of the checks ahead, on an archive handle of
+    // its own over the archive in memory.
+    void CheckOnOwnHandle();
+    void CheckWith(zip_t* archive, Scratch& scratch);
+    // The entries in entry order; false when the run ended among them.
+    bool Entries();
     // What follows the last entry: the listing's ratio, the no-match warning.
     void Conclude();
     // Whether a file entry of that name is written (or only tested).
@@ -448,7 +419,6 @@ class Run : public std::enable_shared_from_this<Run> {
     bool ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath& path,
                      const std::string& shown);
 
-    // Copies: a run whose tests are finished later outlives its caller's records.
     const UnzipOptions options_;
     UnzipUserFunctions callbacks_;
     std::vector<std::string> includes_;
@@ -471,39 +441,46 @@ class Run : public std::enable_shared_from_this<Run> {
     std::string password_; // the last password that worked, tried first for later entries
     std::vector<char> buffer_;
     Scratch scratch_;
-    // By the checks ahead or behind: 1 for an entry QuickCheck found sound.
-    // Each is written by one thread only, and read while the checks behind
-    // may still run.
-    std::vector<std::atomic<std::uint8_t>> sound_;
+    // By the checks ahead: 1 for an entry QuickCheck found sound. Each is
+    // written by one thread only, and read once both are done.
+    std::vector<std::uint8_t> sound_;
     std::atomic<zip_uint64_t> aheadNext_{0};
     std::atomic<std::uint64_t> aheadBudget_{0};
     std::atomic<bool> aheadQuit_{false};
-    std::vector<std::thread> aheadThreads_;
-    zip_uint64_t count_ = 0;     // entries in the archive
-    zip_uint64_t laterFrom_ = 0; // the first entry left for FinishLater; count_ when none
-    std::size_t matched_ = 0;    // entries that matched the include and exclude names
-    std::string content_;        // the archive itself when it was small enough to read whole
-    Fd laterFd_;                 // the archive file, for CheckBehind to read
-    off_t laterSize_ = 0;
+    zip_uint64_t count_ = 0;  // entries in the archive
+    std::size_t matched_ = 0; // entries that matched the include and exclude names
+    // The archive itself when it was small enough to read whole: a buffer
+    // that is not zeroed first, since every byte of it is read over.
+    std::unique_ptr<char, decltype(&std::free)> content_{nullptr, std::free};
+    std::size_t contentSize_ = 0;
+    Fd fileFd_;               // the archive file when libzip reads it from there
+    off_t fileSize_ = 0;
 };
 
 bool Run::ReadWholeArchive(int fd, off_t size) {
-    content_.resize(static_cast<std::size_t>(size));
+    // In huge pages where the system has them: for a suite of 20 MB,
+    // faulting in five thousand small pages costs a third of the whole run.
+    constexpr std::size_t kHugePage = 2 * 1024 * 1024;
+    const std::size_t room = (static_cast<std::size_t>(size) + kHugePage - 1) / kHugePage * kHugePage;
+    content_.reset(static_cast<char*>(std::aligned_alloc(kHugePage, room)));
+    if (!content_)
+        return false;
+    ::madvise(content_.get(), room, MADV_HUGEPAGE); // only a hint: a refusal changes nothing
     std::size_t done = 0;
-    while (done < content_.size()) {
+    while (done < static_cast<std::size_t>(size)) {
         const ssize_t n =
-            ::pread(fd, content_.data() + done, content_.size() - done, static_cast<off_t>(done));
+            ::pread(fd, content_.get() + done, static_cast<std::size_t>(size) - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         done += static_cast<std::size_t>(n);
     }
-    content_.resize(done); // a file that shrank meanwhile is read as it is now
-    return !content_.empty();
+    contentSize_ = done; // a file that shrank meanwhile is read as it is now
+    return contentSize_ > 0;
 }
 
-bool Run::OpenArchive(bool wholeAtOnce) {
+bool Run::OpenArchive() {
     struct stat sb {};
     if (::stat(zipName_.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) {
         Print("unzip:  cannot find or open " + zipName_ + ".\n");
@@ -516,12 +493,12 @@ bool Run::OpenArchive(bool wholeAtOnce) {
         err = ZIP_ER_NOZIP; // an empty file is no archive
     } else if (fd.get() < 0) {
         err = ZIP_ER_OPEN;
-    } else if (wholeAtOnce && sb.st_size <= kWholeReadLimit && ReadWholeArchive(fd.get(), sb.st_size)) {
+    } else if (sb.st_size <= kWholeReadLimit && ReadWholeArchive(fd.get(), sb.st_size)) {
         // Working from memory saves the seek and read calls that libzip
         // makes for every entry of a file.
         zip_error_t error;
         zip_error_init(&error);
-        zip_source_t* source = zip_source_buffer_create(content_.data(), content_.size(), 0, &error);
+        zip_source_t* source = zip_source_buffer_create(content_.get(), contentSize_, 0, &error);
         if (source != nullptr) {
             archive_ = zip_open_from_source(source, ZIP_RDONLY, &error);
             if (archive_ == nullptr)
@@ -530,15 +507,14 @@ bool Run::OpenArchive(bool wholeAtOnce) {
         err = zip_error_code_zip(&error);
         zip_error_fini(&error);
     } else {
-        // The file stays open for reading it whole later, so that what is
-        // checked is this file even if its name comes to stand for another.
-        if (!wholeAtOnce && sb.st_size <= kWholeReadLimit) {
-            laterFd_.reset(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
-            laterSize_ = sb.st_size;
-        }
-        // A stream of the descriptor itself, which is closed on exec: the
+        // The run keeps the descriptor to check the archive's layout, and
+        // libzip reads a stream of a copy of it; both are closed on exec: the
         // archive may stay open while the job starts other programs.
-        FILE* file = ::fdopen(fd.get(), "rb");
+        fileFd_.reset(fd.release());
+        struct stat opened {};
+        fileSize_ = ::fstat(fileFd_.get(), &opened) == 0 ? opened.st_size : sb.st_size;
+        fd.reset(::fcntl(fileFd_.get(), F_DUPFD_CLOEXEC, 0));
+        FILE* file = fd.get() >= 0 ? ::fdopen(fd.get(), "rb") : nullptr;
         if (file == nullptr) {
             err = ZIP_ER_OPEN;
         } else {
@@ -731,12 +707,14 @@ bool Run::ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string&
         Print("   skipping: " + name + "  unsupported encryption method " +
               std::to_string(st.encryption_method) + "\n");
         Raise(kUnsupported);
+        ReportDamaged(name);
         return false;
     }
     if (!zip_compression_method_supported(st.comp_method, 0)) {
         Print("   skipping: " + name + "  unsupported compression method " + std::to_string(st.comp_method) +
               "\n");
         Raise(kUnsupported);
+        ReportDamaged(name);
         return false;
     }
     bool triedKept = password_.empty();
@@ -759,6 +737,7 @@ bool Run::ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string&
                 if (refused != 0 || password.empty()) {
                     Print("   skipping: " + name + "  unable to get password\n");
                     Raise(kBadPassword);
+                    ReportDamaged(name);
                     return false;
                 }
             }
@@ -780,6 +759,7 @@ bool Run::ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string&
             if (!encrypted) {
                 Print("   skipping: " + name + "  unable to read the entry\n");
                 Raise(kError);
+                ReportDamaged(name);
                 return false;
             }
             Print("password incorrect--reenter: \n");
@@ -787,14 +767,17 @@ bool Run::ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string&
         case ReadStatus::Unsupported:
             Print("   skipping: " + name + "  unsupported compression method or encryption\n");
             Raise(kUnsupported);
+            ReportDamaged(name);
             return false;
         case ReadStatus::DataError:
             Print("  error:  invalid compressed data or bad CRC in " + name + "\n");
             Raise(kError);
+            ReportDamaged(name);
             return false;
         case ReadStatus::ArchiveError:
             Print("  error:  " + name + ":  the archive is damaged or incomplete\n");
             Raise(kBadZip);
+            ReportDamaged(name);
             return false;
         case ReadStatus::NoMemory:
             Print("  error:  not enough memory for " + name + "\n");
@@ -813,11 +796,13 @@ bool Run::ReadEntry(zip_uint64_t index, const zip_stat_t& st, const std::string&
             Print("error:  " + name + " unpacks to more than " + std::to_string(kMaxEntryBytes >> 20) +
                   " MiB; Jarseal skips it\n");
             Raise(kError);
+            ReportDamaged(name);
             return false;
         case ReadStatus::RunTooLarge:
             Deliver("error:  archive unpacks to more than " + std::to_string(kMaxTotalBytes >> 20) +
                     " MiB; Jarseal stops there\n");
             Raise(kBadZip);
+            ReportDamaged(name);
             stop_ = true;
             return false;
         }
@@ -894,11 +879,12 @@ bool Run::ExtractFile(zip_uint64_t index, const zip_stat_t& st, const EntryPath&
     return true;
 }
 
-// Checks ahead are worth threads only for this many entries or more.
+// Checks ahead are worth a second thread only for this many entries or more.
 constexpr zip_uint64_t kMinEntriesAhead = 64;
 
-void Run::CheckWith(zip_t* archive, Scratch& scratch, zip_uint64_t to) {
-    for (zip_uint64_t i; !aheadQuit_.load(std::memory_order_relaxed) && (i = aheadNext_.fetch_add(1)) < to;) {
+void Run::CheckWith(zip_t* archive, Scratch& scratch) {
+    for (zip_uint64_t i;
+         !aheadQuit_.load(std::memory_order_relaxed) && (i = aheadNext_.fetch_add(1)) < count_;) {
         zip_stat_t st;
         zip_stat_init(&st);
         if (zip_stat_index(archive, i, 0, &st) != 0 || st.name == nullptr || !Matches(st.name))
@@ -916,15 +902,15 @@ void Run::CheckWith(zip_t* archive, Scratch& scratch, zip_uint64_t to) {
             break;
         }
         if (QuickCheck(archive, i, st, scratch))
-            sound_[static_cast<std::size_t>(i)].store(1, std::memory_order_release);
+            sound_[static_cast<std::size_t>(i)] = 1;
     }
 }
 
-void Run::CheckOnOwnHandle(zip_uint64_t to) {
+void Run::CheckOnOwnHandle() {
     try {
         zip_error_t error;
         zip_error_init(&error);
-        zip_source_t* source = zip_source_buffer_create(content_.data(), content_.size(), 0, &error);
+        zip_source_t* source = zip_source_buffer_create(content_.get(), contentSize_, 0, &error);
         zip_t* archive = source != nullptr ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
         if (archive == nullptr && source != nullptr)
             zip_source_free(source);
@@ -932,74 +918,33 @@ void Run::CheckOnOwnHandle(zip_uint64_t to) {
         if (archive == nullptr)
             return;
         Scratch scratch;
-        CheckWith(archive, scratch, to);
+        CheckWith(archive, scratch);
         zip_discard(archive);
     } catch (...) {
         // Whatever this thread leaves unchecked, the run checks itself.
     }
 }
 
-void Run::CheckAhead(zip_uint64_t from, zip_uint64_t to) {
-    // The threads share the archive's bytes in memory.
-    const unsigned cores = std::thread::hardware_concurrency();
-    if (to < from + kMinEntriesAhead || content_.empty() || cores < 2)
+void Run::CheckAhead() {
+    // The helper shares the archive's bytes in memory; a second core pays
+    // for it only on many entries.
+    if (count_ < kMinEntriesAhead || contentSize_ == 0 || std::thread::hardware_concurrency() < 2)
         return;
-    StartChecksAhead(from);
+    sound_.assign(static_cast<std::size_t>(count_), 0);
+    std::thread helper;
     try {
-        for (unsigned h = 0; h < std::min(cores - 1, 3u); ++h)
-            aheadThreads_.emplace_back([this, to] { CheckOnOwnHandle(to); });
+        helper = std::thread([this] { CheckOnOwnHandle(); });
     } catch (...) {
         // No thread to be had: the run checks on its own.
     }
     try {
-        CheckWith(archive_, scratch_, to);
+        CheckWith(archive_, scratch_);
     } catch (...) {
+        // Whatever is left unchecked, the run in entry order checks itself.
         aheadQuit_ = true;
     }
-    StopChecksAhead();
-}
-
-void Run::CheckBehind(zip_uint64_t from, zip_uint64_t to) {
-    const std::shared_ptr<Run> self = weak_from_this().lock();
-    if (to < from + kMinEntriesAhead || laterFd_.get() < 0 || !self)
-        return;
-    StartChecksAhead(from);
-    // One thread is enough: on a 20 MB suite the checks take a fifth of the
-    // time the JAD tool's two runs take, and a second idle thread would only
-    // compete with the JVM's own threads for the cores they leave.
-    try {
-        std::thread([self, to] {
-            RunThisThreadWhenIdle();
-            try {
-                if (self->ReadWholeArchive(self->laterFd_.get(), self->laterSize_))
-                    self->CheckOnOwnHandle(to);
-                // Nothing reads the copy any more (the run reads the file):
-                // it is given back here rather than at the end of the job.
-                std::string().swap(self->content_);
-            } catch (...) {
-                // FinishLater tests whatever is left.
-            }
-        }).detach();
-    } catch (...) {
-        // No thread to be had: FinishLater tests everything itself.
-    }
-}
-
-void Run::StartChecksAhead(zip_uint64_t from) {
-    sound_ = std::vector<std::atomic<std::uint8_t>>(static_cast<std::size_t>(count_));
-    aheadNext_ = from;
-    aheadBudget_ = 0;
-    aheadQuit_ = false;
-}
-
-void Run::StopChecksAhead() {
-    if (aheadThreads_.empty())
-        return;
-    // The threads' results are kept; only what they have not begun is dropped.
-    aheadQuit_ = true;
-    for (auto& t : aheadThreads_)
-        t.join();
-    aheadThreads_.clear();
+    if (helper.joinable())
+        helper.join();
 }
 
 bool Run::TestEntry(zip_uint64_t index, const zip_stat_t& st) {
@@ -1007,8 +952,7 @@ bool Run::TestEntry(zip_uint64_t index, const zip_stat_t& st) {
     // limit like a streamed one; one that would cross it is streamed, so that
     // the limit stops the run exactly where it always did.
     if (inflated_ + st.size <= kMaxTotalBytes &&
-        ((index < sound_.size() &&
-          sound_[static_cast<std::size_t>(index)].load(std::memory_order_acquire) != 0) ||
+        ((index < sound_.size() && sound_[static_cast<std::size_t>(index)] != 0) ||
          QuickCheck(archive_, index, st, scratch_))) {
         inflated_ += st.size;
         if (!Quiet()) // the message of each of thousands of entries is built only to be shown
@@ -1088,26 +1032,8 @@ bool Run::ExtractEntry(zip_uint64_t index, const zip_stat_t& st) {
     return ExtractFile(index, st, path, shownPath());
 }
 
-zip_uint64_t Run::FirstOfTestedTail(zip_uint64_t count) const {
-    if (!Extracting() || !writeSome_)
-        return count;
-    zip_uint64_t first = 0;
-    for (zip_uint64_t i = 0; i < count; ++i) {
-        zip_stat_t st;
-        zip_stat_init(&st);
-        if (zip_stat_index(archive_, i, 0, &st) != 0 || st.name == nullptr || !Matches(st.name))
-            continue; // only a message, or nothing, whenever it comes
-        const bool encrypted = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
-        const EntryPath path =
-            SplitEntryName(st.name, options_.honorDirectories != 0, options_.spaceToUnderscore != 0);
-        if (encrypted || (path.kind == EntryPath::File && Writes(path.file)))
-            first = i + 1;
-    }
-    return first;
-}
-
-bool Run::Entries(zip_uint64_t from, zip_uint64_t to) {
-    for (zip_uint64_t index = from; index < to; ++index) {
+bool Run::Entries() {
+    for (zip_uint64_t index = 0; index < count_; ++index) {
         zip_stat_t st;
         zip_stat_init(&st);
         if (zip_stat_index(archive_, index, 0, &st) != 0 || st.name == nullptr) {
@@ -1148,19 +1074,38 @@ void Run::Conclude() {
     }
 }
 
-int Run::Execute(bool testLater) {
-    const bool mayLeave = testLater && Extracting() && writeSome_;
-    if (!OpenArchive(!mayLeave))
-        return result_;
-    const zip_int64_t count = zip_get_num_entries(archive_, 0);
+bool Run::CheckEntryCount(zip_int64_t count) {
     if (count > 0 && static_cast<std::uint64_t>(count) > kMaxEntries) {
         Deliver("error:  archive holds " + std::to_string(count) + " entries, more than " +
                 std::to_string(kMaxEntries) + "; Jarseal unpacks none of them\n");
         Raise(kBadZip);
-        return result_;
+        return false;
     }
     count_ = count > 0 ? static_cast<zip_uint64_t>(count) : 0;
-    laterFrom_ = count_;
+    return true;
+}
+
+bool Run::CheckLayout() {
+    ZipLayout layout;
+    std::string why;
+    ZipLayoutStatus status = ZipLayoutStatus::NotZip;
+    if (fileFd_.get() >= 0)
+        status = ReadZipLayout(ZipFileBytes(fileFd_.get(), static_cast<std::uint64_t>(fileSize_)),
+                               kMaxEntries, layout, why);
+    else
+        status = ReadZipLayout(ZipMemoryBytes(content_.get(), contentSize_), kMaxEntries, layout, why);
+    // An archive the layout reader finds no end records in, but libzip
+    // opened, is left to libzip.
+    if (status != ZipLayoutStatus::Damaged)
+        return true;
+    Deliver("error [" + zipName_ + "]:  " + why + "; Jarseal unpacks none of it\n");
+    Raise(kBadZip);
+    return false;
+}
+
+int Run::Execute() {
+    if (!OpenArchive() || !CheckEntryCount(zip_get_num_entries(archive_, 0)) || !CheckLayout())
+        return result_;
     Say("Archive:  " + zipName_ + "\n");
     if (options_.displayComment != 0) {
         int length = 0;
@@ -1178,26 +1123,9 @@ int Run::Execute(bool testLater) {
     }
     if (Extracting() && !OpenTarget())
         return result_;
-    const zip_uint64_t now = mayLeave ? FirstOfTestedTail(count_) : count_;
     if (count_ > 0 && !Listing() && (options_.testZip != 0 || (Extracting() && writeSome_)))
-        CheckAhead(0, now);
-    if (!Entries(0, now))
-        return result_;
-    if (now < count_) {
-        laterFrom_ = now;
-        CheckBehind(now, count_);
-        return result_;
-    }
-    Conclude();
-    return result_;
-}
-
-int Run::FinishLater() {
-    // What the checks behind have not found sound yet is tested here.
-    aheadQuit_ = true;
-    const zip_uint64_t from = laterFrom_;
-    laterFrom_ = count_;
-    if (Entries(from, count_))
+        CheckAhead();
+    if (Entries())
         Conclude();
     return result_;
 }
@@ -1228,54 +1156,6 @@ int Wiz_SingleEntryUnzip(int includeCount, const char* const* includeList, int e
         *callbacks = run.Callbacks();
         return result;
     } catch (const std::bad_alloc&) {
-        return kNoMemory;
-    }
-}
-
-namespace {
-
-class RunTestedLater : public LaterTests {
-  public:
-    explicit RunTestedLater(std::shared_ptr<Run> run) : run_(std::move(run)) {}
-    ~RunTestedLater() override {
-        if (run_)
-            run_->AbandonChecksBehind();
-    }
-    int Finish() override {
-        if (!run_)
-            return kBadParam;
-        try {
-            const int result = run_->FinishLater();
-            run_.reset();
-            return result;
-        } catch (const std::bad_alloc&) {
-            run_.reset();
-            return kNoMemory;
-        }
-    }
-
-  private:
-    std::shared_ptr<Run> run_;
-};
-
-} // namespace
-
-int Wiz_SingleEntryUnzipTestingLater(int includeCount, const char* const* includeList, int excludeCount,
-                                     const char* const* excludeList, const UnzipOptions* options,
-                                     UnzipUserFunctions* callbacks, std::unique_ptr<LaterTests>& later) {
-    later.reset();
-    if (options == nullptr || callbacks == nullptr || options->zipFileName == nullptr)
-        return kBadParam;
-    try {
-        auto run =
-            std::make_shared<Run>(includeCount, includeList, excludeCount, excludeList, *options, *callbacks);
-        const int result = run->Execute(true);
-        *callbacks = run->Callbacks();
-        if (run->LeftForLater())
-            later = std::make_unique<RunTestedLater>(std::move(run));
-        return result;
-    } catch (const std::bad_alloc&) {
-        later.reset();
         return kNoMemory;
     }
 }

@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 namespace jarseal::unzipdll {
 
@@ -39,8 +38,12 @@ inline constexpr int kReplaceNo = 100;
 inline constexpr int kReplaceYes = 102;
 inline constexpr int kReplaceCancel = 104;
 
+// Called with the name (as stored in the archive) of each entry whose data
+// could not be read correctly.
+using DamagedEntryCallback = void (*)(const char* name);
+
 // The option record: the seventeen fields of the unzip32.dll record, in its
-// order, then the names of the entries to write.
+// order, then the names of the entries to write and the damaged-entry callback.
 struct UnzipOptions {
     int extractOnlyNewer;  // 1: extract only entries newer than the files on disk, and new ones
     int spaceToUnderscore; // 1: blanks in names become underscores
@@ -66,6 +69,13 @@ struct UnzipOptions {
     // folder entries create nothing. A count of 0 writes every entry.
     int writtenNameCount;
     const char* const* writtenNames;
+    // Null, or called for each entry that is skipped or cut short because its
+    // data cannot be read correctly: bad CRC or invalid compressed data, more
+    // than kMaxEntryBytes, an unsupported compression method or encryption, a
+    // password that could not be had, damage to the archive around it, and
+    // the entry at which kMaxTotalBytes stops the run. Entries skipped for
+    // their name and files that cannot be written are not damaged entries.
+    DamagedEntryCallback damagedEntry;
 };
 
 using PrintCallback = int (*)(const char* buffer, unsigned long length);
@@ -129,33 +139,12 @@ void UzpVersion2(UnzipVersion* version);
 // entry that inflates to more than kMaxEntryBytes is skipped (kError); once
 // the entries inflated in the run exceed kMaxTotalBytes the run stops
 // (kBadZip). Each limit is named in a printed message, and a file cut short
-// by one is removed. Printed messages beyond kMaxMessageBytes are left out,
+// by one is removed. An archive whose records or entries' data lie out of
+// place, or whose entries share bytes, is refused whole before anything is
+// created (kBadZip). Printed messages beyond kMaxMessageBytes are left out,
 // except the one that stops the run.
 int Wiz_SingleEntryUnzip(int includeCount, const char* const* includeList, int excludeCount,
                          const char* const* excludeList, const UnzipOptions* options,
                          UnzipUserFunctions* callbacks);
-
-// The entries a run left to be tested later, and what the run needs to
-// finish them as it would have at once.
-class LaterTests {
-  public:
-    virtual ~LaterTests() = default;
-    // Tests the entries in entry order on the calling thread, with the same
-    // messages (through the run's print callback), limits and result codes
-    // as the run would have had, and returns the run's final result code.
-    // Call once; dropping the object without it abandons the tests.
-    virtual int Finish() = 0;
-};
-
-// Wiz_SingleEntryUnzip for a caller that has other work to do meanwhile.
-// While extracting only the written names (writtenNameCount > 0), the
-// entries after the last one that is written or needs a password are only
-// tested, and nothing about them can change what is written: their testing
-// is left to later->Finish(), and checked meanwhile on threads that run only
-// when a core is idle. Returns the result code of the entries done so far;
-// later stays empty when nothing was left, and the result is then final.
-int Wiz_SingleEntryUnzipTestingLater(int includeCount, const char* const* includeList, int excludeCount,
-                                     const char* const* excludeList, const UnzipOptions* options,
-                                     UnzipUserFunctions* callbacks, std::unique_ptr<LaterTests>& later);
 
 } // namespace jarseal::unzipdll
