@@ -1,24 +1,26 @@
 #include "check/SuiteCheck.h"
 
-#include "check/Sha1.h"
 #include "common/Errors.h"
 #include "common/FileSystem.h"
-#include "common/IdleThread.h"
 #include "common/Manifest.h"
 #include "common/Text.h"
+#include "unzip/ZipLayout.h"
+#include "unzip/zipdll/UnzipDll.h"
 
 #include <algorithm>
-#include <atomic>
-#include <map>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <openssl/evp.h>
-#include <openssl/sha.h>
 #include <openssl/x509.h>
 #include <set>
 #include <sstream>
-#include <system_error>
-#include <thread>
-#include <zip.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include "SignSis.h"
 
@@ -34,7 +36,10 @@ constexpr int kAuthentication = 909;
 constexpr int kAuthorization = 910;
 
 // The largest manifest read from a jar; real ones are a few kilobytes.
-constexpr zip_uint64_t kMaxManifestBytes = 8u * 1024 * 1024;
+constexpr std::uint64_t kMaxManifestBytes = 8u * 1024 * 1024;
+
+constexpr std::size_t kSha1Bytes = 20;
+using Sha1Digest = std::array<unsigned char, kSha1Bytes>;
 
 using Attributes = std::vector<std::pair<std::string, std::string>>;
 
@@ -111,59 +116,318 @@ Attributes ParseManifest(const std::string& text) {
     return attrs;
 }
 
-// The manifest of the jar file; false when the jar is no zip or has none.
-bool ReadManifest(const std::string& jarPath, std::string& manifest, std::string& why) {
-    int code = 0;
-    zip_t* archive = zip_open(jarPath.c_str(), ZIP_RDONLY, &code);
-    if (archive == nullptr) {
-        why = "is not a zip archive";
-        return false;
-    }
-    std::unique_ptr<zip_t, decltype(&zip_discard)> guard(archive, zip_discard);
-    const zip_int64_t index = zip_name_locate(archive, "META-INF/MANIFEST.MF", ZIP_FL_NOCASE);
-    zip_stat_t st;
-    if (index < 0 || zip_stat_index(archive, static_cast<zip_uint64_t>(index), 0, &st) != 0) {
-        why = "has no META-INF/MANIFEST.MF";
-        return false;
-    }
-    if (st.size > kMaxManifestBytes) {
-        why = "has a manifest larger than 8 MiB";
-        return false;
-    }
-    zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0);
-    if (file == nullptr) {
-        why = "has a manifest that cannot be read";
-        return false;
-    }
-    manifest.assign(static_cast<std::size_t>(st.size), '\0');
-    const zip_int64_t n = zip_fread(file, manifest.data(), st.size);
-    zip_fclose(file);
-    if (n < 0 || static_cast<zip_uint64_t>(n) != st.size) {
-        why = "has a damaged manifest";
-        return false;
+// True when text is well-formed UTF-8: every sequence complete, in its
+// shortest form, and neither a surrogate nor beyond U+10FFFF.
+bool IsUtf8(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 1;
+        std::uint32_t point = lead;
+        std::uint32_t least = 0;
+        if (lead >= 0xF0 && lead < 0xF8) {
+            length = 4;
+            point = lead & 0x07u;
+            least = 0x10000;
+        } else if (lead >= 0xE0 && lead < 0xF0) {
+            length = 3;
+            point = lead & 0x0Fu;
+            least = 0x800;
+        } else if (lead >= 0xC0 && lead < 0xE0) {
+            length = 2;
+            point = lead & 0x1Fu;
+            least = 0x80;
+        } else if (lead >= 0x80) {
+            return false;
+        }
+        if (text.size() - i < length)
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0u) != 0x80u)
+                return false;
+            point = (point << 6) | (next & 0x3Fu);
+        }
+        if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+            return false;
+        i += length;
     }
     return true;
 }
 
-// One reading of the jar's facts; stop, when set, abandons it (the facts are
-// then incomplete and must not be used).
-JarFacts ReadJarFactsOnce(const std::string& archivePath, const std::atomic<bool>* stop) {
-    const auto stopped = [&] { return stop != nullptr && stop->load(std::memory_order_relaxed); };
+// A note when an attribute value is not UTF-8 (a name typed in an 8-bit
+// code page): the phone decodes it as UTF-8 and shows something else.
+void NoteEightBitTexts(const Attributes& attrs, const std::string& which, CheckReport& report) {
+    for (const auto& [name, value] : attrs)
+        if (!IsUtf8(value)) {
+            report.findings.push_back({0, which + " is not UTF-8 (" + name +
+                                              "): a phone may show the suite's name and texts garbled"});
+            return;
+        }
+}
+
+// A name from the jar as it may be shown: control characters become "?".
+std::string Shown(std::string name) {
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; },
+        '?');
+    return name;
+}
+
+std::string MiB(std::uint64_t bytes) {
+    return std::to_string(bytes >> 20) + " MiB";
+}
+
+// Unpacks the data of a jar's entries and checks it against each entry's
+// size and CRC. The data passes through two buffers of a fixed size, so
+// memory stays the same whatever the entries hold; every byte unpacked counts
+// towards the jar's allowance of unzipdll::kMaxTotalBytes.
+class EntryReader {
+  public:
+    explicit EntryReader(const ZipBytes& bytes) : bytes_(bytes) {
+        ready_ = inflateInit2(&z_, -MAX_WBITS) == Z_OK;
+    }
+    EntryReader(const EntryReader&) = delete;
+    EntryReader& operator=(const EntryReader&) = delete;
+    ~EntryReader() {
+        if (ready_)
+            inflateEnd(&z_);
+    }
+
+    // Unpacks one entry; keep, when given, receives its data. An entry
+    // stating more than limit bytes is refused unread, and one that unpacks
+    // to more than it states is given up at that point. Returns what is wrong
+    // with the entry, or an empty text when it is sound.
+    std::string Unpack(const ZipEntryLayout& entry, std::uint64_t limit, std::string* keep);
+
+    // The bytes unpacked so far; beyond unzipdll::kMaxTotalBytes, the entry
+    // that passed the allowance was given up.
+    std::uint64_t Unpacked() const { return unpacked_; }
+
+  private:
+    static constexpr std::size_t kPiece = 64 * 1024;
+    static constexpr std::uint16_t kStored = 0;
+    static constexpr std::uint16_t kDeflated = 8;
+    static constexpr std::uint16_t kEncrypted = 1; // general-purpose flag
+
+    const ZipBytes& bytes_;
+    z_stream z_{};
+    bool ready_ = false;
+    std::uint64_t unpacked_ = 0;
+    std::unique_ptr<unsigned char[]> in_ = std::make_unique_for_overwrite<unsigned char[]>(kPiece);
+    std::unique_ptr<unsigned char[]> out_ = std::make_unique_for_overwrite<unsigned char[]>(kPiece);
+};
+
+std::string EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limit, std::string* keep) {
+    if ((entry.flags & kEncrypted) != 0)
+        return "encrypted";
+    const bool deflated = entry.method == kDeflated;
+    if (!deflated && entry.method != kStored)
+        return "compression method " + std::to_string(entry.method) + ", which a phone cannot unpack";
+    if (entry.size > limit)
+        return "states " + std::to_string(entry.size) + " bytes, more than the " + MiB(limit) +
+               " an entry may unpack to";
+
+    std::uint64_t produced = 0;
+    uLong crc = crc32(0, nullptr, 0);
+    // Counts, checks and keeps a piece of unpacked data; false once the entry
+    // or the jar has unpacked to more than it may.
+    const auto take = [&](const unsigned char* data, std::size_t size) {
+        produced += size;
+        unpacked_ += size;
+        crc = crc32(crc, data, static_cast<uInt>(size));
+        if (keep != nullptr)
+            keep->append(reinterpret_cast<const char*>(data), size);
+        return produced <= entry.size && unpacked_ <= unzipdll::kMaxTotalBytes;
+    };
+    const std::string tooMuch = "unpacks to more than the " + std::to_string(entry.size) + " bytes it states";
+    std::uint64_t at = entry.dataOffset;
+    std::uint64_t left = entry.compressedSize;
+    // Reads the next piece of the entry's stored data into in_; 0 when none is left or it cannot be read.
+    const auto readPiece = [&]() -> std::size_t {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kPiece));
+        if (n == 0 || !bytes_.Read(at, in_.get(), n))
+            return 0;
+        at += n;
+        left -= n;
+        return n;
+    };
+
+    if (!deflated) {
+        while (left > 0) {
+            const std::size_t n = readPiece();
+            if (n == 0)
+                return "cannot be read";
+            if (!take(in_.get(), n))
+                return tooMuch;
+        }
+    } else {
+        if (!ready_ || inflateReset(&z_) != Z_OK)
+            return "cannot be unpacked: no memory for it";
+        z_.avail_in = 0;
+        int status = Z_OK;
+        while (status != Z_STREAM_END) {
+            if (z_.avail_in == 0) {
+                if (left == 0)
+                    return "damaged compressed data"; // ends before the end of its deflate stream
+                const std::size_t n = readPiece();
+                if (n == 0)
+                    return "cannot be read";
+                z_.next_in = in_.get();
+                z_.avail_in = static_cast<uInt>(n);
+            }
+            z_.next_out = out_.get();
+            z_.avail_out = static_cast<uInt>(kPiece);
+            status = inflate(&z_, Z_NO_FLUSH);
+            if (status == Z_MEM_ERROR)
+                return "cannot be unpacked: no memory for it";
+            if (status != Z_OK && status != Z_STREAM_END)
+                return "damaged compressed data";
+            if (!take(out_.get(), kPiece - z_.avail_out))
+                return tooMuch;
+        }
+    }
+    if (produced != entry.size)
+        return "unpacks to " + std::to_string(produced) + " bytes, its header states " +
+               std::to_string(entry.size);
+    if (crc != entry.crc)
+        return "bad CRC";
+    return {};
+}
+
+// What the check takes from the jar, all from one state of the file.
+struct JarFacts {
+    std::string readError; // why the jar cannot be read; empty when it was read
+    std::uint64_t size = 0;
+    Sha1Digest sha1{};
+    FileStamp stamp;        // the jar as it was read
+    std::string archiveWhy; // why the jar is no sound zip archive; nothing below is known then
+    std::vector<std::string> damagedEntries; // entries whose data fail their test, in archive order
+    std::string firstDamage;                 // what is wrong with the first of them
+    bool tooLarge = false;   // the entries unpack to more than the jar may; later ones were not tested
+    std::string manifest;    // the text of META-INF/MANIFEST.MF
+    std::string manifestWhy; // why there is no manifest to check; empty when there is
+};
+
+// Reads the file from start to end in bounded pieces for its size and SHA-1
+// digest; returns its stamp as it was read. Throws RunError as
+// ReadFileInPieces does.
+FileStamp DigestFile(const std::string& path, std::uint64_t& size, Sha1Digest& sha1) {
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!md || EVP_DigestInit_ex(md.get(), EVP_sha1(), nullptr) != 1)
+        throw RunError(kErrAccess, "read " + path + ": no SHA-1 digest to be had");
+    size = 0;
+    bool digested = true;
+    const FileStamp stamp = ReadFileInPieces(path, [&](const char* data, std::size_t n) {
+        size += n;
+        digested = EVP_DigestUpdate(md.get(), data, n) == 1;
+        return digested;
+    });
+    if (!digested || EVP_DigestFinal_ex(md.get(), sha1.data(), nullptr) != 1)
+        throw RunError(kErrAccess, "read " + path + ": the SHA-1 digest failed");
+    return stamp;
+}
+
+// The jar's manifest entry (its name in any letter case), or null.
+const ZipEntryLayout* FindManifest(const ZipLayout& layout) {
+    static const std::string kName = "META-INF/MANIFEST.MF";
+    for (const ZipEntryLayout& entry : layout.entries)
+        if (entry.name.size() == kName.size() &&
+            std::equal(kName.begin(), kName.end(), entry.name.begin(),
+                       [](char a, char b) { return std::toupper(static_cast<unsigned char>(b)) == a; }))
+            return &entry;
+    return nullptr;
+}
+
+// Unpacks every entry; the first damaged one is named with what is wrong
+// with it, the rest only counted by name.
+void TestEntries(const ZipBytes& bytes, const ZipLayout& layout, JarFacts& facts) {
+    EntryReader reader(bytes);
+    for (const ZipEntryLayout& entry : layout.entries) {
+        const std::string why = reader.Unpack(entry, unzipdll::kMaxEntryBytes, nullptr);
+        if (reader.Unpacked() > unzipdll::kMaxTotalBytes) {
+            facts.tooLarge = true;
+            return;
+        }
+        if (why.empty())
+            continue;
+        if (facts.damagedEntries.empty())
+            facts.firstDamage = why;
+        facts.damagedEntries.push_back(entry.name);
+    }
+}
+
+void ReadManifest(const ZipBytes& bytes, const ZipLayout& layout, JarFacts& facts) {
+    const ZipEntryLayout* entry = FindManifest(layout);
+    if (entry == nullptr) {
+        facts.manifestWhy = "has no META-INF/MANIFEST.MF";
+        return;
+    }
+    if (entry->size > kMaxManifestBytes) {
+        facts.manifestWhy = "has a manifest larger than " + MiB(kMaxManifestBytes);
+        return;
+    }
+    EntryReader reader(bytes);
+    const std::string why = reader.Unpack(*entry, kMaxManifestBytes, &facts.manifest);
+    if (!why.empty()) {
+        facts.manifest.clear();
+        facts.manifestWhy = "has a damaged manifest: " + why;
+    }
+}
+
+// Closes a file at the end of its scope.
+struct FileCloser {
+    int fd = -1;
+    FileCloser() = default;
+    FileCloser(const FileCloser&) = delete;
+    FileCloser& operator=(const FileCloser&) = delete;
+    ~FileCloser() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// One reading of the jar: its size and digest, its layout, its entries'
+// data when testEntries is set, and its manifest.
+JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries) {
     JarFacts facts;
-    Sha1 sha;
+    FileCloser file;
+    struct stat st {};
     try {
-        facts.stamp = ReadFileInPieces(archivePath, [&](const char* data, std::size_t size) {
-            sha.Update(data, size);
-            facts.size += size;
-            return !stopped();
-        });
+        facts.stamp = DigestFile(archivePath, facts.size, facts.sha1);
+        file.fd = ::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (file.fd < 0 || ::fstat(file.fd, &st) != 0)
+            ThrowSystemError(errno, "read", archivePath);
     } catch (const RunError& e) {
         facts.readError = e.what();
         return facts;
     }
-    facts.sha1 = sha.Final();
-    if (!stopped())
-        ReadManifest(archivePath, facts.manifest, facts.manifestWhy);
+    const ZipFileBytes bytes(file.fd, static_cast<std::uint64_t>(st.st_size));
+    ZipLayout layout;
+    std::string why;
+    switch (ReadZipLayout(bytes, unzipdll::kMaxEntries, layout, why)) {
+    case ZipLayoutStatus::NotZip:
+        facts.archiveWhy = "is not a zip archive";
+        return facts;
+    case ZipLayoutStatus::Damaged:
+        facts.archiveWhy = "is damaged: " + Shown(why);
+        return facts;
+    case ZipLayoutStatus::Sound:
+        break;
+    }
+    if (testEntries)
+        TestEntries(bytes, layout, facts);
+    ReadManifest(bytes, layout, facts);
+    return facts;
+}
+
+// The jar's facts; a jar written to while it was read is read again, so
+// that they all describe one state of it.
+JarFacts ReadJarFacts(const std::string& archivePath, bool testEntries) {
+    JarFacts facts = ReadJarFactsOnce(archivePath, testEntries);
+    for (int again = 0; again < 2 && facts.readError.empty() && StampOfFile(archivePath) != facts.stamp;
+         ++again)
+        facts = ReadJarFactsOnce(archivePath, testEntries);
     return facts;
 }
 
@@ -197,8 +461,7 @@ std::string NameText(const X509_NAME* name) {
 // Verifies an RSA PKCS#1 v1.5 signature over a SHA-1 digest; the digest is
 // computed by the caller, so a crypto policy against SHA-1 signatures does
 // not stand in the way of checking one.
-bool VerifySha1Rsa(X509* cert, const std::array<unsigned char, SHA_DIGEST_LENGTH>& digest,
-                   const std::string& signature) {
+bool VerifySha1Rsa(X509* cert, const Sha1Digest& digest, const std::string& signature) {
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(X509_get_pubkey(cert), EVP_PKEY_free);
     if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
         return false;
@@ -211,8 +474,7 @@ bool VerifySha1Rsa(X509* cert, const std::array<unsigned char, SHA_DIGEST_LENGTH
                            signature.size(), digest.data(), digest.size()) == 1;
 }
 
-void CheckSignature(const Attributes& jad, const std::array<unsigned char, SHA_DIGEST_LENGTH>& jarDigest,
-                    CheckReport& report) {
+void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckReport& report) {
     const std::string* signature = Find(jad, "MIDlet-Jar-RSA-SHA1");
     std::vector<X509Ptr> chain;
     for (int m = 1;; ++m) {
@@ -290,6 +552,115 @@ void CheckPermissions(const Attributes& attrs, const std::string& where, CheckRe
                                                   "\"; the phone drops it"});
         }
     }
+}
+
+// The findings on the jar's entries: the first damaged one by name, with how
+// many more there are, and whether they unpack to more than a jar may.
+void ReportEntries(const JarFacts& jar, CheckReport& report) {
+    if (!jar.damagedEntries.empty()) {
+        std::string text = "jar entry " + Shown(jar.damagedEntries[0]) + ": " + jar.firstDamage;
+        if (const std::size_t more = jar.damagedEntries.size() - 1; more > 0)
+            text += " (and " + std::to_string(more) +
+                    (more == 1 ? " more damaged entry)" : " more damaged entries)");
+        report.findings.push_back({kInvalidJar, text});
+    }
+    if (jar.tooLarge)
+        report.findings.push_back({kInvalidJar, "the jar's entries unpack to more than " +
+                                                    MiB(unzipdll::kMaxTotalBytes) +
+                                                    "; those after were not tested"});
+}
+
+// The check of a suite; damagedEntries, when given, stands in for unpacking
+// the jar's entries.
+CheckReport CheckSuite(const std::string& descriptorPath, const std::string& archivePath,
+                       const std::vector<std::string>* damagedEntries) {
+    CheckReport report;
+    std::string jadText;
+    try {
+        jadText = ReadWholeFile(descriptorPath);
+    } catch (const RunError& e) {
+        report.findings.push_back(
+            {kInvalidDescriptor, std::string("descriptor cannot be read: ") + e.what()});
+        return report;
+    }
+    const Attributes jad = ParseDescriptor(jadText, report);
+    for (const char* name :
+         {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor", "MIDlet-Jar-URL", "MIDlet-Jar-Size"})
+        if (Find(jad, name) == nullptr)
+            report.findings.push_back({kInvalidDescriptor, std::string("descriptor lacks ") + name});
+    NoteEightBitTexts(jad, "the descriptor", report);
+    CheckPermissions(jad, "descriptor: ", report);
+
+    JarFacts jar = ReadJarFacts(archivePath, damagedEntries == nullptr);
+    if (!jar.readError.empty()) {
+        report.findings.push_back({kInvalidJar, "jar cannot be read: " + jar.readError});
+        return report;
+    }
+    if (const std::string* size = Find(jad, "MIDlet-Jar-Size"); size && *size != std::to_string(jar.size))
+        report.findings.push_back({kJarSizeMismatch, "MIDlet-Jar-Size is " + *size + ", the jar has " +
+                                                         std::to_string(jar.size) + " bytes"});
+    if (const std::string* url = Find(jad, "MIDlet-Jar-URL")) {
+        const std::string jarName = archivePath.substr(archivePath.find_last_of(kSep) + 1);
+        const std::string urlName = url->substr(url->find_last_of('/') + 1);
+        if (urlName != jarName)
+            report.findings.push_back(
+                {kInvalidDescriptor, "MIDlet-Jar-URL \"" + *url + "\" does not name " + jarName});
+    }
+
+    if (!jar.archiveWhy.empty()) {
+        report.findings.push_back({kInvalidJar, "the jar " + jar.archiveWhy});
+        return report;
+    }
+    if (damagedEntries != nullptr && !damagedEntries->empty()) {
+        jar.damagedEntries = *damagedEntries;
+        jar.firstDamage = "damaged data";
+    }
+    ReportEntries(jar, report);
+    if (!jar.manifestWhy.empty()) {
+        report.findings.push_back({kInvalidJar, "the jar " + jar.manifestWhy});
+        return report;
+    }
+    const Attributes manifest = ParseManifest(jar.manifest);
+    NoteEightBitTexts(manifest, "the manifest", report);
+    for (const char* name : {"MIDlet-1", "MicroEdition-Profile", "MicroEdition-Configuration"})
+        if (Find(jad, name) == nullptr && Find(manifest, name) == nullptr)
+            report.findings.push_back(
+                {kInvalidDescriptor, std::string("neither descriptor nor manifest has ") + name});
+    for (const char* name : {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor"}) {
+        const std::string* inJad = Find(jad, name);
+        const std::string* inManifest = Find(manifest, name);
+        if (inManifest == nullptr)
+            report.findings.push_back({kInvalidJar, std::string("manifest lacks ") + name});
+        else if (inJad && *inJad != *inManifest)
+            report.findings.push_back({kAttributeMismatch, std::string(name) + " differs: descriptor \"" +
+                                                               *inJad + "\", manifest \"" + *inManifest +
+                                                               "\""});
+    }
+    CheckPermissions(manifest, "manifest: ", report);
+
+    const bool signedSuite = Find(jad, "MIDlet-Jar-RSA-SHA1") || Find(jad, "MIDlet-Certificate-1-1");
+    if (signedSuite) {
+        // The descriptor of a signed suite may repeat the manifest's
+        // attributes but not change them.
+        for (const auto& [name, value] : jad) {
+            if (name == "MIDlet-Name" || name == "MIDlet-Version" || name == "MIDlet-Vendor")
+                continue; // reported above
+            const std::string* inManifest = Find(manifest, name);
+            if (inManifest && *inManifest != value)
+                report.findings.push_back({kAttributeMismatch, name +
+                                                                   " differs between descriptor and manifest "
+                                                                   "of a signed suite"});
+        }
+        // The permissions it asks for must also be the signed ones: a
+        // permission attribute only the descriptor carries is refused.
+        for (const char* name : {"MIDlet-Permissions", "MIDlet-Permissions-Opt"})
+            if (Find(jad, name) && !Find(manifest, name))
+                report.findings.push_back({kAttributeMismatch, std::string(name) +
+                                                                   " is in the descriptor of a signed suite "
+                                                                   "but not in its manifest"});
+        CheckSignature(jad, jar.sha1, report);
+    }
+    return report;
 }
 
 } // namespace
@@ -406,132 +777,13 @@ CheckReport CheckPackageOtherThanJava(const std::string& path) {
     return report;
 }
 
-JarFacts ReadJarFacts(const std::string& archivePath) {
-    // A jar written to while it was read is read again, so that its size,
-    // manifest and digest all describe one state of it.
-    JarFacts facts = ReadJarFactsOnce(archivePath, nullptr);
-    for (int again = 0; again < 2 && facts.readError.empty() && StampOfFile(archivePath) != facts.stamp;
-         ++again)
-        facts = ReadJarFactsOnce(archivePath, nullptr);
-    return facts;
-}
-
-struct JarFactsAhead::Reading {
-    std::string path;
-    std::atomic<bool> stop{false};
-    std::atomic<bool> done{false}; // facts holds what was read
-    JarFacts facts;
-};
-
-JarFactsAhead::JarFactsAhead(std::string archivePath) : reading_(std::make_shared<Reading>()) {
-    reading_->path = std::move(archivePath);
-    try {
-        std::thread([reading = reading_] {
-            RunThisThreadWhenIdle();
-            try {
-                JarFacts facts = ReadJarFactsOnce(reading->path, &reading->stop);
-                if (!reading->stop) {
-                    reading->facts = std::move(facts);
-                    reading->done.store(true, std::memory_order_release);
-                }
-            } catch (...) {
-                // Take reads the jar itself.
-            }
-        }).detach();
-    } catch (const std::system_error&) {
-        // No thread to be had: Take reads the jar itself.
-    }
-}
-
-JarFactsAhead::~JarFactsAhead() {
-    reading_->stop = true;
-}
-
-JarFacts JarFactsAhead::Take() {
-    // Never waits: a thread of the idle class may not get a core for
-    // seconds while other programs keep them busy.
-    reading_->stop = true;
-    if (reading_->done.load(std::memory_order_acquire)) {
-        JarFacts& facts = reading_->facts;
-        if (facts.readError.empty() && StampOfFile(reading_->path) == facts.stamp)
-            return std::move(facts);
-    }
-    return ReadJarFacts(reading_->path);
-}
-
 CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath) {
-    return CheckJavaSuite(descriptorPath, archivePath, [&] { return ReadJarFacts(archivePath); });
+    return CheckSuite(descriptorPath, archivePath, nullptr);
 }
 
 CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath,
-                           const std::function<JarFacts()>& jarFacts) {
-    CheckReport report;
-    std::string jadText;
-    try {
-        jadText = ReadWholeFile(descriptorPath);
-    } catch (const RunError& e) {
-        report.findings.push_back(
-            {kInvalidDescriptor, std::string("descriptor cannot be read: ") + e.what()});
-        return report;
-    }
-    const Attributes jad = ParseDescriptor(jadText, report);
-    for (const char* name :
-         {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor", "MIDlet-Jar-URL", "MIDlet-Jar-Size"})
-        if (Find(jad, name) == nullptr)
-            report.findings.push_back({kInvalidDescriptor, std::string("descriptor lacks ") + name});
-    CheckPermissions(jad, "descriptor: ", report);
-
-    const JarFacts jar = jarFacts();
-    if (!jar.readError.empty()) {
-        report.findings.push_back({kInvalidJar, "jar cannot be read: " + jar.readError});
-        return report;
-    }
-    if (const std::string* size = Find(jad, "MIDlet-Jar-Size"); size && *size != std::to_string(jar.size))
-        report.findings.push_back({kJarSizeMismatch, "MIDlet-Jar-Size is " + *size + ", the jar has " +
-                                                         std::to_string(jar.size) + " bytes"});
-    if (const std::string* url = Find(jad, "MIDlet-Jar-URL")) {
-        const std::string jarName = archivePath.substr(archivePath.find_last_of(kSep) + 1);
-        const std::string urlName = url->substr(url->find_last_of('/') + 1);
-        if (urlName != jarName)
-            report.findings.push_back(
-                {kInvalidDescriptor, "MIDlet-Jar-URL \"" + *url + "\" does not name " + jarName});
-    }
-
-    if (!jar.manifestWhy.empty()) {
-        report.findings.push_back({kInvalidJar, "the jar " + jar.manifestWhy});
-        return report;
-    }
-    const Attributes manifest = ParseManifest(jar.manifest);
-    for (const char* name : {"MIDlet-1", "MicroEdition-Profile", "MicroEdition-Configuration"})
-        if (Find(jad, name) == nullptr && Find(manifest, name) == nullptr)
-            report.findings.push_back(
-                {kInvalidDescriptor, std::string("neither descriptor nor manifest has ") + name});
-    for (const char* name : {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor"}) {
-        const std::string* inJad = Find(jad, name);
-        const std::string* inManifest = Find(manifest, name);
-        if (inManifest == nullptr)
-            report.findings.push_back({kInvalidJar, std::string("manifest lacks ") + name});
-        else if (inJad && *inJad != *inManifest)
-            report.findings.push_back({kAttributeMismatch, std::string(name) + " differs: descriptor \"" +
-                                                               *inJad + "\", manifest \"" + *inManifest +
-                                                               "\""});
-    }
-    CheckPermissions(manifest, "manifest: ", report);
-
-    const bool signedSuite = Find(jad, "MIDlet-Jar-RSA-SHA1") || Find(jad, "MIDlet-Certificate-1-1");
-    if (signedSuite) {
-        for (const auto& [name, value] : jad) {
-            if (name == "MIDlet-Name" || name == "MIDlet-Version" || name == "MIDlet-Vendor")
-                continue; // reported above
-            const std::string* inManifest = Find(manifest, name);
-            if (inManifest && *inManifest != value)
-                report.findings.push_back({kAttributeMismatch, name +
-                                                                   " differs between descriptor and manifest "
-                                                                   "of a signed suite"});
-        }
-        CheckSignature(jad, jar.sha1, report);
-    }
-    return report;
+                           const std::vector<std::string>& damagedEntries) {
+    return CheckSuite(descriptorPath, archivePath, &damagedEntries);
 }
 
 } // namespace jarseal

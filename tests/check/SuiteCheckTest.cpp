@@ -1,14 +1,15 @@
 #include "check/SuiteCheck.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
+#include "unzip/RawZip.h"
 
-#include <chrono>
-#include <cstdio>
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <memory>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
-#include <thread>
 
 using namespace jarseal;
 using namespace jarseal::test;
@@ -186,75 +187,150 @@ TEST_F(CheckFixture, CertificateDatesAndChainsAreChecked) {
     EXPECT_TRUE(withRoot.Has(909));
 }
 
-TEST_F(CheckFixture, AJarThatIsNoArchiveIsInvalid) {
-    const std::string good = Good();
-    WriteFile(jar, std::string(jarBytes.size(), 'x')); // same size, no zip
-    EXPECT_TRUE(CheckWith(good).Has(907));
+TEST_F(CheckFixture, AJarThatIsNoSoundArchiveIsInvalid) {
+    using namespace rawzip;
+    const std::string code = "\xCA\xFE\xBA\xBE the code of the game";
+    const std::string packed = Deflate(code);
+    // The suite's manifest, then the entries add puts in.
+    const auto jarWith = [](const std::function<void(Builder&)>& add) {
+        return [add] {
+            Builder b;
+            b.AddDeflated("META-INF/MANIFEST.MF", kManifest);
+            add(b);
+            return b.Finish();
+        };
+    };
+    struct Case {
+        const char* fault;
+        std::function<std::string()> jar;
+        std::string said; // the start of the finding
+        bool inRecords;   // found from the records alone, also when the caller tested the entries
+    };
+    const Case cases[] = {
+        {"no archive", [&] { return std::string(jarBytes.size(), 'x'); }, "the jar is not a zip archive",
+         true},
+        {"bad CRCs", jarWith([&](Builder& b) {
+             b.Add({"game/Main.class", kDeflated, Crc(code) ^ 1, packed.size(), code.size()}, packed);
+             b.AddStored("game/Fine.class", code);
+             b.Add({"game/Other.class", kStored, Crc(code) ^ 1, code.size(), code.size()}, code);
+         }),
+         "jar entry game/Main.class: bad CRC (and 1 more damaged entry)", false},
+        {"more data than stated", jarWith([&](Builder& b) {
+             b.Add({"game/Main.class", kStored, Crc(code), code.size(), 4}, code);
+         }),
+         "jar entry game/Main.class: unpacks to more than the 4 bytes it states", false},
+        {"less data than stated", jarWith([&](Builder& b) {
+             b.Add({"game/Main.class", kDeflated, Crc(code), packed.size(), code.size() + 1}, packed);
+         }),
+         "jar entry game/Main.class: unpacks to " + std::to_string(code.size()) + " bytes", false},
+        {"deflate stream cut short", jarWith([&](Builder& b) {
+             const std::string cut = packed.substr(0, packed.size() - 2);
+             b.Add({"game/Main.class", kDeflated, Crc(code), cut.size(), code.size()}, cut);
+         }),
+         "jar entry game/Main.class: damaged compressed data", false},
+        {"entry beyond the limit", jarWith([&](Builder& b) {
+             b.Add({"game/Huge.bin", kDeflated, 0, packed.size(), (64u << 20) + 1}, packed);
+         }),
+         "jar entry game/Huge.bin: states 67108865 bytes, more than the 64 MiB", false},
+        {"entries beyond the jar's allowance", jarWith([](Builder& b) {
+             std::uint32_t crc = 0;
+             const std::uint64_t size = 48u << 20;
+             const std::string part = DeflateRepeated(size, "ab", crc);
+             for (int i = 0; i < 6; ++i)
+                 b.Add({"res/part" + std::to_string(i), kDeflated, crc, part.size(), size}, part);
+         }),
+         "the jar's entries unpack to more than 256 MiB", false},
+        {"overlapping entries", jarWith([](Builder& b) {
+             // Thousands of records naming one local record of 256 MiB:
+             // only the records may be read, never the data.
+             std::uint32_t crc = 0;
+             const std::uint64_t size = 256u << 20;
+             const std::string bomb = DeflateRepeated(size, std::string(1, '\0'), crc);
+             const Header shared{"bomb", kDeflated, crc, bomb.size(), size};
+             const std::uint64_t at = b.AddLocal(shared, bomb);
+             for (int i = 0; i < 4000; ++i) {
+                 Header h = shared;
+                 h.name = "bomb" + std::to_string(i);
+                 b.AddCentral(h, at);
+             }
+         }),
+         "the jar is damaged: ", true},
+    };
+    for (const auto& c : cases) {
+        jarBytes = c.jar();
+        WriteFile(jar, jarBytes);
+        const CheckReport report = CheckWith(Good());
+        const auto said = std::find_if(report.findings.begin(), report.findings.end(), [&](const Finding& f) {
+            return f.code == 907 && f.text.rfind(c.said, 0) == 0;
+        });
+        EXPECT_NE(said, report.findings.end()) << c.fault;
+        for (const auto& f : report.findings)
+            EXPECT_TRUE(f.code == 0 || f.code == 907) << c.fault << ": also " << f.code << " " << f.text;
+        EXPECT_EQ(CheckJavaSuite(jad, jar, {}).Has(907), c.inRecords) << c.fault;
+    }
     EXPECT_TRUE(CheckJavaSuite(dir / "missing.jad", jar).Has(906));
 }
 
-TEST_F(CheckFixture, JarFactsReadAheadGiveTheSameVerdictUnlessTheJarChangedSince) {
+TEST_F(CheckFixture, EntriesTheCallerFoundDamagedAreNamed) {
     WriteFile(jad, Good());
-    const CheckReport direct = CheckJavaSuite(jad, jar);
-    {
-        JarFactsAhead ahead(jar);
-        const CheckReport report = CheckJavaSuite(jad, jar, [&] { return ahead.Take(); });
-        EXPECT_EQ(report.findings, direct.findings);
-    }
-    // A jar replaced after its facts were read is read again: the verdict
-    // is the one for the jar as it is at the check, never the stale one.
-    {
-        JarFactsAhead ahead(jar);
-        WriteZip(jar + ".new", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE!"}});
-        ASSERT_EQ(std::rename((jar + ".new").c_str(), jar.c_str()), 0);
-        const CheckReport report = CheckJavaSuite(jad, jar, [&] { return ahead.Take(); });
-        EXPECT_TRUE(report.Has(904)) << "size";
-        EXPECT_TRUE(report.Has(909)) << "signature";
-    }
-    // So is one written over in place, with the same size.
-    WriteFile(jar, jarBytes);
-    {
-        JarFactsAhead ahead(jar);
-        std::string other = jarBytes;
-        other[other.size() / 2] = static_cast<char>(other[other.size() / 2] ^ 1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // a later change time
-        WriteFile(jar, other);
-        const CheckReport report = CheckJavaSuite(jad, jar, [&] { return ahead.Take(); });
-        EXPECT_FALSE(report.Has(904));
-        EXPECT_TRUE(report.Refused());
-    }
-    // A jar that cannot be read ahead is reported as the check reports it.
-    std::remove(jar.c_str());
-    {
-        JarFactsAhead ahead(jar);
-        const CheckReport report = CheckJavaSuite(jad, jar, [&] { return ahead.Take(); });
-        ASSERT_TRUE(report.Has(907));
-        EXPECT_EQ(report.findings.back().text.rfind("jar cannot be read: ", 0), 0u)
-            << report.findings.back().text;
-    }
-    // Facts read ahead and never taken end with their reader.
-    WriteFile(jar, jarBytes);
-    { JarFactsAhead unused(jar); }
+    EXPECT_EQ(CheckJavaSuite(jad, jar, {}).findings, CheckJavaSuite(jad, jar).findings);
+    const CheckReport report = CheckJavaSuite(jad, jar, {"game/Main.class", "i.png", "j.png"});
+    const std::vector<Finding> refusals = {
+        {907, "jar entry game/Main.class: damaged data (and 2 more damaged entries)"}};
+    std::vector<Finding> found;
+    std::copy_if(report.findings.begin(), report.findings.end(), std::back_inserter(found),
+                 [](const Finding& f) { return f.code != 0; });
+    EXPECT_EQ(found, refusals);
 }
 
-TEST(JarFacts, DigestSizeAndManifestOfALargeJarReadInPieces) {
-    TempDir dir;
-    const std::string jar = dir / "big.jar";
+TEST_F(CheckFixture, PermissionAttributesAndEightBitTextsOfTheManifest) {
+    const std::string http = "MIDlet-Permissions: javax.microedition.io.Connector.http\r\n";
+    const std::string sms = "MIDlet-Permissions-Opt: javax.microedition.io.Connector.sms\r\n";
+    const std::string koi8Name = "MIDlet-Name: \xE9\xC7\xD2\xC1"; // "Игра" in KOI8-R
+    struct Case {
+        const char* what;
+        std::string manifest;
+        std::string descriptorFrom, descriptorTo; // a change to the signed descriptor
+        int code;                                 // 0: accepted
+        int eightBitNotes;
+    };
+    const Case cases[] = {
+        {"permissions only in the descriptor", Replace(kManifest, http, ""), "", "", 905, 0},
+        {"optional permissions only in the descriptor", kManifest, http, http + sms, 905, 0},
+        {"permissions with blanks around them in the manifest",
+         Replace(kManifest, http, "MIDlet-Permissions: \t javax.microedition.io.Connector.http \t\r\n"), "",
+         "", 0, 0},
+        {"optional permissions only in the manifest", kManifest + sms, "", "", 0, 0},
+        {"a KOI8-R name in both", Replace(kManifest, "MIDlet-Name: Game", koi8Name), "MIDlet-Name: Game",
+         koi8Name, 0, 2},
+    };
+    for (const auto& c : cases) {
+        WriteZip(jar, {{"META-INF/MANIFEST.MF", c.manifest}, {"game/Main.class", "CAFEBABE"}});
+        jarBytes = ReadFile(jar);
+        const std::string descriptor =
+            c.descriptorFrom.empty() ? Good() : Replace(Good(), c.descriptorFrom, c.descriptorTo);
+        const CheckReport report = CheckWith(descriptor);
+        if (c.code == 0)
+            EXPECT_FALSE(report.Refused()) << c.what;
+        else
+            EXPECT_TRUE(report.Has(c.code)) << c.what;
+        int notes = 0;
+        for (const auto& f : report.findings) {
+            EXPECT_TRUE(f.code == 0 || f.code == c.code) << c.what << ": also " << f.code << " " << f.text;
+            notes += f.code == 0 && f.text.find("is not UTF-8") != std::string::npos;
+        }
+        EXPECT_EQ(notes, c.eightBitNotes) << c.what;
+    }
+}
+
+TEST_F(CheckFixture, ALargeJarIsDigestedAndTestedPieceByPiece) {
     std::string big(5 * 1024 * 1024 + 17, '\0');
     for (std::size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>((i * 2654435761u) >> 13);
     WriteZip(jar, {{"META-INF/MANIFEST.MF", kManifest}, {"res/big.bin", big}});
-    const std::string bytes = ReadFile(jar);
-    const JarFacts facts = ReadJarFacts(jar);
-    EXPECT_EQ(facts.readError, "");
-    EXPECT_EQ(facts.size, bytes.size());
-    EXPECT_EQ(facts.manifest, kManifest);
-    EXPECT_EQ(facts.manifestWhy, "");
-    unsigned char digest[20];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha1(), nullptr);
-    EXPECT_EQ(std::string(facts.sha1.begin(), facts.sha1.end()), std::string(digest, digest + 20));
-
-    WriteFile(jar, "no archive");
-    EXPECT_EQ(ReadJarFacts(jar).manifestWhy, "is not a zip archive");
+    jarBytes = ReadFile(jar);
+    const CheckReport report = CheckWith(Good());
+    EXPECT_FALSE(report.Refused());
+    for (const auto& f : report.findings)
+        EXPECT_EQ(f.code, 0) << f.text;
 }
