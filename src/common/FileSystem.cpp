@@ -1,9 +1,13 @@
 #include "common/FileSystem.h"
 
 #include "common/Errors.h"
+#include "common/Fd.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <string>
@@ -20,46 +24,70 @@ std::string LastComponent(const std::string& path) {
     return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
-// Closes a descriptor on every path out of a scope.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
-
 void WriteAll(int fd, const std::string& content, const std::string& path) {
     if (const int err = WriteFully(fd, content.data(), content.size()))
         ThrowSystemError(err, "write", path);
 }
 
-// Writes content into a fresh file beside target and renames it over target.
-void ReplaceAtomically(const std::string& target, const std::string& content, mode_t mode) {
-    const auto pos = target.find_last_of(kSep);
-    const std::string folder = pos == std::string::npos ? std::string(".") : target.substr(0, pos + 1);
-    std::string pattern = folder + "." + LastComponent(target) + ".XXXXXX";
+} // namespace
+
+int CreateTempBeside(const std::string& target, std::string& tempName) {
+    const std::string folder = FolderOf(target);
+    std::string pattern = folder + "." + LastComponent(target) + kTempMark + "XXXXXX";
     if (pattern.size() >= PATH_MAX)
-        pattern = folder + ".jarseal.XXXXXX";
+        pattern = folder + kTempMark + "XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    Fd fd(::mkstemp(name.data()));
-    if (fd.get() < 0)
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
         ThrowSystemError(errno, "create", target);
-    const std::string temp(name.data());
+    tempName = name.data();
+    return fd;
+}
+
+bool IsTempName(const std::string& name) {
+    const std::string mark = kTempMark;
+    if (name.empty() || name[0] != '.' || name.size() < mark.size() + 6)
+        return false;
+    const std::size_t at = name.size() - 6 - mark.size();
+    if (name.compare(at, mark.size(), mark) != 0)
+        return false;
+    return std::all_of(name.end() - 6, name.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
+void RemoveLeftoverTempFiles(const std::string& folder) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir)
+        return;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir.get()))
+        if (IsTempName(entry->d_name))
+            names.emplace_back(entry->d_name);
+    for (const auto& name : names) {
+        const std::string full =
+            folder + (folder.empty() || folder.back() == kSep ? "" : std::string(1, kSep)) + name;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            ::unlink(full.c_str()); // a failure leaves it for a later run
+    }
+}
+
+PathKind KindOfPath(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return PathKind::Missing;
+        ThrowSystemError(errno, "look for", path);
+    }
+    return S_ISREG(st.st_mode) ? PathKind::Ordinary : PathKind::Other;
+}
+
+namespace {
+
+// Writes content into a fresh file beside target and renames it over target.
+void ReplaceAtomically(const std::string& target, const std::string& content, mode_t mode) {
+    std::string temp;
+    Fd fd(CreateTempBeside(target, temp));
     try {
         WriteAll(fd.get(), content, target);
         // No fsync: renaming a complete file over the old one already means a
@@ -125,6 +153,11 @@ std::string ExecutableFolder() {
     if (pos == std::string::npos)
         return ".";
     return pos == 0 ? std::string(1, kSep) : path.substr(0, pos);
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto pos = path.find_last_of(kSep);
+    return pos == std::string::npos ? std::string(".") + kSep : path.substr(0, pos + 1);
 }
 
 std::string AbsolutePath(const std::string& path) {

@@ -24,6 +24,9 @@ bool FileExist(const std::string& name);
 // The folder of the running executable, without a trailing separator.
 std::string ExecutableFolder();
 
+// The folder part of a path, ending in a separator; "./" for a bare name.
+std::string FolderOf(const std::string& path);
+
 // Makes a relative path absolute against the current folder.
 std::string AbsolutePath(const std::string& path);
 
@@ -38,6 +41,22 @@ void CopyWholeFile(const std::string& from, const std::string& to);
 // renamed over it, keeping the old file's permissions. A file without write
 // permission is refused as the system would refuse writing into it.
 void WriteFileReplacing(const std::string& path, const std::string& content);
+
+// Creates a new, empty hidden file beside target, named after it with
+// kTempMark and six random characters, and returns its descriptor (closed on
+// exec); tempName receives its path. Throws RunError.
+inline constexpr const char* kTempMark = ".jarseal-";
+int CreateTempBeside(const std::string& target, std::string& tempName);
+// True for a name CreateTempBeside makes.
+bool IsTempName(const std::string& name);
+// Removes the ordinary files of the folder that CreateTempBeside named: what
+// a run that was killed while writing left behind. Failures are ignored.
+void RemoveLeftoverTempFiles(const std::string& folder);
+
+// What a path names, without following a last symbolic link. Throws RunError
+// for a failure other than a missing file or folder.
+enum class PathKind { Missing, Ordinary, Other };
+PathKind KindOfPath(const std::string& path);
 
 // Writes all size bytes to fd, going on after interruptions. Returns 0, or
 // the errno of the write that failed.

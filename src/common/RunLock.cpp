@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace jarseal {
 
@@ -38,6 +40,30 @@ FolderLock::FolderLock(const std::string& folder, const std::function<void()>& o
         }
     }
     fd_ = fd;
+}
+
+namespace {
+
+bool SameFolder(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+} // namespace
+
+RunLock::RunLock(const std::string& programFolder, const std::string& packageFolder,
+                 const std::function<void()>& onWait)
+    : onWait_([this, onWait] {
+          if (!std::exchange(told_, true) && onWait)
+              onWait();
+      }),
+      program_(programFolder.empty() ? std::string() : programFolder + "/data", onWait_) {
+    const std::string data = programFolder.empty() ? std::string() : programFolder + "/data";
+    const std::string folder = packageFolder.empty() ? std::string(".") : packageFolder;
+    if (!(program_.Held() && SameFolder(folder, data)))
+        package_.emplace(folder, onWait_);
 }
 
 FolderLock::~FolderLock() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace jarseal {
@@ -26,14 +27,24 @@ class FolderLock {
     int fd_ = -1;
 };
 
-// Keeps runs of one program folder apart: every job holds this lock from its
-// start to its end, so two runs never share the working folder, a package
-// folder's temp.jad or a package being rewritten. It locks the program
-// folder's data folder; without one nothing is locked.
-class RunLock : public FolderLock {
+// Keeps runs apart: every job holds this lock from its start to its end.
+// The program folder's data folder keeps runs of one program folder from
+// sharing the working folder; the package folder keeps runs of any program
+// folder from sharing a folder's temp.jad or a package being rewritten.
+// Without a data folder only the package folder is locked; a package folder
+// that is the data folder itself is locked once. onWait is called at most
+// once, when another run holds either lock.
+class RunLock {
   public:
-    RunLock(const std::string& programFolder, const std::function<void()>& onWait)
-        : FolderLock(programFolder.empty() ? std::string() : programFolder + "/data", onWait) {}
+    RunLock(const std::string& programFolder, const std::string& packageFolder,
+            const std::function<void()>& onWait);
+    bool Held() const { return program_.Held() || (package_ && package_->Held()); }
+
+  private:
+    bool told_ = false;
+    std::function<void()> onWait_;
+    FolderLock program_;
+    std::optional<FolderLock> package_;
 };
 
 } // namespace jarseal

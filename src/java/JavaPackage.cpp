@@ -8,18 +8,13 @@
 #include "java/ManifestAgreement.h"
 #include "unzip/CGUnzipFiles.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <algorithm>
 #include <dirent.h>
-#include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
-#include <utility>
 
 namespace jarseal {
 
@@ -78,6 +73,25 @@ void RemoveUnpackedHiddenFiles(const std::string& workDir, const std::set<std::s
     }
 }
 
+const char* const kDamagedArchive = "jar файл поврежден, или\r\nне является Java приложеним.";
+
+JobFailure JarChanged() {
+    return {"jar файл изменился во время работы Jarseal: его заменили или записали заново.\r\n"
+            "jar файл не изменён. Повторите попытку, когда он перестанет меняться."};
+}
+
+JobFailure NotABackup(const std::string& path) {
+    return {"Файл " + path +
+            "\r\nне является обычным файлом (это ссылка, папка или устройство) и не может служить резервной "
+            "копией.\r\nПереименуйте или удалите его и повторите попытку."};
+}
+
+// A control character in a name (a line break above all) would carry the
+// text after it into the descriptor as an attribute of its own.
+bool HasControlCharacter(const std::string& path) {
+    return std::any_of(path.begin(), path.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+}
+
 // Why the jar's manifest could not be brought into agreement.
 std::string AgreementFailureText(const RunError& e) {
     std::string why;
@@ -96,113 +110,190 @@ std::string AgreementFailureText(const RunError& e) {
            ".\r\nБез этого телефон не установит подписанный набор. Файлы не изменены.";
 }
 
-// Passes everything on to another interface, after running an action once,
-// before the first call: the end of the unzip job's tests is reported before
-// anything else the job shows, as if they had ended before it went on.
-class ReportingFirstUi : public UserInterface {
+// Step: the one-time backup keeps the descriptor as it was before the
+// program first touched it. A backup name taken by anything but an ordinary
+// file is no backup.
+std::optional<JobFailure> KeepDescriptorBackup(const JavaPaths& p) {
+    switch (KindOfPath(p.backup)) {
+    case PathKind::Other:
+        return NotABackup(p.backup);
+    case PathKind::Ordinary:
+        return std::nullopt;
+    case PathKind::Missing:
+        break;
+    }
+    StepOverMissing([&] { CopyWholeFile(p.descriptor, p.backup); });
+    return std::nullopt;
+}
+
+// What unpacking the suite gave.
+struct Unpacked {
+    std::optional<std::string> manifest; // none: the archive holds no (readable) manifest
+    std::vector<std::string> damaged;    // entries whose data is damaged
+};
+
+// Step: the unzip job unpacks the manifest into the working folder (every
+// other entry is checked in memory) and shows its message when it has one;
+// the working folder is empty again afterwards.
+Unpacked UnpackManifest(Context& ctx, const JavaRun& run) {
+    // A manifest left behind by an earlier failed run must never be taken
+    // for this archive's, so the working folder is emptied first.
+    ClearWorkDir(run.workDir);
+    const std::set<std::string> hiddenBefore = HiddenFiles(run.workDir);
+    Unpacked unpacked;
+    StepOverMissing([&] {
+        CGUnzipFiles job(ctx.ui);
+        job.LetZipFileName(run.paths.archive);
+        job.LetExtractDir(run.workDir);
+        job.LetHonorDirectories(false);
+        // Only the manifest is read from the working folder; every other
+        // entry is checked in memory, so that a damaged archive is still
+        // reported, without writing and deleting each file.
+        job.LetWrittenNames({"MANIFEST.MF"});
+        std::int32_t result = 0;
+        try {
+            result = job.Unzip("", "");
+        } catch (const RunError& e) {
+            if (e.Number() != kErrFileNotFound)
+                throw;
+            result = -1; // the library is missing: show the (empty) message
+        }
+        if (result != 0)
+            ctx.ui.ShowMessage(job.GetLastMessage(), MessageIcon::None);
+        unpacked.damaged = job.GetDamagedEntries();
+    });
+
+    const std::string manifestPath = run.workDir + kSep + "MANIFEST.MF";
+    StepOverMissing([&] {
+        // A manifest far larger than any real suite's is taken for a damaged
+        // archive instead of being read into memory and scanned.
+        if (FileExist(manifestPath) && FileLength(manifestPath) <= kMaxManifestBytes)
+            unpacked.manifest = ReadWholeFile(manifestPath);
+    });
+    ClearWorkDir(run.workDir);
+    RemoveUnpackedHiddenFiles(run.workDir, hiddenBefore);
+    return unpacked;
+}
+
+// Step: a signed suite whose manifest asks for other permissions than its
+// descriptor is refused by phones, so the jar's manifest gets the
+// descriptor's permission attributes first (an undoable change).
+std::optional<JobFailure> AgreeJar(Context& ctx, const JavaRun& run, const FileStamp& jarStamp,
+                                   std::optional<JarAgreement>& agreement) {
+    const std::optional<std::string> permissions = PermissionAppendix(ctx, run.permissionText);
+    if (!permissions)
+        return std::nullopt;
+    try {
+        agreement.emplace(run.paths.archive, run.paths.archiveBackup, jarStamp,
+                          PermissionAttributesOf(*permissions));
+    } catch (const JarChangedError&) {
+        return JarChanged();
+    } catch (const JarDamagedError&) {
+        return JobFailure{kDamagedArchive, MessageIcon::Information};
+    } catch (const RunError& e) {
+        return JobFailure{AgreementFailureText(e)};
+    }
+    return std::nullopt;
+}
+
+// Step: the first descriptor, naming the jar as it is now.
+void WriteFirstDescriptor(const JavaPaths& p, const std::string& body) {
+    StepOverMissing([&] {
+        const std::uint64_t size = FileLength(p.archive);
+        WriteFileReplacing(p.descriptor, FirstDescriptor(p.archiveFileName, size, body));
+    });
+}
+
+// A file as it is now, kept aside under a name of the job's own (a second
+// link, so it costs no room on the disk), to be put back in one step.
+class KeptFile {
   public:
-    ReportingFirstUi(UserInterface& inner, std::function<void()> first)
-        : inner_(inner), first_(std::move(first)) {}
-    void ShowMessage(const std::string& text, MessageIcon icon, const std::string& title) override {
-        First();
-        inner_.ShowMessage(text, icon, title);
+    explicit KeptFile(std::string path) : path_(std::move(path)) {
+        if (KindOfPath(path_) != PathKind::Ordinary)
+            return; // none: putting it back removes what the job wrote there
+        ::close(CreateTempBeside(path_, kept_));
+        ::unlink(kept_.c_str());
+        if (::link(path_.c_str(), kept_.c_str()) != 0) {
+            kept_.clear();
+            std::string copy;
+            ::close(CreateTempBeside(path_, copy));
+            kept_ = copy;
+            CopyWholeFile(path_, kept_);
+        }
     }
-    Answer AskYesNo(const std::string& text, MessageIcon icon, const std::string& title) override {
-        First();
-        return inner_.AskYesNo(text, icon, title);
+    ~KeptFile() {
+        if (!kept_.empty())
+            ::unlink(kept_.c_str());
     }
-    Answer AskYesNoCancel(const std::string& text, MessageIcon icon, const std::string& title) override {
-        First();
-        return inner_.AskYesNoCancel(text, icon, title);
-    }
-    std::string InputBox(const std::string& prompt, const std::string& title,
-                         const std::string& defaultText) override {
-        First();
-        return inner_.InputBox(prompt, title, defaultText);
-    }
-    std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) override {
-        First();
-        return inner_.OpenFileDialog(title, filters);
-    }
-    void NoteWaitingForOtherRun() override { inner_.NoteWaitingForOtherRun(); }
-    [[noreturn]] void EndProgram(int status) override {
-        First();
-        inner_.EndProgram(status);
-        std::abort(); // EndProgram never returns
-    }
-    // Runs the action now, unless it ran already.
-    void First() {
-        if (const std::function<void()> first = std::exchange(first_, nullptr))
-            first();
+    KeptFile(const KeptFile&) = delete;
+    KeptFile& operator=(const KeptFile&) = delete;
+    void PutBack() noexcept {
+        if (kept_.empty())
+            ::unlink(path_.c_str());
+        else if (::rename(kept_.c_str(), path_.c_str()) == 0)
+            kept_.clear();
     }
 
   private:
-    UserInterface& inner_;
-    std::function<void()> first_;
+    std::string path_;
+    std::string kept_;
 };
 
-// The Java job after unpacking: the manifest read, the jar brought into
-// agreement with the descriptor, the first descriptor written and signed.
-void GoOnAfterUnpacking(Context& ctx, JavaRun& run, const std::function<void()>& emptyWorkDir,
-                        std::future<std::optional<JarManifestSnapshot>>& jarManifest) {
+// The job's steps after the paths; nullopt when it succeeded.
+std::optional<JobFailure> RunJavaJob(Context& ctx, JavaRun& run) {
     const JavaPaths& p = run.paths;
-    const std::string manifestPath = run.workDir + kSep + "MANIFEST.MF";
+    if (auto failure = KeepDescriptorBackup(p))
+        return failure;
+    if (KindOfPath(p.archiveBackup) == PathKind::Other)
+        return NotABackup(p.archiveBackup);
+    bool archiveMissing = false;
+    StepOverMissing([&] { archiveMissing = !FileExist(p.archive); });
+    const std::optional<FileStamp> jarStamp = StampOfFile(p.archive);
+    if (archiveMissing || !jarStamp)
+        return JobFailure{"jar файл отсутствует.", MessageIcon::Information};
 
-    bool manifestMissing = false;
-    StepOverMissing([&] { manifestMissing = !FileExist(manifestPath); });
-    // A manifest far larger than any real suite's is taken for a damaged
-    // archive instead of being read into memory and scanned.
-    StepOverMissing(
-        [&] { manifestMissing = manifestMissing || FileLength(manifestPath) > kMaxManifestBytes; });
-    if (manifestMissing) {
-        ctx.ui.ShowMessage("jar файл поврежден, или\r\nне является Java приложеним.",
-                           MessageIcon::Information);
-        emptyWorkDir();
-        ctx.EndIfStartedWithArgument(kExitFailure);
-        return;
-    }
-
-    // The manifest text; should it vanish in between, the descriptor as it
-    // stands is read instead, as a copy that failed would have left it.
-    std::string manifest;
-    try {
-        manifest = ReadWholeFile(manifestPath);
-    } catch (const RunError& e) {
-        if (e.Number() != kErrFileNotFound)
-            throw;
-        StepOverMissing([&] { manifest = ReadWholeFile(p.descriptor); });
-    }
-    emptyWorkDir();
-
-    const ManifestScan scan = ScanManifest(ManifestLines(manifest));
+    const Unpacked unpacked = UnpackManifest(ctx, run);
+    if (!unpacked.manifest)
+        return JobFailure{kDamagedArchive, MessageIcon::Information};
+    if (StampOfFile(p.archive) != jarStamp)
+        return JarChanged();
+    const ManifestScan scan = ScanManifest(ManifestLines(*unpacked.manifest));
     run.permissionText = scan.permissionText;
 
-    // A signed suite whose manifest asks for other permissions than its
-    // descriptor is refused by phones: the jar's manifest is made to
-    // carry the descriptor's permission attributes first.
-    if (const auto permissions = PermissionAppendix(ctx, run.permissionText)) {
-        try {
-            StepOverMissing([&] {
-                BringJarIntoAgreement(p.archive, p.archiveBackup, PermissionAttributesOf(*permissions),
-                                      jarManifest.valid() ? jarManifest.get() : std::nullopt);
-            });
-        } catch (const RunError& e) {
-            ctx.ui.ShowMessage(AgreementFailureText(e), MessageIcon::Stop);
-            ctx.EndIfStartedWithArgument(kExitFailure);
+    std::optional<JarAgreement> agreement;
+    if (auto failure = AgreeJar(ctx, run, *jarStamp, agreement))
+        return failure;
+    // While the jar's change may be undone, the descriptor as the user had
+    // it waits to go back with the old jar: a failed job changes neither.
+    std::optional<KeptFile> usersDescriptor;
+    const auto undo = [&] {
+        if (!agreement || !agreement->Changed())
             return;
+        agreement->Undo();
+        if (usersDescriptor)
+            usersDescriptor->PutBack();
+    };
+    try {
+        if (agreement && agreement->Changed())
+            usersDescriptor.emplace(p.descriptor);
+        WriteFirstDescriptor(p, scan.body);
+        std::optional<JobFailure> failure = SignJavaPackage(ctx, run);
+        if (!failure)
+            failure = CheckSignedSuite(p, unpacked.damaged);
+        const FileStamp expected = agreement ? agreement->Stamp() : *jarStamp;
+        if (!failure && StampOfFile(p.archive) != expected)
+            failure = JarChanged();
+        if (failure) {
+            undo();
+            return failure;
         }
+    } catch (...) {
+        undo();
+        throw;
     }
-
-    StepOverMissing([&] {
-        const std::uint64_t size = FileLength(p.archive);
-        WriteFileReplacing(p.descriptor, FirstDescriptor(p.archiveFileName, size, scan.body));
-    });
-
-    // The jar no longer changes: the check after signing gets its facts
-    // read while the JAD tool runs.
-    run.jarFacts = std::make_shared<JarFactsAhead>(p.archive);
-
-    SignJavaPackage(ctx, run);
+    if (agreement)
+        agreement->Keep();
+    return std::nullopt;
 }
 
 } // namespace
@@ -289,84 +380,27 @@ void ClearWorkDir(const std::string& workDir) {
 
 void ProcessJavaPackage(Context& ctx, const std::string& path) {
     RunWithFailurePolicy(ctx.ui, [&] {
-        // Held to the end of the job, signing included.
-        const RunLock lock(ctx.programFolder, [&] { ctx.ui.NoteWaitingForOtherRun(); });
         JavaRun run;
         run.paths = DeriveJavaPaths(path);
         run.workDir = WorkDirOf(ctx.programFolder);
-        const JavaPaths& p = run.paths;
-
-        // A one-time backup keeps the descriptor as it was before the program
-        // first touched it.
-        StepOverMissing([&] {
-            if (!FileExist(p.backup))
-                CopyWholeFile(p.descriptor, p.backup);
-        });
-
-        bool archiveMissing = false;
-        StepOverMissing([&] { archiveMissing = !FileExist(p.archive); });
-        if (archiveMissing) {
-            ctx.ui.ShowMessage("jar файл отсутствует.", MessageIcon::Information);
-            ctx.EndIfStartedWithArgument(kExitFailure);
+        std::optional<JobFailure> failure;
+        if (HasControlCharacter(path)) {
+            failure = JobFailure{"Имя файла содержит управляющие символы (например, перевод строки).\r\n"
+                                 "Переименуйте файл и повторите попытку."};
+        } else {
+            // Held while the job changes files, released before its final message.
+            const RunLock lock(ctx.programFolder, run.paths.packageFolder,
+                               [&] { ctx.ui.NoteWaitingForOtherRun(); });
+            RemoveLeftoverTempFiles(run.paths.packageFolder);
+            failure = RunJavaJob(ctx, run);
+        }
+        if (failure) {
+            ctx.ui.ShowMessage(failure->text, failure->icon);
+            ctx.EndIfStartedWithArgument(failure->status);
             return;
         }
-
-        // A manifest left behind by an earlier failed run must never be taken
-        // for this archive's, so the working folder is emptied first.
-        ClearWorkDir(run.workDir);
-        const std::set<std::string> hiddenBefore = HiddenFiles(run.workDir);
-        const auto emptyWorkDir = [&] {
-            ClearWorkDir(run.workDir);
-            RemoveUnpackedHiddenFiles(run.workDir, hiddenBefore);
-        };
-        // The jar's own manifest, which the agreement step compares, is read
-        // on the other core while the archive is unpacked.
-        std::future<std::optional<JarManifestSnapshot>> jarManifest;
-        try {
-            jarManifest =
-                std::async(std::launch::async, [jar = p.archive] { return SnapshotJarManifest(jar); });
-        } catch (const std::system_error&) {
-            // No thread to be had: the agreement step reads it itself.
-        }
-        CGUnzipFiles job(ctx.ui);
-        StepOverMissing([&] {
-            job.LetZipFileName(p.archive);
-            job.LetExtractDir(run.workDir);
-            job.LetHonorDirectories(false);
-            // Only the manifest is read from the working folder; every other
-            // entry is checked in memory, so that a damaged archive is still
-            // reported, without writing and deleting each file.
-            job.LetWrittenNames({"MANIFEST.MF"});
-            // The entries after the manifest are checked while the job goes
-            // on (on idle cores, mostly while the JAD tool runs); their
-            // verdict is shown before anything else the job shows.
-            job.LetTestLater(true);
-            std::int32_t result = 0;
-            try {
-                result = job.Unzip("", "");
-            } catch (const RunError& e) {
-                if (e.Number() != kErrFileNotFound)
-                    throw;
-                result = -1; // the library is missing: show the (empty) message
-            }
-            // A problem found already is shown at once, with the rest tested.
-            if (result != 0) {
-                job.FinishTests(result);
-                ctx.ui.ShowMessage(job.GetLastMessage(), MessageIcon::None);
-            }
-        });
-        ReportingFirstUi ui(ctx.ui, [&] {
-            if (job.FinishTests(0) != 0)
-                ctx.ui.ShowMessage(job.GetLastMessage(), MessageIcon::None);
-        });
-        Context jobCtx{ui, ctx.settings, ctx.permissions, ctx.programFolder, ctx.commandLine, ctx.tools};
-        try {
-            GoOnAfterUnpacking(jobCtx, run, emptyWorkDir, jarManifest);
-        } catch (...) {
-            ui.First();
-            throw;
-        }
-        ui.First();
+        ctx.ui.ShowMessage("Готово!", MessageIcon::None);
+        ctx.EndIfStartedWithArgument(kExitSuccess);
     });
 }
 

@@ -1,11 +1,9 @@
 #pragma once
 
-#include "check/SuiteCheck.h"
 #include "common/Context.h"
 #include "common/Manifest.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,9 +53,14 @@ struct JavaRun {
     JavaPaths paths;
     std::string workDir;
     std::string permissionText;
-    // The jar's facts for the check after signing, read while the JAD tool
-    // runs; none: the check reads them itself.
-    std::shared_ptr<JarFactsAhead> jarFacts;
+};
+
+// How a job ends that does not end in its success message: the message, its
+// icon and the exit status.
+struct JobFailure {
+    std::string text;
+    MessageIcon icon = MessageIcon::Stop;
+    int status = kExitFailure;
 };
 
 // Unpacks the suite, writes a fresh descriptor next to it from the manifest

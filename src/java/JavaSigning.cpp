@@ -101,7 +101,7 @@ std::optional<std::string> PermissionAppendix(const Context& ctx, const std::str
     return manifestPermissionText + "\r\n";
 }
 
-void SignJavaPackage(Context& ctx, const JavaRun& run) {
+std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run) {
     const JavaPaths& p = run.paths;
     const std::string tempJad = p.packageFolder + kTempJadName;
 
@@ -117,10 +117,8 @@ void SignJavaPackage(Context& ctx, const JavaRun& run) {
         std::string text = kMissingJava;
         if (first.exitCode != -1 && !first.output.empty())
             text += "\r\n\r\n" + OutputForMessage(first.output);
-        ctx.ui.ShowMessage(text, MessageIcon::Information);
         ClearWorkDir(run.workDir);
-        ctx.EndIfStartedWithArgument(kExitFailure);
-        return;
+        return JobFailure{text, MessageIcon::Information};
     }
 
     // The first stage's descriptor, to put back should the signing run fail
@@ -140,9 +138,7 @@ void SignJavaPackage(Context& ctx, const JavaRun& run) {
                                       : " (код " + std::to_string(second.exitCode) + ").";
         if (!second.output.empty())
             text += "\r\n\r\n" + OutputForMessage(second.output);
-        ctx.ui.ShowMessage(text, MessageIcon::Stop);
-        ctx.EndIfStartedWithArgument(kExitFailure);
-        return;
+        return JobFailure{text, MessageIcon::Stop};
     }
 
     StepOverMissing([&] {
@@ -151,18 +147,15 @@ void SignJavaPackage(Context& ctx, const JavaRun& run) {
             WriteFileReplacing(p.descriptor, WithCrLf(ReadWholeFile(p.descriptor)) + *permissions);
     });
     StepOverMissing([&] { RemoveFile(tempJad); });
+    return std::nullopt;
+}
 
-    // A suite a phone would refuse is no success, whatever the tools said.
-    const CheckReport report =
-        run.jarFacts ? CheckJavaSuite(p.descriptor, p.archive, [&] { return run.jarFacts->Take(); })
-                     : CheckJavaSuite(p.descriptor, p.archive);
-    if (report.Refused()) {
-        ctx.ui.ShowMessage(RefusalText(report), MessageIcon::Stop);
-        ctx.EndIfStartedWithArgument(kExitFailure);
-        return;
-    }
-    ctx.ui.ShowMessage("Готово!", MessageIcon::None);
-    ctx.EndIfStartedWithArgument(kExitSuccess);
+std::optional<JobFailure> CheckSignedSuite(const JavaPaths& paths,
+                                           const std::vector<std::string>& damagedEntries) {
+    const CheckReport report = CheckJavaSuite(paths.descriptor, paths.archive, damagedEntries);
+    if (report.Refused())
+        return JobFailure{RefusalText(report), MessageIcon::Stop};
+    return std::nullopt;
 }
 
 } // namespace jarseal

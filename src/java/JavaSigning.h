@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace jarseal {
 
@@ -25,7 +26,14 @@ std::string AddJarSigCommandLine(const Context& ctx, const JavaPaths& paths);
 std::optional<std::string> PermissionAppendix(const Context& ctx, const std::string& manifestPermissionText);
 
 // The second stage of the Java job: signs the descriptor the first stage
-// wrote, adds the permission line and reports the end of the run.
-void SignJavaPackage(Context& ctx, const JavaRun& run);
+// wrote and adds the permission line. Returns how the job ends when the JAD
+// tool gave no result (the descriptor is then the first stage's).
+std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run);
+
+// Checks the signed suite as a phone's installer would; damagedEntries are
+// the jar's entries that unpacking found damaged (the check does not inflate
+// them again). Returns how the job ends when a phone would refuse the suite.
+std::optional<JobFailure> CheckSignedSuite(const JavaPaths& paths,
+                                           const std::vector<std::string>& damagedEntries);
 
 } // namespace jarseal

@@ -1,15 +1,26 @@
 #include "java/ManifestAgreement.h"
 
 #include "common/Errors.h"
+#include "common/Fd.h"
 #include "common/FileSystem.h"
 #include "common/Text.h"
 #include "java/JavaPackage.h"
 
+#include "unzip/ZipLayout.h"
+#include "unzip/zipdll/UnzipDll.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <set>
+#include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
-#include <zip.h>
+#include <zlib.h>
 
 namespace jarseal {
 
@@ -69,48 +80,6 @@ const std::optional<std::string>& Wanted(const PermissionAttributes& attrs, cons
     return name == kPermissions ? attrs.permissions : attrs.optional;
 }
 
-using ZipPtr = std::unique_ptr<zip_t, decltype(&zip_discard)>;
-
-[[noreturn]] void Fail(const std::string& what, zip_error_t* error = nullptr) {
-    throw RunError(kErrAccess,
-                   what + (error ? std::string(": ") + zip_error_strerror(error) : std::string()));
-}
-
-// The jar's manifest entry and its text; false when it has none.
-bool ReadManifestEntry(zip_t* archive, zip_uint64_t& index, zip_stat_t& st, std::string& text) {
-    const zip_int64_t found = zip_name_locate(archive, kManifestName, ZIP_FL_NOCASE);
-    if (found < 0)
-        return false;
-    index = static_cast<zip_uint64_t>(found);
-    if (zip_stat_index(archive, index, 0, &st) != 0)
-        Fail("the manifest of the jar cannot be read", zip_get_error(archive));
-    if (st.size > kMaxManifestBytes)
-        Fail("the manifest of the jar is larger than 8 MiB");
-    std::unique_ptr<zip_file_t, decltype(&zip_fclose)> file(zip_fopen_index(archive, index, 0), zip_fclose);
-    if (!file)
-        Fail("the manifest of the jar cannot be read", zip_get_error(archive));
-    text.assign(static_cast<std::size_t>(st.size), '\0');
-    if (zip_fread(file.get(), text.data(), st.size) != static_cast<zip_int64_t>(st.size))
-        Fail("the manifest of the jar is damaged", zip_file_get_error(file.get()));
-    return true;
-}
-
-// Opens an archive on the source, which it then owns; on failure the source
-// is freed.
-ZipPtr OpenArchive(zip_source_t* source, int flags) {
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_t* archive = zip_open_from_source(source, flags, &error);
-    if (!archive) {
-        zip_source_free(source);
-        const std::string text = zip_error_strerror(&error);
-        zip_error_fini(&error);
-        throw RunError(kErrAccess, "the jar cannot be opened as an archive: " + text);
-    }
-    zip_error_fini(&error);
-    return ZipPtr(archive, zip_discard);
-}
-
 } // namespace
 
 PermissionAttributes PermissionAttributesOf(const std::string& lines) {
@@ -135,15 +104,10 @@ std::optional<std::string> AgreeingManifest(const std::string& manifest,
     std::string out;
     out.reserve(manifest.size() + 256);
     bool changed = false;
-    bool mainSection = true;
-    std::set<std::string> written; // permission attributes given their value already
-    for (std::size_t i = 0; i < lines.size();) {
-        if (!mainSection || lines[i].text.empty() || lines[i].text[0] == ' ') {
-            mainSection = mainSection && !lines[i].text.empty();
-            out += lines[i].text + lines[i].end;
-            ++i;
-            continue;
-        }
+    std::set<std::string> present; // permission attributes the main section carries
+    std::size_t i = 0;
+    // The main section: attributes up to the first empty line.
+    while (i < lines.size() && !lines[i].text.empty()) {
         // One attribute: its header line and its continuation lines.
         std::size_t next = i + 1;
         std::string whole = lines[i].text;
@@ -151,27 +115,33 @@ std::optional<std::string> AgreeingManifest(const std::string& manifest,
             whole += lines[next++].text.substr(1);
         const auto colon = whole.find(':');
         const std::string name = colon == std::string::npos ? std::string() : whole.substr(0, colon);
-        if (name != kPermissions && name != kOptional) {
-            for (std::size_t k = i; k < next; ++k)
-                out += lines[k].text + lines[k].end;
-            i = next;
-            continue;
-        }
-        const std::optional<std::string>& wanted = Wanted(descriptor, name);
-        const bool agrees = wanted && *wanted == TrimBlanksAndTabs(whole.substr(colon + 1));
-        if (agrees && !written.count(name)) {
-            for (std::size_t k = i; k < next; ++k)
-                out += lines[k].text + lines[k].end;
-        } else if (!agrees) {
+        const bool permission = name == kPermissions || name == kOptional;
+        const std::optional<std::string>* wanted = permission ? &Wanted(descriptor, name) : nullptr;
+        if (permission)
+            present.insert(name);
+        if (wanted && *wanted && **wanted != TrimBlanksAndTabs(whole.substr(colon + 1))) {
             changed = true;
-            if (wanted && !written.count(name))
-                out += Folded(name + ": " + *wanted, lines[i].end.empty() ? "\r\n" : lines[i].end,
-                              !lines[next - 1].end.empty());
+            out += Folded(name + ": " + **wanted, lines[i].end.empty() ? "\r\n" : lines[i].end,
+                          !lines[next - 1].end.empty());
+        } else {
+            for (std::size_t k = i; k < next; ++k)
+                out += lines[k].text + lines[k].end;
         }
-        // A repeated attribute that agrees stays; one that does not goes.
-        written.insert(name);
         i = next;
     }
+    // What the descriptor carries and the manifest lacks ends the main section.
+    const std::string lineEnd = i > 0 && !lines[i - 1].end.empty() ? lines[i - 1].end : "\r\n";
+    for (const char* name : {kPermissions, kOptional}) {
+        const std::optional<std::string>& wanted = Wanted(descriptor, name);
+        if (!wanted || present.count(name))
+            continue;
+        if (!out.empty() && out.back() != '\n' && out.back() != '\r')
+            out += lineEnd;
+        out += Folded(std::string(name) + ": " + *wanted, lineEnd, true);
+        changed = true;
+    }
+    for (; i < lines.size(); ++i)
+        out += lines[i].text + lines[i].end;
     if (!changed)
         return std::nullopt;
     return out;
@@ -179,136 +149,385 @@ std::optional<std::string> AgreeingManifest(const std::string& manifest,
 
 namespace {
 
-// The jar's manifest, reading only the archive's directory and that entry;
-// false when the jar cannot be opened as an archive. Throws as
-// ReadManifestEntry does.
-bool ReadJarManifest(const std::string& jarPath, std::optional<std::string>& manifest) {
-    int code = 0;
-    zip_t* opened = zip_open(jarPath.c_str(), ZIP_RDONLY, &code);
-    if (!opened)
-        return false;
-    ZipPtr archive(opened, zip_discard);
-    zip_uint64_t index = 0;
-    zip_stat_t st;
-    std::string text;
-    manifest.reset();
-    if (ReadManifestEntry(archive.get(), index, st, text))
-        manifest = std::move(text);
-    return true;
+constexpr std::size_t kCopyPiece = 1024 * 1024;
+constexpr std::uint16_t kEncrypted = 1u << 0;
+constexpr std::uint16_t kDataDescriptor = 1u << 3;
+constexpr std::uint32_t kDataDescriptorSignature = 0x08074b50;
+constexpr std::uint16_t kStored = 0;
+constexpr std::uint16_t kDeflated = 8;
+
+// A file of the job's own that goes again unless it is kept.
+class TempFile {
+  public:
+    explicit TempFile(std::string path) : path_(std::move(path)) {}
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() {
+        if (!path_.empty())
+            ::unlink(path_.c_str());
+    }
+    const std::string& path() const { return path_; }
+    std::string Keep() { return std::exchange(path_, std::string()); }
+
+  private:
+    std::string path_;
+};
+
+void Patch16(std::string& bytes, std::size_t at, std::uint32_t v) {
+    bytes[at] = static_cast<char>(v & 0xff);
+    bytes[at + 1] = static_cast<char>((v >> 8) & 0xff);
+}
+void Patch32(std::string& bytes, std::size_t at, std::uint32_t v) {
+    Patch16(bytes, at, v & 0xffff);
+    Patch16(bytes, at + 2, v >> 16);
+}
+std::uint16_t Get16(const std::string& bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                      (static_cast<unsigned char>(bytes[at + 1]) << 8));
+}
+std::string Le32(std::uint32_t v) {
+    std::string out(4, '\0');
+    Patch32(out, 0, v);
+    return out;
 }
 
-// True when the jar has a manifest that does not agree with the descriptor;
-// reads nothing when the snapshot still describes the jar.
-bool NeedsAgreement(const std::string& jarPath, const PermissionAttributes& descriptor,
-                    const std::optional<JarManifestSnapshot>& snapshot) {
-    std::optional<std::string> manifest;
-    if (snapshot && StampOfFile(jarPath) == snapshot->stamp)
-        manifest = snapshot->manifest;
-    else if (!ReadJarManifest(jarPath, manifest))
-        return true; // the careful way reports why
-    return manifest && AgreeingManifest(*manifest, descriptor);
+bool SameBytes(const FileStamp& a, const FileStamp& b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size && a.modifiedSec == b.modifiedSec &&
+           a.modifiedNsec == b.modifiedNsec;
+}
+
+FileStamp StampOfDescriptor(int fd, const std::string& path) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        ThrowSystemError(errno, "read", path);
+    FileStamp stamp;
+    stamp.device = static_cast<std::uint64_t>(st.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+    stamp.size = static_cast<std::int64_t>(st.st_size);
+    stamp.modifiedSec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    stamp.modifiedNsec = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+    stamp.changedSec = static_cast<std::int64_t>(st.st_ctim.tv_sec);
+    stamp.changedNsec = static_cast<std::int64_t>(st.st_ctim.tv_nsec);
+    return stamp;
+}
+
+std::string ReadRange(const ZipBytes& bytes, std::uint64_t from, std::uint64_t to) {
+    std::string out(static_cast<std::size_t>(to - from), '\0');
+    if (!bytes.Read(from, out.data(), out.size()))
+        throw JarDamagedError("the jar cannot be read where its records point");
+    return out;
+}
+
+void Write(int fd, const std::string& data, const std::string& target) {
+    if (const int err = WriteFully(fd, data.data(), data.size()))
+        ThrowSystemError(err, "write", target);
+}
+
+// Copies the bytes from..to of the jar to out, a piece at a time.
+void CopyRange(const ZipBytes& bytes, std::uint64_t from, std::uint64_t to, int out,
+               const std::string& target) {
+    std::string piece;
+    while (from < to) {
+        const std::uint64_t n = std::min<std::uint64_t>(kCopyPiece, to - from);
+        piece.resize(static_cast<std::size_t>(n));
+        if (!bytes.Read(from, piece.data(), piece.size()))
+            throw JarDamagedError("the jar cannot be read where its records point");
+        Write(out, piece, target);
+        from += n;
+    }
+}
+
+// The entry's text: stored, or raw deflate inflated with zlib, at most
+// kMaxManifestBytes, its size and CRC as its records state.
+std::string EntryText(const ZipBytes& bytes, const ZipEntryLayout& e) {
+    if (e.flags & kEncrypted)
+        throw RunError(kErrAccess, "the manifest of the jar is encrypted");
+    if (e.size > kMaxManifestBytes || e.compressedSize > kMaxManifestBytes + 1024)
+        throw JarDamagedError("the manifest of the jar is larger than 8 MiB");
+    const std::string packed = ReadRange(bytes, e.dataOffset, e.DataEnd());
+    std::string text;
+    if (e.method == kStored) {
+        text = packed;
+    } else if (e.method == kDeflated) {
+        text.assign(static_cast<std::size_t>(e.size), '\0');
+        z_stream z{};
+        if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
+            throw std::bad_alloc();
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+        z.avail_in = static_cast<uInt>(packed.size());
+        char spare = 0; // room for one byte more than stated, to notice a lie
+        z.next_out = reinterpret_cast<Bytef*>(text.empty() ? &spare : text.data());
+        z.avail_out = static_cast<uInt>(text.empty() ? 1 : text.size());
+        int rc = inflate(&z, Z_FINISH);
+        if (rc == Z_BUF_ERROR && z.avail_out == 0 && !text.empty()) {
+            z.next_out = reinterpret_cast<Bytef*>(&spare);
+            z.avail_out = 1;
+            rc = inflate(&z, Z_FINISH);
+        }
+        const bool whole = rc == Z_STREAM_END && z.total_out == e.size;
+        inflateEnd(&z);
+        if (!whole)
+            throw JarDamagedError("the manifest of the jar is damaged");
+    } else {
+        throw RunError(kErrAccess,
+                       "the manifest of the jar is compressed with method " + std::to_string(e.method));
+    }
+    if (text.size() != e.size ||
+        ::crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())) != e.crc)
+        throw JarDamagedError("the manifest of the jar is damaged (bad CRC)");
+    return text;
+}
+
+std::string DeflateRaw(const std::string& text) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::bad_alloc();
+    std::string out(deflateBound(&z, static_cast<uLong>(text.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const int rc = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    if (rc != Z_STREAM_END)
+        throw std::bad_alloc();
+    return out;
+}
+
+const ZipEntryLayout* ManifestEntry(const ZipLayout& layout) {
+    for (const auto& e : layout.entries)
+        if (::strcasecmp(e.name.c_str(), kManifestName) == 0)
+            return &e;
+    return nullptr;
+}
+
+ZipLayout LayoutOf(const ZipBytes& bytes) {
+    ZipLayout layout;
+    std::string why;
+    switch (ReadZipLayout(bytes, unzipdll::kMaxEntries, layout, why)) {
+    case ZipLayoutStatus::Sound:
+        break;
+    case ZipLayoutStatus::NotZip:
+        throw JarDamagedError("the jar is not a zip archive");
+    case ZipLayoutStatus::Damaged:
+        throw JarDamagedError(why);
+    }
+    if (layout.zip64)
+        throw RunError(kErrAccess, "the jar has ZIP64 records, which Jarseal does not rewrite");
+    return layout;
+}
+
+// The new manifest entry's fields.
+struct NewManifest {
+    std::string data; // as stored in the archive
+    std::uint32_t crc = 0;
+    std::uint64_t size = 0;
+};
+
+// Writes the jar with its manifest entry's data replaced: every other byte
+// range is copied as it is, in the order of the file, and the offsets of the
+// central directory and end record follow the manifest's change of size.
+void WriteRewrittenJar(const ZipBytes& bytes, const ZipLayout& layout, const ZipEntryLayout& manifest,
+                       const NewManifest& m, int out, const std::string& target) {
+    std::vector<const ZipEntryLayout*> byPlace;
+    for (const auto& e : layout.entries)
+        byPlace.push_back(&e);
+    std::sort(byPlace.begin(), byPlace.end(), [](const ZipEntryLayout* a, const ZipEntryLayout* b) {
+        return a->localOffset < b->localOffset;
+    });
+
+    std::vector<std::uint64_t> newOffset(layout.entries.size());
+    const auto indexOf = [&](const ZipEntryLayout* e) {
+        return static_cast<std::size_t>(e - layout.entries.data());
+    };
+    std::uint64_t pos = byPlace.empty() ? layout.centralOffset : byPlace.front()->localOffset;
+    CopyRange(bytes, 0, pos, out, target); // whatever precedes the first entry
+    for (std::size_t k = 0; k < byPlace.size(); ++k) {
+        const ZipEntryLayout& e = *byPlace[k];
+        const std::uint64_t boundary =
+            k + 1 < byPlace.size() ? byPlace[k + 1]->localOffset : layout.centralOffset;
+        newOffset[indexOf(&e)] = pos;
+        if (&e != &manifest) {
+            CopyRange(bytes, e.localOffset, boundary, out, target);
+            pos += boundary - e.localOffset;
+            continue;
+        }
+        std::string header = ReadRange(bytes, e.localOffset, e.dataOffset);
+        const bool descriptor = (Get16(header, 6) & kDataDescriptor) != 0;
+        Patch32(header, 14, descriptor ? 0 : m.crc);
+        Patch32(header, 18, descriptor ? 0 : static_cast<std::uint32_t>(m.data.size()));
+        Patch32(header, 22, descriptor ? 0 : static_cast<std::uint32_t>(m.size));
+        std::string block = header + m.data;
+        if (descriptor)
+            block += Le32(kDataDescriptorSignature) + Le32(m.crc) +
+                     Le32(static_cast<std::uint32_t>(m.data.size())) +
+                     Le32(static_cast<std::uint32_t>(m.size));
+        Write(out, block, target);
+        pos += block.size();
+    }
+
+    const std::uint64_t newCentral = pos;
+    if (newCentral > 0xfffffffeu)
+        throw RunError(kErrAccess, "the rewritten jar would need ZIP64 records");
+    std::string central = ReadRange(bytes, layout.centralOffset, layout.centralOffset + layout.centralSize);
+    for (std::size_t i = 0; i < layout.entries.size(); ++i) {
+        const ZipEntryLayout& e = layout.entries[i];
+        const auto at = static_cast<std::size_t>(e.centralOffset - layout.centralOffset);
+        Patch32(central, at + 42, static_cast<std::uint32_t>(newOffset[i]));
+        if (&e == &manifest) {
+            Patch32(central, at + 16, m.crc);
+            Patch32(central, at + 20, static_cast<std::uint32_t>(m.data.size()));
+            Patch32(central, at + 24, static_cast<std::uint32_t>(m.size));
+        }
+    }
+    Write(out, central, target);
+    CopyRange(bytes, layout.centralOffset + layout.centralSize, layout.endOffset, out, target);
+    std::string end = ReadRange(bytes, layout.endOffset, layout.fileSize);
+    Patch32(end, 16, static_cast<std::uint32_t>(newCentral));
+    Write(out, end, target);
+}
+
+// A copy of the open file's bytes as a new file at path (written beside it
+// and renamed over it); nothing is left behind on failure.
+void WriteCopy(const ZipBytes& bytes, const std::string& path, mode_t mode) {
+    std::string name;
+    Fd out(CreateTempBeside(path, name));
+    TempFile temp(name);
+    CopyRange(bytes, 0, bytes.Size(), out.get(), path);
+    if (::fchmod(out.get(), mode) != 0 || ::close(out.release()) != 0)
+        ThrowSystemError(errno, "write", path);
+    if (::rename(temp.path().c_str(), path.c_str()) != 0)
+        ThrowSystemError(errno, "replace", path);
+    temp.Keep();
 }
 
 } // namespace
 
-std::optional<JarManifestSnapshot> SnapshotJarManifest(const std::string& jarPath) {
-    try {
-        const std::optional<FileStamp> before = StampOfFile(jarPath);
-        JarManifestSnapshot snapshot;
-        if (!before || !ReadJarManifest(jarPath, snapshot.manifest) || StampOfFile(jarPath) != before)
-            return std::nullopt;
-        snapshot.stamp = *before;
-        return snapshot;
-    } catch (...) {
-        return std::nullopt;
+JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backupPath,
+                           const FileStamp& jarStamp, const PermissionAttributes& descriptor)
+    : jarPath_(jarPath), backupPath_(backupPath), stamp_(jarStamp) {
+    Fd in(::open(jarPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        ThrowSystemError(errno, "read", jarPath);
+    if (StampOfDescriptor(in.get(), jarPath) != jarStamp)
+        throw JarChangedError("the jar changed before its manifest was read");
+    const ZipFileBytes bytes(in.get(), static_cast<std::uint64_t>(jarStamp.size));
+    const ZipLayout layout = LayoutOf(bytes);
+    const ZipEntryLayout* entry = ManifestEntry(layout);
+    if (!entry)
+        return; // nothing to agree with; the check after signing says so
+    const std::optional<std::string> updated = AgreeingManifest(EntryText(bytes, *entry), descriptor);
+    if (!updated)
+        return;
+
+    NewManifest m;
+    m.size = updated->size();
+    m.crc = static_cast<std::uint32_t>(
+        ::crc32(0, reinterpret_cast<const Bytef*>(updated->data()), static_cast<uInt>(updated->size())));
+    m.data = entry->method == kStored ? *updated : DeflateRaw(*updated);
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0)
+        ThrowSystemError(errno, "read", jarPath);
+
+    // The new jar, beside the old one.
+    std::string name;
+    Fd out(CreateTempBeside(jarPath, name));
+    TempFile rewritten(name);
+    WriteRewrittenJar(bytes, layout, *entry, m, out.get(), jarPath);
+    if (::fchmod(out.get(), st.st_mode & 07777) != 0)
+        ThrowSystemError(errno, "write", jarPath);
+    {
+        // It must read back as a sound archive with the new manifest.
+        struct stat written {};
+        if (::fstat(out.get(), &written) != 0)
+            ThrowSystemError(errno, "write", jarPath);
+        const ZipFileBytes check(out.get(), static_cast<std::uint64_t>(written.st_size));
+        const ZipLayout again = LayoutOf(check);
+        const ZipEntryLayout* newEntry = ManifestEntry(again);
+        if (again.entries.size() != layout.entries.size() || !newEntry ||
+            EntryText(check, *newEntry) != *updated)
+            throw RunError(kErrAccess, "the rewritten jar does not hold the new manifest");
     }
+    if (::close(out.release()) != 0)
+        ThrowSystemError(errno, "write", jarPath);
+    if (StampOfDescriptor(in.get(), jarPath) != jarStamp)
+        throw JarChangedError("the jar was written while it was copied");
+
+    // The old jar is kept once, from the bytes just read.
+    if (KindOfPath(backupPath) == PathKind::Missing) {
+        WriteCopy(bytes, backupPath, st.st_mode & 07777);
+        madeBackup_ = true;
+    }
+    const auto dropBackup = [&] {
+        if (madeBackup_)
+            ::unlink(backupPath.c_str());
+        madeBackup_ = false;
+    };
+
+    // The new jar and the old one change places in one step; the old one,
+    // now under the temporary name, must be the jar that was read.
+    const std::optional<FileStamp> before = StampOfFile(jarPath);
+    if (!before || *before != jarStamp) {
+        dropBackup();
+        throw JarChangedError("the jar changed while its rewrite was written");
+    }
+    if (::renameat2(AT_FDCWD, rewritten.path().c_str(), AT_FDCWD, jarPath.c_str(), RENAME_EXCHANGE) == 0) {
+        const std::optional<FileStamp> swapped = StampOfFile(rewritten.path());
+        if (!swapped || !SameBytes(*swapped, jarStamp)) {
+            ::renameat2(AT_FDCWD, rewritten.path().c_str(), AT_FDCWD, jarPath.c_str(), RENAME_EXCHANGE);
+            dropBackup();
+            throw JarChangedError("the jar changed while it was being replaced");
+        }
+        oldJar_ = rewritten.Keep();
+    } else if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) {
+        // A file system without exchange: the old jar is copied aside first.
+        std::string aside;
+        Fd keep(CreateTempBeside(jarPath, aside));
+        TempFile old(aside);
+        WriteCopy(bytes, aside, st.st_mode & 07777);
+        if (::rename(rewritten.path().c_str(), jarPath.c_str()) != 0) {
+            const int err = errno;
+            dropBackup();
+            ThrowSystemError(err, "replace", jarPath);
+        }
+        rewritten.Keep();
+        oldJar_ = old.Keep();
+    } else {
+        const int err = errno;
+        dropBackup();
+        ThrowSystemError(err, "replace", jarPath);
+    }
+    const std::optional<FileStamp> now = StampOfFile(jarPath);
+    stamp_ = now ? *now : FileStamp{};
 }
 
-bool BringJarIntoAgreement(const std::string& jarPath, const std::string& backupPath,
-                           const PermissionAttributes& descriptor,
-                           const std::optional<JarManifestSnapshot>& snapshot) {
-    if (!NeedsAgreement(jarPath, descriptor, snapshot))
-        return false;
-    const std::string jar = ReadWholeFile(jarPath);
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(jar.data(), jar.size(), 0, &error);
-    zip_error_fini(&error);
-    if (!source)
-        Fail("out of memory while reading the jar");
+JarAgreement::~JarAgreement() {
+    Undo();
+}
 
-    std::string rewritten;
-    std::unique_ptr<zip_source_t, decltype(&zip_source_free)> sourceGuard(nullptr, zip_source_free);
-    {
-        ZipPtr archive = OpenArchive(source, 0);
-        zip_source_keep(source); // read back below, after the archive wrote into it
-        sourceGuard.reset(source);
-        zip_uint64_t index = 0;
-        zip_stat_t st;
-        std::string manifest;
-        if (!ReadManifestEntry(archive.get(), index, st, manifest))
-            return false; // nothing to agree with; the check after signing reports it
-        const std::optional<std::string> updated = AgreeingManifest(manifest, descriptor);
-        if (!updated)
-            return false;
-        rewritten = *updated;
-        zip_source_t* data = zip_source_buffer(archive.get(), rewritten.data(), rewritten.size(), 0);
-        if (!data || zip_file_replace(archive.get(), index, data, 0) != 0) {
-            if (data)
-                zip_source_free(data);
-            Fail("the manifest cannot be replaced", zip_get_error(archive.get()));
-        }
-        const bool stored = (st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_STORE;
-        zip_set_file_compression(archive.get(), index, stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
-        if (st.valid & ZIP_STAT_MTIME)
-            zip_file_set_mtime(archive.get(), index, st.mtime, 0);
-        if (zip_close(archive.get()) != 0)
-            Fail("the jar cannot be rewritten", zip_get_error(archive.get()));
-        (void)archive.release(); // closed: zip_close freed it
-    }
+void JarAgreement::Keep() {
+    if (!oldJar_.empty())
+        ::unlink(oldJar_.c_str());
+    oldJar_.clear();
+    madeBackup_ = false;
+}
 
-    // The new archive's bytes, from the buffer it was written into.
-    std::string bytes;
-    zip_stat_t whole;
-    zip_stat_init(&whole);
-    if (zip_source_stat(source, &whole) != 0 || !(whole.valid & ZIP_STAT_SIZE) ||
-        zip_source_open(source) != 0)
-        Fail("the rewritten jar cannot be read back");
-    bytes.resize(static_cast<std::size_t>(whole.size));
-    const zip_int64_t n = zip_source_read(source, bytes.data(), whole.size);
-    zip_source_close(source);
-    if (n != static_cast<zip_int64_t>(whole.size))
-        Fail("the rewritten jar cannot be read back");
-
-    // It must hold the new manifest and every entry of the old one before it
-    // may replace the user's jar.
-    {
-        zip_error_init(&error);
-        zip_source_t* check = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
-        zip_error_fini(&error);
-        if (!check)
-            Fail("out of memory while checking the rewritten jar");
-        ZipPtr archive = OpenArchive(check, ZIP_RDONLY | ZIP_CHECKCONS);
-        zip_uint64_t index = 0;
-        zip_stat_t st;
-        std::string manifest;
-        if (!ReadManifestEntry(archive.get(), index, st, manifest) || manifest != rewritten)
-            Fail("the rewritten jar does not hold the new manifest");
-    }
-
-    bool madeBackup = false;
-    if (!FileExist(backupPath)) {
-        CopyWholeFile(jarPath, backupPath);
-        madeBackup = true;
-    }
-    try {
-        WriteFileReplacing(jarPath, bytes);
-    } catch (...) {
-        if (madeBackup)
-            ::unlink(backupPath.c_str());
-        throw;
-    }
-    return true;
+void JarAgreement::Undo() noexcept {
+    if (oldJar_.empty())
+        return;
+    // The old jar goes back only over the rewrite; a jar put there since by
+    // someone else stays.
+    const std::optional<FileStamp> now = StampOfFile(jarPath_);
+    if (now && now->device == stamp_.device && now->inode == stamp_.inode)
+        ::rename(oldJar_.c_str(), jarPath_.c_str());
+    else
+        ::unlink(oldJar_.c_str());
+    oldJar_.clear();
+    if (madeBackup_)
+        ::unlink(backupPath_.c_str());
+    madeBackup_ = false;
+    stamp_ = FileStamp{};
 }
 
 } // namespace jarseal

@@ -3,6 +3,7 @@
 #include "common/FileSystem.h"
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace jarseal {
@@ -19,35 +20,62 @@ struct PermissionAttributes {
 // values trimmed of blanks; the first of each name counts.
 PermissionAttributes PermissionAttributesOf(const std::string& lines);
 
-// The manifest text with the permission attributes of its main section made
-// equal to those the descriptor will carry: an attribute the manifest carries
-// gets the descriptor's value, folded to lines of 72 bytes with the line end
-// it had, or is dropped when the descriptor carries none. Every other byte
-// stays. nullopt when the manifest already agrees, that is when each
-// permission attribute it carries has the descriptor's value.
+// The manifest text with each permission attribute the descriptor carries
+// made equal in its main section: replaced when its value differs, added at
+// the end of the main section when the manifest lacks it; folded to lines of
+// 72 bytes with the manifest's line end. An attribute the descriptor does not
+// carry stays as it is, and nothing is ever removed. nullopt when the
+// manifest already agrees.
 std::optional<std::string> AgreeingManifest(const std::string& manifest,
                                             const PermissionAttributes& descriptor);
 
-// The jar's META-INF/MANIFEST.MF as read at one moment, and the jar's stamp
-// then: what BringJarIntoAgreement needs to know of a jar that has not
-// changed since, without opening it again.
-struct JarManifestSnapshot {
-    FileStamp stamp;
-    std::optional<std::string> manifest; // none: the jar has no manifest
+// The jar is not the file the job read: it was replaced or written meanwhile.
+struct JarChangedError : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
-// Reads it; nullopt when the jar cannot be read cleanly or changed during the
-// reading (BringJarIntoAgreement then reads it itself and says why).
-std::optional<JarManifestSnapshot> SnapshotJarManifest(const std::string& jarPath);
+// The jar's records are out of place (entries that overlap or lie outside
+// the file, a manifest whose data is bad): a damaged archive.
+struct JarDamagedError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
-// Rewrites META-INF/MANIFEST.MF inside the jar as AgreeingManifest says,
-// keeping every other entry as it was; first keeps the jar's bytes once in
-// backupPath (never replaced). The new jar is written beside the old one and
-// renamed over it. Returns false, touching nothing, when the jar already
-// agrees. Throws RunError when the jar cannot be read or rewritten; every
-// file is then as it was (a backup made by this call is removed again). A
-// snapshot of the jar as it still is saves opening it to find that it agrees.
-bool BringJarIntoAgreement(const std::string& jarPath, const std::string& backupPath,
-                           const PermissionAttributes& descriptor,
-                           const std::optional<JarManifestSnapshot>& snapshot = std::nullopt);
+// The jar's META-INF/MANIFEST.MF made to agree with the descriptor's
+// permission attributes, as a change that stays undoable until it is kept.
+// The new jar copies every other entry's bytes as they are (nothing is
+// inflated or recompressed but the manifest), so it is at most the old
+// jar's size plus the manifest's growth; it is written beside the jar and
+// exchanged with it in one step, and the old jar is kept beside it until
+// Keep. Its first rewrite also keeps the old jar once as backupPath.
+class JarAgreement {
+  public:
+    // Rewrites the jar when its manifest does not agree; nothing changes
+    // when it does, or when it has no manifest. The jar must still be the
+    // file whose stamp is given (checked before the backup and before the
+    // exchange). Throws JarChangedError, JarDamagedError, or RunError when
+    // the jar cannot be written (every file is then as it was).
+    JarAgreement(const std::string& jarPath, const std::string& backupPath, const FileStamp& jarStamp,
+                 const PermissionAttributes& descriptor);
+    // Puts the old jar back unless Keep was called.
+    ~JarAgreement();
+    JarAgreement(const JarAgreement&) = delete;
+    JarAgreement& operator=(const JarAgreement&) = delete;
+
+    bool Changed() const { return !oldJar_.empty(); }
+    // The stamp of the jar as the job now expects it: the rewritten one, or
+    // the one given.
+    const FileStamp& Stamp() const { return stamp_; }
+    // The change stays: the old jar's copy beside it is removed.
+    void Keep();
+    // Puts the old jar back, byte for byte, unless the jar was replaced
+    // since; does nothing when nothing changed or after Keep.
+    void Undo() noexcept;
+
+  private:
+    std::string jarPath_;
+    std::string backupPath_;
+    bool madeBackup_ = false;
+    std::string oldJar_; // where the old jar waits while the change may be undone
+    FileStamp stamp_;
+};
 
 } // namespace jarseal

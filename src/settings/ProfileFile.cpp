@@ -1,5 +1,7 @@
 #include "settings/ProfileFile.h"
 
+#include "common/Errors.h"
+#include "common/Fd.h"
 #include "common/FileSystem.h"
 #include "common/RunLock.h"
 
@@ -137,26 +139,6 @@ bool KeyNameStorable(std::string_view k) {
            k.front() != '[';
 }
 
-// Closes a descriptor on every path out of a scope.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { Close(); }
-    int get() const { return fd_; }
-    bool Close() {
-        if (fd_ < 0)
-            return true;
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc == 0;
-    }
-
-  private:
-    int fd_;
-};
-
 enum class LoadResult { Loaded, Missing, Failed, TooLarge };
 
 // Reads an ordinary file whole, or its first kMaxProfileFileBytes when it is
@@ -193,29 +175,6 @@ LoadResult LoadFile(const std::string& path, std::string& content) {
 
 bool WriteAll(int fd, const std::string& content) {
     return WriteFully(fd, content.data(), content.size()) == 0;
-}
-
-// Creates a new, empty file beside target (hidden, with a random suffix) with
-// the usual permissions of a new file; returns its descriptor or -1.
-int CreateTempBeside(const std::string& target, std::string& tempName) {
-    const auto slash = target.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const unsigned long tag = (static_cast<unsigned long>(::getpid()) << 20) ^
-                                  (static_cast<unsigned long>(std::time(nullptr)) << 8) ^ ++counter ^
-                                  (static_cast<unsigned long>(attempt) << 12);
-        const std::string suffix = ".tmp" + std::to_string(tag % 1000000007UL);
-        tempName = folder + "." + base + suffix;
-        if (base.size() + suffix.size() + 1 > NAME_MAX)
-            tempName = folder + ".profile" + suffix;
-        // Mode 0666 less the umask: what a new file gets anyway.
-        const int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
 }
 
 // The file a write goes to: a symbolic link is followed, so the link stays a
@@ -347,10 +306,20 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
         return true; // nothing to change: the file already says so
 
     std::string temp;
-    Fd fd(CreateTempBeside(target, temp));
-    if (fd.get() < 0)
+    int created = -1;
+    try {
+        created = CreateTempBeside(target, temp);
+    } catch (const RunError&) {
         return false;
+    }
+    Fd fd(created);
     bool ok = WriteAll(fd.get(), *updated);
+    if (ok && !exists) {
+        // What a new file gets anyway: 0666 less the umask.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ok = ::fchmod(fd.get(), 0666 & ~mask) == 0;
+    }
     if (ok && exists) {
         // Keep the old file's permissions and, where allowed, its owner.
         if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
@@ -359,7 +328,7 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
     }
     if (ok && flushToDisk)
         ok = ::fsync(fd.get()) == 0;
-    ok = fd.Close() && ok;
+    ok = ::close(fd.release()) == 0 && ok;
     // The rename swaps the whole file at once: a reader, or a program that
     // dies here, sees either the old file or the new one, never a mix.
     if (ok)

@@ -37,14 +37,17 @@ void WriteSuite(const std::string& path, const std::string& name) {
 struct ConcurrentRuns : CliFixture {
     // Runs jarseal-cli on every jar at the same moment, one process each, and
     // checks that each descriptor holds its own suite and would install.
-    void RunAllAtOnce(const std::vector<std::pair<std::string, std::string>>& suites, int round) {
+    // Run i uses programs[i % size], or the fixture's program folder.
+    void RunAllAtOnce(const std::vector<std::pair<std::string, std::string>>& suites, int round,
+                      const std::vector<std::string>& programs = {}) {
         std::vector<pid_t> pids;
         for (std::size_t i = 0; i < suites.size(); ++i) {
             const std::string& jar = suites[i].first;
             const std::string stem = jar.substr(0, jar.size() - 1);
             ::unlink((stem + "d").c_str());
             ::unlink((stem + "d.original").c_str());
-            pids.push_back(StartCli({jar}, root / ("out" + std::to_string(i))));
+            const std::string folder = programs.empty() ? program : programs[i % programs.size()];
+            pids.push_back(StartCliIn(folder, {jar}, root / ("out" + std::to_string(i))));
         }
         for (std::size_t i = 0; i < suites.size(); ++i) {
             const auto& [jar, name] = suites[i];
@@ -60,7 +63,8 @@ struct ConcurrentRuns : CliFixture {
             EXPECT_FALSE(report.Refused())
                 << where << ": " << (report.findings.empty() ? "" : report.findings[0].text);
         }
-        EXPECT_TRUE(ListDir(program + "/data/temp").empty()) << "round " << round;
+        for (const std::string& folder : programs.empty() ? std::vector<std::string>{program} : programs)
+            EXPECT_TRUE(ListDir(folder + "/data/temp").empty()) << "round " << round;
     }
 };
 
@@ -94,6 +98,19 @@ TEST_F(ConcurrentRuns, TwoSuitesOfOneFolderShareNoTemporaryDescriptor) {
         WriteSuite(jar, name);
     for (int round = 0; round < 3; ++round)
         RunAllAtOnce(suites, round);
+    EXPECT_FALSE(Exists(root / "apps/temp.jad"));
+}
+
+TEST_F(ConcurrentRuns, RunsOfTwoProgramFoldersOnOnePackageFolderEachKeepTheirOwnSuite) {
+    const std::string other = root / "prog2";
+    MakeProgramFolder(other);
+    MakeDir(root / "apps");
+    const std::vector<std::pair<std::string, std::string>> suites = {{root / "apps/Alpha.jar", "Alpha"},
+                                                                     {root / "apps/Bravo.jar", "Bravo"}};
+    for (const auto& [jar, name] : suites)
+        WriteSuite(jar, name);
+    for (int round = 0; round < 20; ++round)
+        RunAllAtOnce(suites, round, {program, other});
     EXPECT_FALSE(Exists(root / "apps/temp.jad"));
 }
 

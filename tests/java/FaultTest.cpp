@@ -3,6 +3,7 @@
 // settings files. Whatever fails, the user's files stay whole.
 #include "app/StartUp.h"
 #include "java/JavaPackage.h"
+#include "process/RunAndWait.h"
 #include "settings/Ini.h"
 #include "settings/IniSettings.h"
 #include "support/Child.h"
@@ -11,10 +12,13 @@
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
+#include "unzip/RawZip.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -289,4 +293,149 @@ TEST_F(JarRewriteFaultFixture, ADiskFillingWhileTheJarIsRewrittenLeavesItAsItWas
         {.fileSizeLimit = 3000});
     EXPECT_EQ(status, 0);
     ExpectEverythingAsItWas();
+}
+
+namespace {
+
+// Runs each JAD tool command line as usual, then does something to the
+// world: what happens to a job when things change under it.
+struct MeddlingTools : ToolRunner {
+    int runs = 0;
+    std::function<void(int run)> after;
+    RunOutput Run(const std::string& commandLine) override {
+        RunOutput out = RunAndWaitCapture(commandLine);
+        if (after)
+            after(++runs);
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(JarRewriteFaultFixture, EveryFailureAfterTheRewriteLeavesTheJarAndDescriptorAsTheyWere) {
+    if (!JavaAvailable())
+        GTEST_SKIP() << "java is not on the search path";
+    const std::string emptyBin = root / "nobin";
+    MakeDir(emptyBin);
+    const std::string path = std::getenv("PATH");
+    const std::string users = ReadFile(apps + "/game.jad");
+    MeddlingTools tools;
+    struct Case {
+        const char* what;
+        std::function<int()> run; // the job's exit status
+    };
+    const std::vector<Case> cases = {
+        {"no java on the search path",
+         [&] {
+             ::setenv("PATH", emptyBin.c_str(), 1);
+             const int status = Run();
+             ::setenv("PATH", path.c_str(), 1);
+             return status;
+         }},
+        {"the tool refuses the key store",
+         [&] {
+             settings.Write("Java", "storepass", "wrong");
+             const int status = Run();
+             settings.Write("Java", "storepass", "52039871");
+             return status;
+         }},
+        {"a descriptor without write permission",
+         [&] {
+             ::chmod(apps.c_str(), 0777);
+             ::chmod((apps + "/game.jad").c_str(), 0444);
+             const int status = RunInChild([&] { return Run(); }, {.unprivileged = true});
+             ::chmod((apps + "/game.jad").c_str(), 0644);
+             ::chmod(apps.c_str(), 0755);
+             return status;
+         }},
+        {"the disk fills after the jar was rewritten",
+         [&] {
+             // After the second tool run not even the descriptor fits any more.
+             tools.after = [](int run) {
+                 const rlimit lim{100, 100};
+                 if (run == 2)
+                     ::setrlimit(RLIMIT_FSIZE, &lim);
+             };
+             ctx.tools = &tools;
+             const int status = RunInChild([&] { return Run(); }, {.fileSizeLimit = 1 << 30});
+             ctx.tools = nullptr;
+             return status;
+         }},
+        {"the jar is replaced while the tool runs",
+         [&] {
+             tools.runs = 0;
+             tools.after = [&](int run) {
+                 if (run == 1)
+                     WriteFile(apps + "/game.jar", jar);
+             };
+             ctx.tools = &tools;
+             const int status = Run();
+             ctx.tools = nullptr;
+             return status;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ui.shown.clear();
+        const int status = c.run();
+        EXPECT_NE(status, kExitSuccess);
+        EXPECT_EQ(ReadFile(apps + "/game.jar"), jar);
+        EXPECT_EQ(ReadFile(apps + "/game.jad"), users);
+        EXPECT_FALSE(Exists(apps + "/game.jar.original"));
+        // An unforeseen failure leaves temp.jad, which the next run removes.
+        for (const auto& name : ListDir(apps))
+            EXPECT_TRUE(name == "game.jar" || name == "game.jad" || name == "game.jad.original" ||
+                        (name == "temp.jad" && status == kExitUnforeseen))
+                << name;
+    }
+}
+
+TEST_F(JarRewriteFaultFixture, AJarReplacedDuringTheJobIsNeitherRewrittenNorLost) {
+    // Replaced while the unzip message is on the screen, after unpacking
+    // and before the rewrite.
+    rawzip::Builder b;
+    b.AddDeflated("META-INF/MANIFEST.MF",
+                  kManifest + "MIDlet-Permissions: javax.microedition.io.Connector.sms\r\n");
+    b.AddStored("link", "target", rawzip::kLinkAttributes, rawzip::kMadeByUnix); // a warning
+    WriteFile(apps + "/game.jar", b.Finish());
+    const std::string newVersion = jar; // what the user copies in meanwhile
+    ui.onMessage = [&](const std::string&) {
+        if (ui.shown.size() == 1)
+            WriteFile(apps + "/game.jar", newVersion);
+    };
+    EXPECT_EQ(Run(), kExitFailure);
+    ASSERT_EQ(ui.Messages().size(), 2u);
+    EXPECT_NE(ui.Messages()[1].find("изменился"), std::string::npos) << ui.Messages()[1];
+    EXPECT_EQ(ReadFile(apps + "/game.jar"), newVersion);
+    ExpectUsersDescriptorKept();
+    EXPECT_FALSE(Exists(apps + "/game.jar.original"));
+}
+
+TEST_F(FaultFixture, NamesWithControlCharactersAndBackupsThatAreNoFilesAreRefused) {
+    // A line break in the name would put an attribute into the descriptor.
+    const std::string odd = apps + "/a\nMIDlet-Install-Notify: http:x\nx.jar";
+    WriteFile(odd, ReadFile(apps + "/game.jar"));
+    EXPECT_EQ(RunJava(odd), kExitFailure);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].rfind("Имя файла содержит управляющие символы", 0), 0u);
+    EXPECT_FALSE(Exists(apps + "/a\nMIDlet-Install-Notify: http:x\nx.jad"));
+
+    // A link named as the backup is no backup of the user's descriptor.
+    ::unlink(odd.c_str());
+    ui.shown.clear();
+    ASSERT_EQ(::symlink("game.jad", (apps + "/game.jad.original").c_str()), 0);
+    EXPECT_EQ(Run(), kExitFailure);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].find("не является обычным файлом"), std::string::npos) << ui.Messages()[0];
+    EXPECT_EQ(ReadFile(apps + "/game.jad"), kUsersDescriptor);
+}
+
+TEST_F(FaultFixture, LeftoversOfAKilledRunAreRemovedByTheNext) {
+    WriteFile(apps + "/.game.jar.jarseal-Ab12Cd", std::string(5000, 'j'));
+    WriteFile(apps + "/.other.jarseal-zzzzzz", "x");
+    WriteFile(apps + "/.game.jar.keep", "mine");
+    Run();
+    EXPECT_FALSE(Exists(apps + "/.game.jar.jarseal-Ab12Cd"));
+    EXPECT_FALSE(Exists(apps + "/.other.jarseal-zzzzzz"));
+    EXPECT_TRUE(Exists(apps + "/.game.jar.keep"));
 }

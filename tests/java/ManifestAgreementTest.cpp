@@ -5,9 +5,12 @@
 #include "support/Signature.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
+#include "unzip/RawZip.h"
+#include "unzip/ZipLayout.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <tuple>
 #include <zip.h>
@@ -64,34 +67,43 @@ std::vector<std::string> MainSection(const std::string& manifest) {
 
 } // namespace
 
-TEST(AgreeingManifest, ValuesAreReplacedOrDroppedAndEveryOtherByteStays) {
+TEST(AgreeingManifest, ValuesAreReplacedOrAddedAndEveryOtherByteStays) {
     const std::string manifest = kHead + kFoldedPermissions + kFoldedOptional + kTail;
 
-    // A new value for MIDlet-Permissions, none for -Opt.
+    // A new value for MIDlet-Permissions; -Opt, which the descriptor does not
+    // carry, stays as it is.
     const auto updated = AgreeingManifest(manifest, {kLongValue, std::nullopt});
     ASSERT_TRUE(updated);
-    EXPECT_EQ(updated->substr(0, kHead.size()), kHead);
-    EXPECT_EQ(updated->substr(updated->size() - kTail.size()), kTail); // per-entry sections untouched
-    auto main = MainSection(*updated);
-    EXPECT_EQ(main.back(), "Created-By: hand");
-    EXPECT_EQ(main[main.size() - 2], "MIDlet-Permissions: " + kLongValue);
-    EXPECT_EQ(updated->find("MIDlet-Permissions-Opt"), std::string::npos);
+    EXPECT_EQ(*updated, kHead +
+                            "MIDlet-Permissions: javax.microedition.io.Connector.file.read, javax.mic\r\n"
+                            " roedition.io.Connector.http, javax.microedition.io.Connector.bluetooth.\r\n"
+                            " client\r\n" +
+                            kFoldedOptional + kTail);
     for (const auto& line : ManifestLinesKeepingEnds(*updated))
         EXPECT_LE(line.size(), 72u + 2) << line; // 72 bytes and CR LF
 
-    // The other way round: -Opt kept with another value, MIDlet-Permissions dropped.
-    const auto other = AgreeingManifest(manifest, {std::nullopt, kHttp});
-    ASSERT_TRUE(other);
-    EXPECT_EQ(*other, kHead + "MIDlet-Permissions-Opt: " + kHttp + "\r\n" + kTail);
+    // Attributes the manifest lacks end its main section, before the
+    // per-entry sections.
+    const auto added = AgreeingManifest(kHead + kTail, {kHttp, kHttp});
+    ASSERT_TRUE(added);
+    EXPECT_EQ(*added, kHead + "Created-By: hand\r\nMIDlet-Permissions: " + kHttp +
+                          "\r\nMIDlet-Permissions-Opt: " + kHttp +
+                          "\r\n\r\nName: game/Main.class\r\nX-Digest: x\r\n\r\n");
+    EXPECT_EQ(AgreeingManifest("MIDlet-Name: G", {"a", std::nullopt}),
+              "MIDlet-Name: G\r\nMIDlet-Permissions: a\r\n");
+    EXPECT_EQ(AgreeingManifest("", {"a", std::nullopt}), "MIDlet-Permissions: a\r\n");
 
-    // Line ends as the manifest has them.
+    // Line ends as the manifest has them; every copy of a repeated attribute
+    // gets the value, none is removed.
     const std::string lf = "MIDlet-Name: G\nMIDlet-Permissions: a\n b\nX: y\n";
     EXPECT_EQ(AgreeingManifest(lf, {kHttp, std::nullopt}),
               "MIDlet-Name: G\nMIDlet-Permissions: " + kHttp + "\nX: y\n");
     EXPECT_EQ(AgreeingManifest("MIDlet-Permissions: a", {"b", std::nullopt}), "MIDlet-Permissions: b");
+    EXPECT_EQ(AgreeingManifest("MIDlet-Permissions: a\r\nMIDlet-Permissions: b\r\n", {"a", std::nullopt}),
+              "MIDlet-Permissions: a\r\nMIDlet-Permissions: a\r\n");
 }
 
-TEST(AgreeingManifest, AManifestThatAgreesIsLeftAlone) {
+TEST(AgreeingManifest, AManifestThatAgreesOrIsNotAskedIsLeftAlone) {
     const std::string manifest = kHead + kFoldedPermissions + kFoldedOptional + kTail;
     const PermissionAttributes same =
         PermissionAttributesOf("MIDlet-Permissions: javax.microedition.io.Connector.http, "
@@ -100,12 +112,11 @@ TEST(AgreeingManifest, AManifestThatAgreesIsLeftAlone) {
                                "MIDlet-Permissions-Opt:  javax.microedition.io.Connector.file.read, "
                                "javax.microedition.io.Connector.file.write \r\n");
     EXPECT_EQ(AgreeingManifest(manifest, same), std::nullopt); // folded differently, blanks trimmed
-    // Attributes the manifest does not carry never make a difference.
-    EXPECT_EQ(AgreeingManifest(kHead + kTail, {kHttp, kHttp}), std::nullopt);
+    // A descriptor without permission attributes never changes a manifest.
+    EXPECT_EQ(AgreeingManifest(manifest, {}), std::nullopt);
     EXPECT_EQ(AgreeingManifest(kHead + kTail, {}), std::nullopt);
-    // A repeated attribute that disagrees goes.
-    EXPECT_EQ(AgreeingManifest("MIDlet-Permissions: a\r\nMIDlet-Permissions: b\r\n", {"a", std::nullopt}),
-              "MIDlet-Permissions: a\r\n");
+    // An attribute of a per-entry section is not the suite's.
+    EXPECT_EQ(AgreeingManifest(kHead + "\r\nName: x\r\nMIDlet-Permissions: b\r\n", {}), std::nullopt);
 }
 
 TEST(AgreeingManifest, FoldingNeverSplitsAUtf8Sequence) {
@@ -128,8 +139,8 @@ using Entry = std::tuple<std::string, zip_uint32_t, zip_uint64_t, std::string>;
 std::vector<Entry> Entries(const std::string& path) {
     std::vector<Entry> entries;
     int error = 0;
-    std::unique_ptr<zip_t, decltype(&zip_discard)> archive(zip_open(path.c_str(), ZIP_RDONLY, &error),
-                                                           zip_discard);
+    std::unique_ptr<zip_t, decltype(&zip_discard)> archive(
+        zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error), zip_discard);
     if (!archive)
         return entries;
     for (zip_int64_t i = 0; i < zip_get_num_entries(archive.get(), 0); ++i) {
@@ -144,41 +155,148 @@ std::vector<Entry> Entries(const std::string& path) {
     return entries;
 }
 
+// The bytes of an entry's records as they lie in the jar: its local header,
+// name and data, and its central record (offset field zeroed).
+struct RawRecords {
+    std::string local;
+    std::string central;
+    bool operator==(const RawRecords&) const = default;
+};
+std::map<std::string, RawRecords> RecordsOf(const std::string& jar) {
+    std::map<std::string, RawRecords> records;
+    ZipLayout layout;
+    std::string why;
+    const ZipMemoryBytes bytes(jar.data(), jar.size());
+    if (ReadZipLayout(bytes, 100000, layout, why) != ZipLayoutStatus::Sound)
+        return records;
+    for (const auto& e : layout.entries) {
+        RawRecords r;
+        r.local = jar.substr(e.localOffset, e.DataEnd() - e.localOffset);
+        r.central = jar.substr(e.centralOffset, e.centralLength);
+        r.central.replace(42, 4, 4, '\0');
+        records[e.name] = r;
+    }
+    return records;
+}
+
 enum class Mode { UserOtherGroups, UserNoGroup, Automatic };
 
-// The Java job on suites whose manifests carry different permission
-// attributes, in each permission mode, with the build's JAD tool.
-TEST(JarManifestSnapshot, ASnapshotCountsOnlyWhileTheJarIsAsItWas) {
+// A jar as build tools lay it out that add classes first: fifty entries
+// before the manifest, UTF-8 name flags, data descriptors, a stored entry.
+std::string ToolLayoutJar(const std::string& manifest) {
+    rawzip::Builder b;
+    constexpr std::uint16_t kUtf8 = 0x800;
+    for (int i = 0; i < 50; ++i)
+        b.AddDeflated("game/\xD0\x9A" + std::to_string(i) + ".class", "class " + std::string(100 + i, 'c'),
+                      i % 2 ? kUtf8 | 8 : kUtf8);
+    b.AddStored("res/raw.bin", std::string(300, '\x01'));
+    b.AddDeflated("META-INF/MANIFEST.MF", manifest, kUtf8 | 8);
+    for (int i = 0; i < 8; ++i)
+        b.AddDeflated("z/after" + std::to_string(i), std::string(50, 'z'), kUtf8);
+    return b.Finish();
+}
+
+} // namespace
+
+TEST(JarAgreement, ARewriteCopiesEveryOtherRecordAndCanBeUndone) {
+    TempDir dir;
+    const std::string jar = dir / "game.jar";
+    const std::string backup = jar + ".original";
+    const std::string original = ToolLayoutJar(kHead + kFoldedOptional + kTail);
+    WriteFile(jar, original);
+    const PermissionAttributes http{kHttp, std::nullopt};
+
+    // Kept: every other record byte for byte, the manifest entry's flags and
+    // name in both records, the new manifest, one backup, nothing else.
+    {
+        JarAgreement agreement(jar, backup, *StampOfFile(jar), http);
+        ASSERT_TRUE(agreement.Changed());
+        agreement.Keep();
+    }
+    const std::string rewritten = ReadFile(jar);
+    EXPECT_EQ(ReadFile(backup), original);
+    const auto before = RecordsOf(original);
+    const auto after = RecordsOf(rewritten);
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [name, records] : before) {
+        if (name == "META-INF/MANIFEST.MF") {
+            EXPECT_EQ(after.at(name).local.substr(6, 2), records.local.substr(6, 2)); // flags
+            EXPECT_EQ(after.at(name).central.substr(8, 2), records.central.substr(8, 2));
+            continue;
+        }
+        EXPECT_EQ(after.at(name), records) << name;
+    }
+    const std::vector<Entry> entries = Entries(jar); // libzip checks the archive's consistency
+    ASSERT_EQ(entries.size(), 60u);
+    EXPECT_EQ(std::get<3>(entries[51]), kHead + kFoldedOptional + "Created-By: hand\r\nMIDlet-Permissions: " +
+                                            kHttp + "\r\n\r\nName: game/Main.class\r\nX-Digest: x\r\n\r\n");
+    EXPECT_LE(rewritten.size(), original.size() + 64); // the manifest's growth only
+    EXPECT_EQ(ListDir(dir.path()).size(), 2u);
+
+    // Undone: the jar as it was, and the backup this change made is gone.
+    RemoveFile(backup);
+    WriteFile(jar, original);
+    {
+        JarAgreement agreement(jar, backup, *StampOfFile(jar), {kLongValue, kHttp});
+        ASSERT_TRUE(agreement.Changed());
+        EXPECT_NE(ReadFile(jar), original);
+    }
+    EXPECT_EQ(ReadFile(jar), original);
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"game.jar"});
+
+    // A jar that agrees, or has no manifest, is not touched.
+    JarAgreement none(jar, backup, *StampOfFile(jar), {});
+    EXPECT_FALSE(none.Changed());
+    WriteZip(jar, {{"a.class", "x"}});
+    JarAgreement noManifest(jar, backup, *StampOfFile(jar), http);
+    EXPECT_FALSE(noManifest.Changed());
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"game.jar"});
+}
+
+TEST(JarAgreement, ADamagedOrChangedJarIsRefusedAndNothingIsWritten) {
     TempDir dir;
     const std::string jar = dir / "game.jar";
     const std::string backup = jar + ".original";
     const PermissionAttributes http{kHttp, std::nullopt};
-    WriteZip(jar, {{"META-INF/MANIFEST.MF", kHead + "MIDlet-Permissions: " + kHttp + "\r\n"}});
-    const auto agreeing = SnapshotJarManifest(jar);
-    ASSERT_TRUE(agreeing);
-    EXPECT_EQ(agreeing->manifest, kHead + "MIDlet-Permissions: " + kHttp + "\r\n");
-    EXPECT_FALSE(BringJarIntoAgreement(jar, backup, http, agreeing));
 
-    // Replaced since: the stale snapshot must not keep the new jar from
-    // being brought into agreement.
-    WriteZip(jar + ".new", {{"META-INF/MANIFEST.MF", kHead + kFoldedPermissions}});
+    // Four thousand records pointing into one stream of 256 MiB of zeros.
+    std::uint32_t crc = 0;
+    const std::string packed = rawzip::DeflateRepeated(256ull << 20, std::string(1, '\0'), crc);
+    rawzip::Builder bomb;
+    const std::string manifest = kHead + "MIDlet-Permissions: a\r\n";
+    bomb.AddDeflated("META-INF/MANIFEST.MF", manifest);
+    const rawzip::Header shared{"zeros", rawzip::kDeflated, crc, packed.size(), 256ull << 20};
+    const std::uint64_t at = bomb.AddLocal(shared, packed);
+    for (int i = 0; i < 4000; ++i)
+        bomb.AddCentral(shared, at);
+    // A manifest whose data fails its CRC.
+    rawzip::Builder badCrc;
+    const std::string deflated = rawzip::Deflate(manifest);
+    badCrc.Add({"META-INF/MANIFEST.MF", rawzip::kDeflated, rawzip::Crc(manifest) ^ 1u, deflated.size(),
+                manifest.size()},
+               deflated);
+    for (const std::string& damaged : {bomb.Finish(), badCrc.Finish(), std::string("not a zip")}) {
+        WriteFile(jar, damaged);
+        EXPECT_THROW(JarAgreement(jar, backup, *StampOfFile(jar), http), JarDamagedError);
+        EXPECT_EQ(ReadFile(jar), damaged);
+        EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"game.jar"});
+    }
+
+    // The stamp the job took is no longer the jar's.
+    WriteZip(jar, {{"META-INF/MANIFEST.MF", manifest}});
+    const FileStamp stamp = *StampOfFile(jar);
+    WriteZip(jar + ".new", {{"META-INF/MANIFEST.MF", manifest}, {"b", "b"}});
     ASSERT_EQ(std::rename((jar + ".new").c_str(), jar.c_str()), 0);
-    EXPECT_TRUE(BringJarIntoAgreement(jar, backup, http, agreeing));
-    const std::vector<Entry> entries = Entries(jar);
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(MainSection(std::get<3>(entries[0])).back(), "MIDlet-Permissions: " + kHttp);
-    EXPECT_TRUE(Exists(backup));
-
-    // A jar without a manifest, or no archive at all.
-    WriteZip(jar, {{"a.class", "x"}});
-    const auto none = SnapshotJarManifest(jar);
-    ASSERT_TRUE(none);
-    EXPECT_FALSE(none->manifest);
-    WriteFile(jar, "no archive");
-    EXPECT_FALSE(SnapshotJarManifest(jar));
-    EXPECT_FALSE(SnapshotJarManifest(dir / "missing.jar"));
+    const std::string replaced = ReadFile(jar);
+    EXPECT_THROW(JarAgreement(jar, backup, stamp, http), JarChangedError);
+    EXPECT_EQ(ReadFile(jar), replaced);
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"game.jar"});
 }
 
+namespace {
+
+// The Java job on suites whose manifests carry different permission
+// attributes, in each permission mode, with the build's JAD tool.
 struct AgreementJob : ProgramFolderFixture, ::testing::WithParamInterface<std::tuple<std::string, Mode>> {
     std::string jar = apps + "/game.jar";
     void SetUp() override {
@@ -240,13 +358,18 @@ TEST_P(AgreementJob, TheSignedSuiteInstallsAndASecondRunChangesNothing) {
         return text;
     }());
     const PermissionAttributes inDescriptor = PermissionAttributesOf(jad);
-    if (inManifest.permissions) {
+    if (inDescriptor.permissions) {
         EXPECT_EQ(inManifest.permissions, inDescriptor.permissions);
     }
-    if (inManifest.optional) {
+    if (inDescriptor.optional) {
         EXPECT_EQ(inManifest.optional, inDescriptor.optional);
     }
-    EXPECT_EQ(manifest.substr(manifest.size() - kTail.size()), kTail);
+    // A descriptor that asks for nothing never changes the jar.
+    if (!inDescriptor.permissions && !inDescriptor.optional) {
+        EXPECT_EQ(ReadFile(jar), original);
+    }
+    const std::string sections = "\r\nName: game/Main.class\r\nX-Digest: x\r\n\r\n"; // per-entry sections
+    EXPECT_EQ(manifest.substr(manifest.size() - sections.size()), sections);
 
     // The backup holds the original bytes, only when the jar was rewritten.
     const bool rewritten = ReadFile(jar) != original;
@@ -284,3 +407,61 @@ INSTANTIATE_TEST_SUITE_P(
                         : mode == Mode::UserNoGroup   ? "_UserNoGroup"
                                                       : "_Automatic");
     });
+
+namespace {
+
+struct FieldSuites : ProgramFolderFixture {
+    void SetUp() override {
+        if (!JavaAvailable())
+            GTEST_SKIP() << "java is not on the search path";
+        ProgramFolderFixture::SetUp();
+        UseBuildSigningTools();
+        ctx.commandLine = "x";
+    }
+};
+
+} // namespace
+
+TEST_F(FieldSuites, SuitesAsTheFieldHoldsThemSignAndInstall) {
+    const std::string koi8Name = "MIDlet-Name: \xE9\xC7\xD2\xC1 \xF0\xD2\xCF\r\n"; // KOI8-R, not UTF-8
+    struct Case {
+        const char* what;
+        std::string jar;
+        PermissionMode mode;
+    };
+    const std::vector<Case> cases = {
+        {"the manifest after fifty entries, UTF-8 names, data descriptors",
+         ToolLayoutJar(kHead + kFoldedPermissions + kTail), PermissionMode::User},
+        {"a manifest without permission attributes", ToolLayoutJar(kHead + kTail), PermissionMode::User},
+        {"a KOI8-R manifest",
+         ToolLayoutJar(std::string(kHead).replace(kHead.find("MIDlet-Name: Game\r\n"), 19, koi8Name) + kTail),
+         PermissionMode::Automatic},
+    };
+    permissions.boxes[3] = kBoxChecked; // http
+    const std::string jar = apps + "/game.jar";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& name : ListDir(apps))
+            ::unlink((apps + "/" + name).c_str());
+        WriteFile(jar, c.jar);
+        permissions.mode = c.mode;
+        ui.shown.clear();
+        ASSERT_EQ(RunJava(jar), kExitSuccess) << ui.Messages().back();
+        const std::string jad = ReadFile(apps + "/game.jad");
+        const CheckReport report = CheckJavaSuite(apps + "/game.jad", jar);
+        EXPECT_FALSE(report.Refused()) << report.findings[0].text;
+        const auto attrs = DescriptorAttributes(jad);
+        EXPECT_TRUE(VerifySha1RsaSignature(ReadFile(jar), attrs.at("MIDlet-Certificate-1-1"),
+                                           attrs.at("MIDlet-Jar-RSA-SHA1")));
+        if (c.mode == PermissionMode::User) {
+            // The manifest carries exactly the descriptor's line.
+            const std::vector<Entry> entries = Entries(jar);
+            ASSERT_EQ(entries.size(), 60u);
+            EXPECT_EQ(PermissionAttributesOf(std::get<3>(entries[51])).permissions, kHttp);
+            EXPECT_NE(jad.find("\r\nMIDlet-Permissions: " + kHttp + "\r\n"), std::string::npos) << jad;
+        } else {
+            EXPECT_EQ(ReadFile(jar), c.jar); // the automatic mode never changes the jar
+            EXPECT_NE(jad.find(koi8Name), std::string::npos) << jad;
+        }
+    }
+}

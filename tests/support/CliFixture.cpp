@@ -15,13 +15,17 @@ namespace jarseal::test {
 void CliFixture::SetUp() {
     if (!JavaAvailable())
         GTEST_SKIP() << "java is not on the search path";
-    MakeDir(program + "/data/temp");
-    std::filesystem::copy_file(JARSEAL_BUILD_DIR "/jarseal-cli", program + "/jarseal-cli");
-    ::symlink(JARSEAL_BUILD_DIR "/data/jadtool.jar", (program + "/data/jadtool.jar").c_str());
-    ::symlink(JARSEAL_BUILD_DIR "/data/key", (program + "/data/key").c_str());
-    WriteFile(program + "/Jarseal.ini", "[Java]\r\nkeystore=" + program +
-                                            "/data/key\r\nstorepass=52039871\r\nkeypass=52039871\r\n"
-                                            "alias1=jsk\r\nalias2=jsk\r\n");
+    MakeProgramFolder(program);
+}
+
+void CliFixture::MakeProgramFolder(const std::string& folder) {
+    MakeDir(folder + "/data/temp");
+    std::filesystem::copy_file(JARSEAL_BUILD_DIR "/jarseal-cli", folder + "/jarseal-cli");
+    ::symlink(JARSEAL_BUILD_DIR "/data/jadtool.jar", (folder + "/data/jadtool.jar").c_str());
+    ::symlink(JARSEAL_BUILD_DIR "/data/key", (folder + "/data/key").c_str());
+    WriteFile(folder + "/Jarseal.ini", "[Java]\r\nkeystore=" + folder +
+                                           "/data/key\r\nstorepass=52039871\r\nkeypass=52039871\r\n"
+                                           "alias1=jsk\r\nalias2=jsk\r\n");
 }
 
 RunOutput CliFixture::Cli(const std::string& args) {
@@ -29,7 +33,12 @@ RunOutput CliFixture::Cli(const std::string& args) {
 }
 
 pid_t CliFixture::StartCli(const std::vector<std::string>& args, const std::string& outputPath) {
-    const std::string exe = program + "/jarseal-cli";
+    return StartCliIn(program, args, outputPath);
+}
+
+pid_t CliFixture::StartCliIn(const std::string& folder, const std::vector<std::string>& args,
+                             const std::string& outputPath) {
+    const std::string exe = folder + "/jarseal-cli";
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(exe.c_str()));
     for (const auto& a : args)

@@ -16,11 +16,16 @@ struct CliFixture : ::testing::Test {
     TempDir root;
     std::string program = root / "prog";
     void SetUp() override;
+    // Makes a program folder like the fixture's at folder.
+    static void MakeProgramFolder(const std::string& folder);
     // Runs the copy with the arguments (a command line) and waits for it.
     RunOutput Cli(const std::string& args);
     // Starts the copy with the arguments without waiting; standard output
     // and error go to the file outputPath.
     pid_t StartCli(const std::vector<std::string>& args, const std::string& outputPath);
+    // The same with the copy in another program folder.
+    static pid_t StartCliIn(const std::string& folder, const std::vector<std::string>& args,
+                            const std::string& outputPath);
 };
 
 // Waits for a started process: its exit status, 128 + the signal that ended

@@ -4,6 +4,8 @@ namespace jarseal::test {
 
 void ScriptedUi::ShowMessage(const std::string& text, MessageIcon icon, const std::string& title) {
     shown.push_back({"message", text, icon, title, {}, {}});
+    if (onMessage)
+        onMessage(text);
 }
 
 Answer ScriptedUi::AskYesNo(const std::string& text, MessageIcon icon, const std::string& title) {

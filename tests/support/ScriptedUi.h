@@ -3,6 +3,7 @@
 #include "common/UserInterface.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ class ScriptedUi : public UserInterface {
     std::deque<std::string> inputs;
     std::deque<std::string> openPaths;
     std::vector<Shown> shown;
+    // Runs with the text of each message box as it is shown, to change the
+    // world at that moment.
+    std::function<void(const std::string&)> onMessage;
 
     void ShowMessage(const std::string& text, MessageIcon icon, const std::string& title) override;
     Answer AskYesNo(const std::string& text, MessageIcon icon, const std::string& title) override;
