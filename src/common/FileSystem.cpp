@@ -243,6 +243,13 @@ int WriteFully(int fd, const char* data, std::size_t size) {
     return 0;
 }
 
+std::optional<FileStamp> StampOfOpenFile(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return std::nullopt;
+    return StampOf(st);
+}
+
 std::optional<FileStamp> StampOfFile(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)

@@ -77,6 +77,8 @@ struct FileStamp {
 };
 // The stamp of the file at path now; nullopt when it cannot be had.
 std::optional<FileStamp> StampOfFile(const std::string& path);
+// The stamp of an open file now; nullopt when it cannot be had.
+std::optional<FileStamp> StampOfOpenFile(int fd);
 // Reads a file from its start to its end in pieces of up to 1 MiB handed to
 // take, which returns false to stop early, without holding the file whole.
 // Returns the file's stamp as it was when opened. Throws RunError as

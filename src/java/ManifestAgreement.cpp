@@ -196,21 +196,6 @@ bool SameBytes(const FileStamp& a, const FileStamp& b) {
            a.modifiedNsec == b.modifiedNsec;
 }
 
-FileStamp StampOfDescriptor(int fd, const std::string& path) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        ThrowSystemError(errno, "read", path);
-    FileStamp stamp;
-    stamp.device = static_cast<std::uint64_t>(st.st_dev);
-    stamp.inode = static_cast<std::uint64_t>(st.st_ino);
-    stamp.size = static_cast<std::int64_t>(st.st_size);
-    stamp.modifiedSec = static_cast<std::int64_t>(st.st_mtim.tv_sec);
-    stamp.modifiedNsec = static_cast<std::int64_t>(st.st_mtim.tv_nsec);
-    stamp.changedSec = static_cast<std::int64_t>(st.st_ctim.tv_sec);
-    stamp.changedNsec = static_cast<std::int64_t>(st.st_ctim.tv_nsec);
-    return stamp;
-}
-
 std::string ReadRange(const ZipBytes& bytes, std::uint64_t from, std::uint64_t to) {
     std::string out(static_cast<std::size_t>(to - from), '\0');
     if (!bytes.Read(from, out.data(), out.size()))
@@ -410,7 +395,7 @@ JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backup
     Fd in(::open(jarPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         ThrowSystemError(errno, "read", jarPath);
-    if (StampOfDescriptor(in.get(), jarPath) != jarStamp)
+    if (StampOfOpenFile(in.get()) != jarStamp)
         throw JarChangedError("the jar changed before its manifest was read");
     const ZipFileBytes bytes(in.get(), static_cast<std::uint64_t>(jarStamp.size));
     const ZipLayout layout = LayoutOf(bytes);
@@ -451,7 +436,7 @@ JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backup
     }
     if (::close(out.release()) != 0)
         ThrowSystemError(errno, "write", jarPath);
-    if (StampOfDescriptor(in.get(), jarPath) != jarStamp)
+    if (StampOfOpenFile(in.get()) != jarStamp)
         throw JarChangedError("the jar was written while it was copied");
 
     // The old jar is kept once, from the bytes just read.
