@@ -1,0 +1,104 @@
+# Bash completion for jarseal-cli: its options, the values of --permissions
+# and the packages (.jar, .jad, .sis, .sisx) and folders a run takes.
+# Installed as "jarseal-cli" in bash-completion's completions folder, or
+# sourced from ~/.bashrc.
+
+# The permission groups, as the settings write them; --permissions takes them
+# in any letter case.
+_jarseal_cli_groups="read write socket http https ssl socketserver PushRegestry bluetoothclient bluetoothserver SMS MMS PIM camera"
+
+# Adds to COMPREPLY the values of --permissions that complete $1: auto, none,
+# or a comma-separated list of groups (a group already in the list is not
+# offered again).
+_jarseal_cli_permissions() {
+    local value="$1" lead="$2" done_part last group lower_last lower_group
+    if [[ $value == *,* ]]; then
+        done_part="${value%,*},"
+        last="${value##*,}"
+    else
+        done_part=""
+        last="$value"
+        local word
+        for word in auto none; do
+            [[ $word == "${last,,}"* ]] && COMPREPLY+=("$lead$word")
+        done
+    fi
+    lower_last="${last,,}"
+    for group in $_jarseal_cli_groups; do
+        lower_group="${group,,}"
+        [[ $lower_group == "$lower_last"* ]] || continue
+        [[ ,${done_part,,} == *",$lower_group,"* ]] && continue
+        COMPREPLY+=("$lead$done_part$group")
+    done
+    return 0
+}
+
+# Adds to COMPREPLY the folders and packages whose names complete $1.
+_jarseal_cli_paths() {
+    local cur="$1" name
+    local IFS=$'\n'
+    for name in $(compgen -d -- "$cur"); do
+        COMPREPLY+=("$name")
+    done
+    for name in $(compgen -f -- "$cur"); do
+        case "$name" in
+        *.jar | *.jad | *.sis | *.sisx) [[ -d $name ]] || COMPREPLY+=("$name") ;;
+        esac
+    done
+    # Quoting, and a slash after a folder, as for file names.
+    compopt -o filenames 2>/dev/null || true
+}
+
+_jarseal_cli() {
+    COMPREPLY=()
+    local cur="${COMP_WORDS[COMP_CWORD]}"
+    local prev=""
+    ((COMP_CWORD > 0)) && prev="${COMP_WORDS[COMP_CWORD - 1]}"
+    local i
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        if [[ ${COMP_WORDS[i]} == -- ]]; then
+            _jarseal_cli_paths "$cur"
+            return 0
+        fi
+    done
+
+    # "--permissions=VALUE" arrives as three words when "=" breaks words
+    # (bash's default), as one otherwise.
+    if [[ $cur == = && $prev == --permissions ]]; then
+        _jarseal_cli_permissions "" ""
+        return 0
+    fi
+    if [[ $prev == = ]] && ((COMP_CWORD >= 2)); then
+        case "${COMP_WORDS[COMP_CWORD - 2]}" in
+        --permissions) _jarseal_cli_permissions "$cur" "" ;;
+        esac
+        return 0
+    fi
+    [[ $cur == = && $prev == --zip-password ]] && return 0
+    case "$prev" in
+    --permissions)
+        _jarseal_cli_permissions "$cur" ""
+        return 0
+        ;;
+    --zip-password)
+        return 0
+        ;;
+    esac
+
+    case "$cur" in
+    --permissions=*)
+        _jarseal_cli_permissions "${cur#--permissions=}" "--permissions="
+        ;;
+    --zip-password=*) ;;
+    -*)
+        local options="--permissions --check --quiet -q --default-keystore --zip-password --help -h --version --"
+        mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
+        ;;
+    *)
+        _jarseal_cli_paths "$cur"
+        ;;
+    esac
+    return 0
+}
+
+complete -F _jarseal_cli jarseal-cli
