@@ -1,11 +1,17 @@
 #include "app/Batch.h"
 
 #include "common/FileSystem.h"
+#include "common/UserInterface.h"
 #include "java/PermissionCatalogue.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <set>
+
+#ifndef JARSEAL_VERSION
+#error "JARSEAL_VERSION comes from the project version in CMakeLists.txt"
+#endif
 
 namespace jarseal {
 
@@ -86,6 +92,8 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
             onlyPaths = true;
         } else if (a == "--help" || a == "-h") {
             options.help = true;
+        } else if (a == "--version") {
+            options.version = true;
         } else if (a == "--quiet" || a == "-q") {
             options.quiet = true;
         } else if (a == "--check") {
@@ -167,6 +175,7 @@ std::string BatchHelpText() {
            "  --default-keystore  after the program folder moved, reset the key store setting to\n"
            "                      data/key (otherwise the stored value is kept)\n"
            "  --zip-password TEXT the password of encrypted archives (asked for once a package)\n"
+           "  --version           print the version and exit\n"
            "  --help, -h          this text\n"
            "\n"
            "Questions a window would ask are answered without waiting: the relocation questions\n"
@@ -176,12 +185,74 @@ std::string BatchHelpText() {
            "With more than one package, one JAD tool process (started for the first suite) signs\n"
            "the suites one after another; descriptors and messages are those of separate runs.\n"
            "\n"
+           "Each package gets one line on standard output: its result, the seconds it took and\n"
+           "its path; a package that failed also gets its message, which says why, on standard\n"
+           "error. A summary line ends the list.\n"
+           "\n"
            "Exit status: 0 when every package succeeded; otherwise the worst of 1 (a refusal or a\n"
-           "foreseen failure: missing archive, damaged archive, missing Java, a failed signing\n"
-           "tool) and 2 (an unforeseen failure).\n"
+           "foreseen failure: missing archive, damaged archive, a suite a phone would refuse, a\n"
+           "jar that changed during the job, missing Java, a failed signing tool) and 2 (an\n"
+           "unforeseen failure). With --check, 1 when a phone would refuse a package. 64 when the\n"
+           "command line is wrong (unknown option, missing or bad value, no PATH); nothing is done.\n"
            "\n"
            "Example:\n"
            "  jarseal-cli --permissions http,https,read ~/suites game.jad\n";
+}
+
+const char* ResultWord(int status) {
+    switch (status) {
+    case kExitSuccess:
+        return "готово";
+    case kExitFailure:
+        return "не выполнено";
+    default:
+        return "сбой";
+    }
+}
+
+std::string PadToLetters(const std::string& text, std::size_t width) {
+    std::size_t letters = 0;
+    for (const char c : text)
+        letters += (static_cast<unsigned char>(c) & 0xC0) != 0x80; // continuation bytes add no letter
+    return letters >= width ? text : text + std::string(width - letters, ' ');
+}
+
+std::string ResultLine(int status, double seconds, const std::string& path) {
+    char time[32];
+    std::snprintf(time, sizeof time, " %6.1f s  ", seconds);
+    return PadToLetters(ResultWord(status), 13) + time + path;
+}
+
+std::string VersionText() {
+    return std::string(kAppTitle) + " " + JARSEAL_VERSION;
+}
+
+std::string WindowHelpText() {
+    return "Usage: jarseal [PACKAGE]\n"
+           "       jarseal --version\n"
+           "       jarseal --help\n"
+           "\n"
+           "Without a PACKAGE, opens the Jarseal window. With one (.jar or .jad: a Java ME suite;\n"
+           ".sis or .sisx: a Symbian package), prepares and signs it with the settings of\n"
+           "Jarseal.ini next to the program and ends after the job's message. Everything after\n"
+           "the program's name is taken as the one path, blanks included.\n"
+           "\n"
+           "Options (each only as the one argument):\n"
+           "  --version   print the version and exit\n"
+           "  --help, -h  this text\n"
+           "\n"
+           "For many packages at once, or without a window, see 'jarseal-cli --help'.\n";
+}
+
+std::optional<std::string> WindowInfoText(int argc, const char* const* argv) {
+    if (argc != 2 || argv[1] == nullptr)
+        return std::nullopt;
+    const std::string arg = argv[1];
+    if (arg == "--version")
+        return VersionText() + "\n";
+    if (arg == "--help" || arg == "-h")
+        return WindowHelpText();
+    return std::nullopt;
 }
 
 } // namespace jarseal

@@ -27,9 +27,14 @@ class PermissionOverride : public PermissionChoice {
 // keys, in any letter case). nullopt, with error set, for anything else.
 std::optional<PermissionOverride> ParsePermissionsOption(const std::string& text, std::string& error);
 
+// The exit status of a wrong command line (unknown option, missing or bad
+// value, no PATH): nothing was done.
+inline constexpr int kExitUsage = 64;
+
 // What the console program was asked to do.
 struct BatchOptions {
     bool help = false;
+    bool version = false;
     bool quiet = false;
     bool check = false;
     bool defaultKeystore = false; // answer Yes to "Назачить по умолчанию?" after a move
@@ -50,5 +55,28 @@ std::vector<std::string> CollectPackages(const std::vector<std::string>& paths);
 
 // The help text of the console program.
 std::string BatchHelpText();
+
+// The result word of a package's exit status: "готово", "не выполнено" or "сбой".
+const char* ResultWord(int status);
+
+// The line the console program prints for a finished package: its result
+// word, the seconds it took and its path, in columns that line up whatever
+// the word (padded by letters, not bytes). No line end.
+std::string ResultLine(int status, double seconds, const std::string& path);
+
+// The text pads to width letters: UTF-8 code points are counted, so Russian
+// words line up on a terminal.
+std::string PadToLetters(const std::string& text, std::size_t width);
+
+// "Jarseal VERSION", as both programs print it for --version.
+std::string VersionText();
+
+// The window program's usage text for --help.
+std::string WindowHelpText();
+
+// What the window program prints and ends with when its only argument is
+// exactly --version, --help or -h; nullopt for any other command line, which
+// is then one package path as a whole.
+std::optional<std::string> WindowInfoText(int argc, const char* const* argv);
 
 } // namespace jarseal

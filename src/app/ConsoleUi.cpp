@@ -16,17 +16,34 @@ std::string ForTerminal(const std::string& text) {
     return out;
 }
 
+// One message as a whole line: "title: text" and what the console answered.
+std::string Line(const std::string& title, const std::string& text, const char* suffix) {
+    return title + ": " + ForTerminal(text) + suffix + "\n";
+}
+
 } // namespace
+
+void ConsoleUi::PrintHeldMessage() {
+    if (held_.empty())
+        return;
+    std::fputs(held_.c_str(), out_);
+    std::fflush(out_);
+    held_.clear();
+}
 
 void ConsoleUi::Print(const std::string& title, const std::string& text, const char* suffix) {
     if (quiet_)
         return;
-    std::fprintf(out_, "%s: %s%s\n", title.c_str(), ForTerminal(text).c_str(), suffix);
+    PrintHeldMessage(); // earlier output first
+    std::fputs(Line(title, text, suffix).c_str(), out_);
     std::fflush(out_);
 }
 
 void ConsoleUi::ShowMessage(const std::string& text, MessageIcon, const std::string& title) {
-    Print(title, text, "");
+    if (quiet_)
+        return;
+    PrintHeldMessage();
+    held_ = Line(title, text, "");
 }
 
 Answer ConsoleUi::AskYesNo(const std::string& text, MessageIcon, const std::string& title) {
@@ -56,6 +73,10 @@ void ConsoleUi::NoteWaitingForOtherRun() {
 }
 
 void ConsoleUi::EndProgram(int status) {
+    if (status == kExitSuccess)
+        held_.clear(); // the success message: the result line says it
+    else
+        PrintHeldMessage();
     throw ProgramExit{status};
 }
 

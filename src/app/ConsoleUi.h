@@ -10,6 +10,11 @@ namespace jarseal {
 // The console's user interface: messages go to standard error, questions are
 // answered No (or Cancel), input boxes and the open dialog give the empty
 // text, since nobody may be there to answer. EndProgram throws ProgramExit.
+//
+// A job's last message is its final one, and the console program's result
+// line already tells success; so each message is held back until the next
+// output, and a job that ends successfully drops the one it holds. Every
+// other end prints it: a failure's message says why.
 class ConsoleUi : public UserInterface {
   public:
     explicit ConsoleUi(std::FILE* out = stderr) : out_(out) {}
@@ -31,9 +36,14 @@ class ConsoleUi : public UserInterface {
     void NoteWaitingForOtherRun() override;
     [[noreturn]] void EndProgram(int status) override;
 
+    // Prints the message held back, if any; for a job that ended without
+    // EndProgram (or by an exception).
+    void PrintHeldMessage();
+
   private:
     void Print(const std::string& title, const std::string& text, const char* suffix);
     std::FILE* out_;
+    std::string held_; // the last message, a whole line; empty when none
     Answer yesNo_ = Answer::No;
     std::string nextInput_;
     bool quiet_ = false;

@@ -1,13 +1,17 @@
 #include "app/Batch.h"
+#include "app/ConsoleUi.h"
 #include "process/RunAndWait.h"
 #include "support/CliFixture.h"
 #include "support/JavaFixture.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <regex>
 #include <unistd.h>
 
 using namespace jarseal;
@@ -37,6 +41,156 @@ TEST(BatchArguments, OptionsPermissionsAndPaths) {
     EXPECT_NE(error.find("nosuch"), std::string::npos);
     EXPECT_FALSE(ParseBatchArguments({"--permissions"}, error));
     EXPECT_FALSE(ParseBatchArguments({"--frobnicate"}, error));
+
+    parsed = ParseBatchArguments({"--version"}, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_TRUE(parsed->version);
+    EXPECT_FALSE(parsed->help);
+    EXPECT_TRUE(parsed->paths.empty());
+    EXPECT_FALSE(ParseBatchArguments({"--version=1"}, error));
+}
+
+namespace {
+
+// Letters (UTF-8 code points) in a text.
+std::size_t Letters(const std::string& text) {
+    std::size_t n = 0;
+    for (const char c : text)
+        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+// The letter column at which a result line's seconds end.
+std::size_t SecondsColumn(const std::string& line) {
+    const auto at = line.find(" s  ");
+    return at == std::string::npos ? 0 : Letters(line.substr(0, at));
+}
+
+// The version of the project() line of the top CMakeLists.txt.
+std::string ProjectVersion() {
+    const std::string text = ReadFile(JARSEAL_SOURCE_DIR "/CMakeLists.txt");
+    std::smatch m;
+    return std::regex_search(text, m, std::regex(R"(project\(Jarseal VERSION ([0-9.]+))")) ? m[1].str() : "";
+}
+
+// Everything written to a stream in memory.
+struct MemoryStream {
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* file = ::open_memstream(&buffer, &size);
+    ~MemoryStream() {
+        std::fclose(file);
+        std::free(buffer);
+    }
+    std::string Text() {
+        std::fflush(file);
+        return std::string(buffer, size);
+    }
+};
+
+int EndStatus(ConsoleUi& ui, int status) {
+    try {
+        ui.EndProgram(status);
+    } catch (const ProgramExit& e) {
+        return e.status;
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST(BatchResultLines, ColumnsLineUpByLettersNotBytes) {
+    EXPECT_EQ(ResultLine(kExitSuccess, 1.5, "/a.jar"), "готово           1.5 s  /a.jar");
+    EXPECT_EQ(ResultLine(kExitFailure, 12.0, "/b.jar"), "не выполнено    12.0 s  /b.jar");
+    EXPECT_EQ(ResultLine(kExitUnforeseen, 0.04, "/в.sis"), "сбой             0.0 s  /в.sis");
+    const std::size_t column = SecondsColumn(ResultLine(kExitSuccess, 1.5, "x"));
+    EXPECT_EQ(column, 20u);
+    for (const int status : {kExitFailure, kExitUnforeseen, 7})
+        EXPECT_EQ(SecondsColumn(ResultLine(status, 1234.5, "x")), column) << status;
+
+    EXPECT_EQ(PadToLetters("ёж", 4), "ёж  ");
+    EXPECT_EQ(PadToLetters("ab", 2), "ab");
+    EXPECT_EQ(PadToLetters("длинное", 3), "длинное");
+}
+
+TEST(WindowCommandLine, OnlyTheExactSingleArgumentsAreOptions) {
+    ASSERT_FALSE(ProjectVersion().empty());
+    EXPECT_EQ(VersionText(), "Jarseal " + ProjectVersion());
+
+    const char* version[] = {"jarseal", "--version"};
+    EXPECT_EQ(WindowInfoText(2, version), VersionText() + "\n");
+    for (const char* option : {"--help", "-h"}) {
+        const char* argv[] = {"jarseal", option};
+        EXPECT_EQ(WindowInfoText(2, argv), WindowHelpText()) << option;
+    }
+    const std::string help = WindowHelpText();
+    EXPECT_NE(help.find("--version"), std::string::npos);
+    EXPECT_NE(help.find("jarseal-cli --help"), std::string::npos);
+
+    // Anything else is one package path as a whole: the window decides.
+    const char* none[] = {"jarseal"};
+    EXPECT_FALSE(WindowInfoText(1, none));
+    for (const char* arg :
+         {" --version", "--version ", "--Version", "-v", "--help=1", "\"--help\"", "game.jar"}) {
+        const char* argv[] = {"jarseal", arg};
+        EXPECT_FALSE(WindowInfoText(2, argv)) << arg;
+    }
+    const char* two[] = {"jarseal", "--help", "game.jar"};
+    EXPECT_FALSE(WindowInfoText(3, two));
+    const char* named[] = {"jarseal", "My", "--version"};
+    EXPECT_FALSE(WindowInfoText(3, named));
+}
+
+TEST(ConsoleMessages, TheSuccessMessageIsDroppedAndEverythingElseShown) {
+    {
+        // A note on the way, then success: the note only, as it was shown.
+        MemoryStream err;
+        ConsoleUi console(err.file);
+        UserInterface& ui = console; // the job's view of it
+        ui.ShowMessage("Архив\r\nс ошибками", MessageIcon::None);
+        ui.ShowMessage("Готово!", MessageIcon::None);
+        EXPECT_EQ(EndStatus(console, kExitSuccess), kExitSuccess);
+        console.PrintHeldMessage();
+        EXPECT_EQ(err.Text(), "Jarseal: Архив\nс ошибками\n");
+    }
+    for (const int status : {kExitFailure, kExitUnforeseen}) {
+        // A failure says why.
+        MemoryStream err;
+        ConsoleUi console(err.file);
+        UserInterface& ui = console; // the job's view of it
+        ui.ShowMessage("Примечание", MessageIcon::None);
+        ui.ShowMessage("jar файл отсутствует.", MessageIcon::Stop, "Заголовок");
+        EXPECT_EQ(EndStatus(console, status), status);
+        console.PrintHeldMessage();
+        EXPECT_EQ(err.Text(), "Jarseal: Примечание\nЗаголовок: jar файл отсутствует.\n") << status;
+    }
+    {
+        // Other output comes after the message held back, and at once; a job
+        // that ends without EndProgram still shows its message, once.
+        MemoryStream err;
+        ConsoleUi console(err.file);
+        UserInterface& ui = console; // the job's view of it
+        ui.ShowMessage("Первое", MessageIcon::None);
+        ui.NoteWaitingForOtherRun();
+        const std::string waiting = err.Text();
+        EXPECT_EQ(waiting.rfind("Jarseal: Первое\nJarseal: ждёт", 0), 0u) << waiting;
+        ui.ShowMessage("Второе", MessageIcon::None);
+        EXPECT_EQ(ui.AskYesNo("Вопрос?", MessageIcon::None), Answer::No);
+        EXPECT_EQ(err.Text(), waiting + "Jarseal: Второе\nJarseal: Вопрос? -> Нет\n");
+        ui.ShowMessage("Последнее", MessageIcon::None);
+        console.PrintHeldMessage();
+        console.PrintHeldMessage();
+        EXPECT_EQ(err.Text(), waiting + "Jarseal: Второе\nJarseal: Вопрос? -> Нет\nJarseal: Последнее\n");
+    }
+    {
+        MemoryStream err;
+        ConsoleUi console(err.file);
+        UserInterface& ui = console; // the job's view of it
+        console.SetQuiet(true);
+        ui.ShowMessage("Сбой", MessageIcon::Stop);
+        EXPECT_EQ(EndStatus(console, kExitFailure), kExitFailure);
+        EXPECT_EQ(err.Text(), "");
+    }
 }
 
 TEST(BatchPackages, FoldersAreSearchedAndPairsProcessedOnce) {
@@ -59,7 +213,81 @@ const std::string kManifest = "MIDlet-1: Game, /i.png, game.Main\r\nMIDlet-Name:
                               "MicroEdition-Profile: MIDP-2.0\r\nMicroEdition-Configuration: CLDC-1.1\r\n"
                               "MIDlet-Permissions: javax.microedition.io.Connector.sms\r\n";
 
+struct SplitOutput {
+    int exitCode = -1;
+    std::string out; // standard output
+    std::string err; // standard error
+};
+
+// Runs a program with standard output and standard error in files of their
+// own, in the folder dir.
+SplitOutput RunSplit(const std::string& exe, const std::vector<std::string>& args, const std::string& dir) {
+    const std::string outPath = dir + "/stdout.txt";
+    const std::string errPath = dir + "/stderr.txt";
+    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
+            ::_exit(127);
+        ::execv(exe.c_str(), argv.data());
+        ::_exit(127);
+    }
+    SplitOutput result;
+    result.exitCode = WaitForExit(pid, 300);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    return result;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
 } // namespace
+
+TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
+    MakeDir(root / "suites");
+    WriteZip(root / "suites/a.jar", {{"META-INF/MANIFEST.MF", kManifest}});
+    WriteFile(root / "suites/b.jar", "not an archive");
+    WriteZip(root / "suites/c.jar", {{"META-INF/MANIFEST.MF", kManifest}});
+    const SplitOutput run =
+        RunSplit(program + "/jarseal-cli", {root / "suites", root / "none.jar"}, root.path());
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 5u) << run.out;
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"готово", root / "suites/a.jar"},
+        {"не выполнено", root / "suites/b.jar"},
+        {"готово", root / "suites/c.jar"},
+        {"не выполнено", root / "none.jar"}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(lines[i].rfind(expected[i].first + " ", 0), 0u) << lines[i];
+        EXPECT_EQ(lines[i].substr(lines[i].size() - expected[i].second.size()), expected[i].second);
+        EXPECT_EQ(SecondsColumn(lines[i]), SecondsColumn(lines[0])) << run.out;
+    }
+    EXPECT_EQ(lines[4], "Итого: 4, готово 2, не выполнено 2, сбой 0");
+
+    // The failures' messages, not the success message.
+    EXPECT_EQ(run.err.find("Готово"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("jar файл отсутствует."), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Jarseal: "), std::string::npos) << run.err;
+
+    // One package that succeeds: its result line and nothing else.
+    const SplitOutput one = RunSplit(program + "/jarseal-cli", {root / "suites/a.jad"}, root.path());
+    EXPECT_EQ(one.exitCode, 0) << one.err;
+    EXPECT_EQ(one.err, "");
+    ASSERT_EQ(Lines(one.out).size(), 2u) << one.out;
+    EXPECT_EQ(Lines(one.out)[0].rfind("готово ", 0), 0u) << one.out;
+}
 
 TEST_F(CliFixture, TwentySuitesSomeBrokenInOneCall) {
     MakeDir(root / "suites");
@@ -117,6 +345,33 @@ TEST_F(CliFixture, UsageErrorsAndHelp) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.output.find("--permissions auto|none|GROUP"), std::string::npos);
     EXPECT_NE(help.output.find("Example:"), std::string::npos);
-    EXPECT_EQ(Cli("--nonsense").exitCode, 1);
-    EXPECT_EQ(Cli("").exitCode, 1);
+    EXPECT_NE(help.output.find("--version"), std::string::npos);
+    const std::string exits = help.output.substr(help.output.find("Exit status"));
+    for (const char* said : {"64", "a suite a phone would refuse", "changed during the job", "2 (an"})
+        EXPECT_NE(exits.find(said), std::string::npos) << said;
+
+    // A wrong command line: 64, and nothing done.
+    WriteZip(root / "game.jar", {{"META-INF/MANIFEST.MF", kManifest}});
+    const std::string jar = " \"" + root / "game.jar" + "\"";
+    const std::vector<std::string> wrong = {"--nonsense" + jar,
+                                            "",
+                                            "--quiet",
+                                            "--check",
+                                            "--version=2",
+                                            "--permissions" + jar,
+                                            "--permissions nosuch" + jar,
+                                            "--zip-password",
+                                            jar + " --frobnicate"};
+    for (const std::string& args : wrong)
+        EXPECT_EQ(Cli(args).exitCode, kExitUsage) << args;
+    EXPECT_FALSE(Exists(root / "game.jad"));
+    // No package in a folder is not a usage error.
+    MakeDir(root / "empty");
+    EXPECT_EQ(Cli("\"" + root / "empty" + "\"").exitCode, 1);
+
+    // The version on standard output alone.
+    const SplitOutput version = RunSplit(program + "/jarseal-cli", {"--version"}, root.path());
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "Jarseal " + ProjectVersion() + "\n");
+    EXPECT_EQ(version.err, "");
 }
