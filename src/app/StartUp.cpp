@@ -35,7 +35,7 @@ bool FirstRunSetUpNeeded(const std::string& firstRun) {
 }
 
 void StartUp(Context& ctx, PermissionPreferences& preferences, const StartUpHooks& hooks) {
-    const std::string keystore = DefaultKeystorePath(ctx.programFolder);
+    const std::string keystore = ctx.Where().defaultKeystore;
 
     Guarded([&] {
         if (FirstRunSetUpNeeded(ctx.settings.Read("Jarseal", "FirstRun"))) {

@@ -1,11 +1,12 @@
 // jarseal-cli: processes packages without a window, one after another, with
-// the settings of the program folder; messages go to standard error, one
-// line per package and a summary to standard output, and the exit status
-// tells the worst outcome.
+// the settings of the program folder; one line per package and a summary go
+// to standard output, the messages of failed packages (and notes on the way)
+// to standard error, and the exit status tells the worst outcome.
 #include "app/Batch.h"
 #include "app/ConsoleUi.h"
 #include "app/Intake.h"
 #include "app/StartUp.h"
+#include "app/UserFolders.h"
 #include "check/SuiteCheck.h"
 #include "common/FileSystem.h"
 #include "common/LocalTime.h"
@@ -22,26 +23,17 @@ namespace {
 
 using namespace jarseal;
 
-const char* ResultWord(int status) {
-    switch (status) {
-    case kExitSuccess:
-        return "готово";
-    case kExitFailure:
-        return "не выполнено";
-    default:
-        return "сбой";
-    }
-}
-
 // Runs one package through its job; the job ends "the program" at its end,
 // which here ends only this package.
-int ProcessOne(Context& ctx, const std::string& path) {
+int ProcessOne(Context& ctx, ConsoleUi& ui, const std::string& path) {
     try {
         OpenPackage(ctx, path);
+        ui.PrintHeldMessage();
         return kExitSuccess;
     } catch (const ProgramExit& exit) {
         return exit.status;
     } catch (const std::exception& e) {
+        ui.PrintHeldMessage();
         std::fprintf(stderr, "Jarseal: %s: %s\n", path.c_str(), e.what());
         return kExitUnforeseen;
     }
@@ -87,15 +79,19 @@ int main(int argc, char** argv) {
     const auto options = ParseBatchArguments(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
         std::fprintf(stderr, "jarseal-cli: %s\nTry 'jarseal-cli --help'.\n", error.c_str());
-        return kExitFailure;
+        return kExitUsage;
     }
     if (options->help) {
         std::fputs(BatchHelpText().c_str(), stdout);
         return kExitSuccess;
     }
+    if (options->version) {
+        std::printf("%s\n", VersionText().c_str());
+        return kExitSuccess;
+    }
     if (options->paths.empty()) {
         std::fputs(BatchHelpText().c_str(), stderr);
-        return kExitFailure;
+        return kExitUsage;
     }
 
     if (options->check) {
@@ -110,14 +106,16 @@ int main(int argc, char** argv) {
     ConsoleUi ui;
     ui.SetQuiet(options->quiet);
     const std::string programFolder = ExecutableFolder();
-    IniSettings settings(programFolder);
+    const RunPlaces places(programFolder);
+    IniSettings settings(places.Get().settingsFile);
     PermissionPreferences preferences(settings);
     {
         // The start-up steps that need no window: first-run set-up, the
         // relocation check and, unless this run chooses its own permissions,
         // the stored permission preferences.
         ui.SetYesNoAnswer(options->defaultKeystore ? Answer::Yes : Answer::No);
-        Context startCtx{ui, settings, preferences, programFolder, ""};
+        Context startCtx{ui, settings, preferences, programFolder, "", nullptr, places.Get()};
+        PrepareUserFolders(startCtx);
         StartUpHooks hooks;
         hooks.loadPermissionPreferences = !options->permissions.has_value();
         StartUp(startCtx, preferences, hooks);
@@ -141,11 +139,11 @@ int main(int argc, char** argv) {
         if (progress)
             std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, packages.size(), path.c_str());
         ui.SetNextInput(options->zipPassword);
-        Context ctx{ui, settings, permissions, programFolder, path};
+        Context ctx{ui, settings, permissions, programFolder, path, nullptr, places.Get()};
         if (warmTool)
             ctx.tools = &*warmTool;
         const auto start = std::chrono::steady_clock::now();
-        const int status = ProcessOne(ctx, path);
+        const int status = ProcessOne(ctx, ui, path);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const int slot = status == kExitSuccess ? 0 : status == kExitFailure ? 1 : 2;
@@ -154,14 +152,14 @@ int main(int argc, char** argv) {
                                 : status == kExitFailure ? kExitFailure
                                                          : kExitUnforeseen);
         if (!options->quiet || status != kExitSuccess)
-            std::printf("%-13s %6.1f s  %s\n", ResultWord(status), seconds, path.c_str());
+            std::printf("%s\n", ResultLine(status, seconds, path).c_str());
         std::fflush(stdout);
     }
     if (packages.empty()) {
         std::fprintf(stderr, "jarseal-cli: no package found\n");
         return kExitFailure;
     }
-    std::printf("Итого: %zu, готово %d, не выполнено %d, сбой %d\n", packages.size(), counts[0], counts[1],
-                counts[2]);
+    std::printf("Итого: %zu, %s %d, %s %d, %s %d\n", packages.size(), ResultWord(kExitSuccess), counts[0],
+                ResultWord(kExitFailure), counts[1], ResultWord(kExitUnforeseen), counts[2]);
     return worst;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/PermissionChoice.h"
+#include "common/Places.h"
 #include "common/SettingsAccess.h"
 #include "common/ToolRunner.h"
 #include "common/UserInterface.h"
@@ -17,7 +18,10 @@ struct Context {
     std::string programFolder;   // the executable's folder, no trailing separator
     std::string commandLine;     // the command-line text the program was started with
     ToolRunner* tools = nullptr; // runs the JAD tool; none: each command line as its own process
+    Places places{};             // none given: those of a portable program folder
 
+    // Where the settings file, the default key store and the working folder are.
+    Places Where() const { return places.settingsFile.empty() ? PortablePlaces(programFolder) : places; }
     // True when the program was started with a command-line text; each end of
     // a run then ends the program.
     bool StartedWithArgument() const { return !commandLine.empty(); }

@@ -53,16 +53,15 @@ bool SameFolder(const std::string& a, const std::string& b) {
 
 } // namespace
 
-RunLock::RunLock(const std::string& programFolder, const std::string& packageFolder,
+RunLock::RunLock(const std::string& lockFolder, const std::string& packageFolder,
                  const std::function<void()>& onWait)
     : onWait_([this, onWait] {
           if (!std::exchange(told_, true) && onWait)
               onWait();
       }),
-      program_(programFolder.empty() ? std::string() : programFolder + "/data", onWait_) {
-    const std::string data = programFolder.empty() ? std::string() : programFolder + "/data";
+      program_(lockFolder, onWait_) {
     const std::string folder = packageFolder.empty() ? std::string(".") : packageFolder;
-    if (!(program_.Held() && SameFolder(folder, data)))
+    if (!(program_.Held() && SameFolder(folder, lockFolder)))
         package_.emplace(folder, onWait_);
 }
 

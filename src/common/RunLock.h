@@ -28,12 +28,12 @@ class FolderLock {
 };
 
 // Keeps runs apart: every job holds this lock from its start to its end.
-// The program folder's data folder keeps runs of one program folder from
-// sharing the working folder; the package folder keeps runs of any program
-// folder from sharing a folder's temp.jad or a package being rewritten.
-// Without a data folder only the package folder is locked; a package folder
-// that is the data folder itself is locked once. onWait is called at most
-// once, when another run holds either lock.
+// The lock folder (a portable program folder's data folder, or the user's
+// own) keeps runs from sharing a working folder; the package folder keeps
+// runs of any program folder from sharing a folder's temp.jad or a package
+// being rewritten. A lock folder that is missing is not locked; a package
+// folder that is the lock folder itself is locked once. onWait is called at
+// most once, when another run holds either lock.
 class RunLock {
   public:
     RunLock(const std::string& programFolder, const std::string& packageFolder,

@@ -318,10 +318,6 @@ JavaPaths DeriveJavaPaths(const std::string& path) {
     return p;
 }
 
-std::string WorkDirOf(const std::string& programFolder) {
-    return programFolder + kSep + "data" + kSep + "temp";
-}
-
 ManifestScan ScanManifest(const std::vector<std::string>& lines) {
     ManifestScan scan;
     bool permissionFlag = false;
@@ -382,14 +378,14 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
     RunWithFailurePolicy(ctx.ui, [&] {
         JavaRun run;
         run.paths = DeriveJavaPaths(path);
-        run.workDir = WorkDirOf(ctx.programFolder);
+        run.workDir = ctx.Where().workDir;
         std::optional<JobFailure> failure;
         if (HasControlCharacter(path)) {
             failure = JobFailure{"Имя файла содержит управляющие символы (например, перевод строки).\r\n"
                                  "Переименуйте файл и повторите попытку."};
         } else {
             // Held while the job changes files, released before its final message.
-            const RunLock lock(ctx.programFolder, run.paths.packageFolder,
+            const RunLock lock(ctx.Where().lockFolder, run.paths.packageFolder,
                                [&] { ctx.ui.NoteWaitingForOtherRun(); });
             RemoveLeftoverTempFiles(run.paths.packageFolder);
             failure = RunJavaJob(ctx, run);

@@ -29,9 +29,6 @@ JavaPaths DeriveJavaPaths(const std::string& path);
 // archive. Real manifests are a few kilobytes.
 inline constexpr std::uint64_t kMaxManifestBytes = 8ull * 1024 * 1024;
 
-// The working folder and the unpacked manifest below the program folder.
-std::string WorkDirOf(const std::string& programFolder);
-
 // What the scan of the manifest keeps for the descriptor.
 struct ManifestScan {
     std::string body;           // taken-over attribute lines, each ending in CR LF

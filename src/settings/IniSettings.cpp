@@ -1,22 +1,22 @@
 #include "settings/IniSettings.h"
 
-#include "common/FileSystem.h"
+#include "common/Places.h"
 #include "settings/Ini.h"
 
 namespace jarseal {
 
 std::string SettingsFilePath(const std::string& programFolder) {
-    return programFolder + kSep + "Jarseal.ini";
+    return PortablePlaces(programFolder).settingsFile;
 }
 
-IniSettings::IniSettings(std::string programFolder) : programFolder_(std::move(programFolder)) {}
+IniSettings::IniSettings(std::string settingsFile) : file_(std::move(settingsFile)) {}
 
 std::string IniSettings::Read(const std::string& section, const std::string& key) const {
-    return ReadIni(section, key, SettingsFilePath(programFolder_));
+    return ReadIni(section, key, file_);
 }
 
 bool IniSettings::Write(const std::string& section, const std::string& key, const std::string& value) {
-    return WriteIni(section, key, value, SettingsFilePath(programFolder_)) != 0;
+    return WriteIni(section, key, value, file_) != 0;
 }
 
 } // namespace jarseal

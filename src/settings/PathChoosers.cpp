@@ -29,8 +29,4 @@ std::string ChoosePath(Context& ctx, PathSetting setting) {
     return ctx.settings.Read(c.section, c.key);
 }
 
-std::string DefaultKeystorePath(const std::string& programFolder) {
-    return programFolder + kSep + "data" + kSep + "key";
-}
-
 } // namespace jarseal

@@ -24,7 +24,5 @@ const PathChooser& PathChooserFor(PathSetting setting);
 // file holds afterwards, for the label that shows it.
 std::string ChoosePath(Context& ctx, PathSetting setting);
 
-// The default key store of a program folder: data/key below it.
-std::string DefaultKeystorePath(const std::string& programFolder);
 
 } // namespace jarseal

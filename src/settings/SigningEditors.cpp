@@ -9,8 +9,6 @@ const SettingKey kTextSettings[kSettingsTextCount] = {
     {"Java", "alias2"},    {"Symbian", "passphrase"},
 };
 
-const char* const kDefaultPassword = "52039871";
-const char* const kDefaultAlias = "jsk";
 
 std::string ReadPath(const SettingsAccess& settings, PathSetting setting) {
     const PathChooser& c = PathChooserFor(setting);
@@ -66,7 +64,7 @@ std::optional<std::string> EditSettingWithInputBox(Context& ctx, std::size_t ind
 }
 
 JavaDefaults RestoreJavaDefaults(Context& ctx) {
-    ctx.settings.Write("Java", "keystore", DefaultKeystorePath(ctx.programFolder));
+    ctx.settings.Write("Java", "keystore", ctx.Where().defaultKeystore);
     const char* const values[kInputBoxEditorCount] = {kDefaultPassword, kDefaultPassword, kDefaultAlias,
                                                       kDefaultAlias};
     JavaDefaults result;

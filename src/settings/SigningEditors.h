@@ -10,6 +10,10 @@
 
 namespace jarseal {
 
+// The passwords and the alias of the default key store.
+inline constexpr const char* kDefaultPassword = "52039871";
+inline constexpr const char* kDefaultAlias = "jsk";
+
 // The five settings text boxes: 0 storepass, 1 keypass, 2 alias1, 3 alias2
 // (section "Java"), 4 passphrase (section "Symbian").
 inline constexpr std::size_t kSettingsTextCount = 5;

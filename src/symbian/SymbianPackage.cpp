@@ -42,7 +42,7 @@ std::string SignSisCommandLine(const Context& ctx, const std::string& path) {
 void SignSymbianPackage(Context& ctx, const std::string& path) {
     RunWithFailurePolicy(ctx.ui, [&] {
         // The package is rewritten in place: no other run may touch it meanwhile.
-        const RunLock lock(ctx.programFolder, FolderOf(path), [&] { ctx.ui.NoteWaitingForOtherRun(); });
+        const RunLock lock(ctx.Where().lockFolder, FolderOf(path), [&] { ctx.ui.NoteWaitingForOtherRun(); });
         const std::string backup = path + ".original";
         StepOverMissing([&] {
             if (!FileExist(backup))

@@ -26,7 +26,7 @@ struct StartUpFixture : ::testing::Test {
 
     void SetUp() override {
         MakeDir(program + "/data/temp");
-        settings = std::make_unique<IniSettings>(program);
+        settings = std::make_unique<IniSettings>(SettingsFilePath(program));
         prefs = std::make_unique<PermissionPreferences>(*settings);
         ctx = std::make_unique<Context>(Context{ui, *settings, *prefs, program, ""});
     }

@@ -23,7 +23,7 @@ pid_t HoldInChild(const std::string& folder, void (*body)(), const std::string& 
     if (pid == 0) {
         ::setpgid(0, 0); // its own group, so the test can end the tools it starts
         ::close(fds[0]);
-        RunLock lock(folder, packageFolder.empty() ? folder : packageFolder, nullptr);
+        RunLock lock(folder + "/data", packageFolder.empty() ? folder : packageFolder, nullptr);
         const char held = lock.Held() ? 'y' : 'n';
         (void)!::write(fds[1], &held, 1);
         ::close(fds[1]);
@@ -42,7 +42,7 @@ int LockWithin(const std::string& folder, unsigned seconds) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::alarm(seconds);
-        RunLock lock(folder, folder, nullptr);
+        RunLock lock(folder + "/data", folder, nullptr);
         ::_exit(lock.Held() ? 0 : 1);
     }
     int status = 0;
@@ -60,7 +60,7 @@ TEST(RunLock, ASecondRunWaitsAndIsToldSo) {
     int waits = 0;
     const auto start = std::chrono::steady_clock::now();
     {
-        RunLock lock(dir.path(), dir.path(), [&] { ++waits; });
+        RunLock lock(dir / "data", dir.path(), [&] { ++waits; });
         EXPECT_TRUE(lock.Held());
     }
     // Not before the holder let go of it.
@@ -68,7 +68,7 @@ TEST(RunLock, ASecondRunWaitsAndIsToldSo) {
     EXPECT_EQ(waits, 1);
     ::waitpid(holder, nullptr, 0);
 
-    RunLock free(dir.path(), dir.path(), [&] { ++waits; });
+    RunLock free(dir / "data", dir.path(), [&] { ++waits; });
     EXPECT_TRUE(free.Held());
     EXPECT_EQ(waits, 1); // nobody held it: no waiting notice
 }
@@ -100,7 +100,7 @@ TEST(RunLock, RunsOfTwoProgramFoldersOnOnePackageFolderTakeTurns) {
     const auto start = std::chrono::steady_clock::now();
     {
         // Program folder b has no data folder: the package folder alone is locked.
-        RunLock lock(dir / "b", dir / "pkg", [&] { ++waits; });
+        RunLock lock(dir / "b/data", dir / "pkg", [&] { ++waits; });
         EXPECT_TRUE(lock.Held());
     }
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
@@ -108,7 +108,7 @@ TEST(RunLock, RunsOfTwoProgramFoldersOnOnePackageFolderTakeTurns) {
     ::waitpid(holder, nullptr, 0);
 
     // A package in the data folder itself: locked once, no waiting on itself.
-    RunLock self(dir / "a", dir / "a/data", [&] { ++waits; });
+    RunLock self(dir / "a/data", dir / "a/data", [&] { ++waits; });
     EXPECT_TRUE(self.Held());
     EXPECT_EQ(waits, 1);
 }

@@ -42,6 +42,29 @@ grep -q '^MIDlet-Jar-RSA-SHA1: ' "$home/apps/sample.jad" || fail "no signature"
 "$home/.local/bin/jarseal-cli" --check --quiet "$home/apps/sample.jar" >/dev/null || fail "check refused the signed sample"
 grep -q "^AppPath=$prefix" "$prefix/Jarseal.ini" || fail "start-up did not record the folder"
 
+# A program folder this user may not write (a system-wide install): the
+# settings, key store and working folder go to the user's own folders, and
+# nothing is written into the program folder.
+if [ "$(id -u)" = 0 ] && command -v su >/dev/null 2>&1; then
+    ro="$(mktemp -d)"
+    trap 'rm -rf "$home" "$ro"' EXIT
+    chmod 755 "$ro"
+    cmake --install "$build" --prefix "$ro/prog" >/dev/null
+    before="$(find "$ro/prog" -printf '%p %s %T@\n' | sort)"
+    user="$ro/home"
+    mkdir -p "$user/apps"
+    cp "$build/sample/sample.jar" "$user/apps/"
+    chown -R nobody "$user"
+    su -s /bin/sh nobody -c "HOME='$user' XDG_CONFIG_HOME= XDG_DATA_HOME= TMPDIR='$user' \
+        '$ro/prog/jarseal-cli' --quiet '$user/apps/sample.jar'" >/dev/null 2>&1 || fail "a user of a read-only install could not sign"
+    grep -q '^MIDlet-Jar-RSA-SHA1: ' "$user/apps/sample.jad" || fail "read-only install: no signature"
+    [ -f "$user/.local/share/jarseal/key" ] || fail "read-only install: no key store in the user's folder"
+    grep -q "^keystore=$user/.local/share/jarseal/key" "$user/.config/jarseal/Jarseal.ini" ||
+        fail "read-only install: the user's settings do not name the user's key store"
+    [ "$(find "$ro/prog" -printf '%p %s %T@\n' | sort)" = "$before" ] || fail "read-only install: the program folder changed"
+    ls -d "$user"/jarseal-* >/dev/null 2>&1 && fail "read-only install: the private working folder was left behind"
+fi
+
 "$src/scripts/uninstall-user.sh" --prefix "$prefix" >/dev/null
 [ -e "$entry" ] && fail "menu entry left behind"
 [ -e "$prefix/jarseal-cli" ] && fail "program left behind"

@@ -174,7 +174,7 @@ TEST(BrokenSettingsFile, FolderGarbageOrHugeFileNeverStopsTheProgram) {
     if (!JavaAvailable())
         GTEST_SKIP() << "java is not on the search path";
     auto startAndSign = [](const std::string& program, const std::string& apps, ScriptedUi& ui) {
-        IniSettings settings(program);
+        IniSettings settings(SettingsFilePath(program));
         PermissionPreferences prefs(settings);
         Context ctx{ui, settings, prefs, program, apps + "/game.jar"};
         try {

@@ -338,12 +338,12 @@ TEST(Ini, ProfileTextFunctionsFollowTheFirstSectionOnly) {
 TEST(IniSettings, BuildsThePathForEveryCall) {
     TempDir dir;
     EXPECT_EQ(SettingsFilePath("/opt/jarseal"), "/opt/jarseal/Jarseal.ini");
-    IniSettings settings(dir.path());
+    IniSettings settings(SettingsFilePath(dir.path()));
     EXPECT_TRUE(settings.Write("Java", "alias1", "jsk"));
     EXPECT_EQ(ReadFile(dir / "Jarseal.ini"), "[Java]\r\nalias1=jsk\r\n");
     WriteFile(dir / "Jarseal.ini", "[Java]\r\nalias1=changed\r\n"); // changed behind its back
     EXPECT_EQ(settings.Read("java", "ALIAS1"), "changed");
-    IniSettings nowhere(dir / "missing");
+    IniSettings nowhere(SettingsFilePath(dir / "missing"));
     EXPECT_FALSE(nowhere.Write("Java", "alias1", "jsk"));
     EXPECT_EQ(nowhere.Read("Java", "alias1"), "");
 }

@@ -15,7 +15,7 @@ namespace {
 // The real settings file in a temporary program folder, with a log of writes.
 class RecordingSettings : public SettingsAccess {
   public:
-    explicit RecordingSettings(const std::string& folder) : file_(folder) {}
+    explicit RecordingSettings(const std::string& folder) : file_(SettingsFilePath(folder)) {}
     std::string Read(const std::string& section, const std::string& key) const override {
         return file_.Read(section, key);
     }

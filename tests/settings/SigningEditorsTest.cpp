@@ -68,8 +68,8 @@ TEST_F(SigningEditorsFixture, RestoreDefaultsWritesTheFiveJavaKeysOnly) {
     settings.values[{"Permissions", "read"}] = "1";
     const JavaDefaults d = RestoreJavaDefaults(ctx);
     EXPECT_EQ(d.texts, (std::array<std::string, 4>{"52039871", "52039871", "jsk", "jsk"}));
-    EXPECT_EQ(d.keystore, DefaultKeystorePath("/prog"));
-    EXPECT_EQ(Get("Java", "keystore"), DefaultKeystorePath("/prog"));
+    EXPECT_EQ(d.keystore, PortablePlaces("/prog").defaultKeystore);
+    EXPECT_EQ(Get("Java", "keystore"), PortablePlaces("/prog").defaultKeystore);
     EXPECT_EQ(Get("Java", "storepass"), "52039871");
     EXPECT_EQ(Get("Java", "keypass"), "52039871");
     EXPECT_EQ(Get("Java", "alias1"), "jsk");

@@ -1,7 +1,11 @@
 // jarseal: the window. A package named on the command line is processed
 // before the window is shown, and the program then ends after the run.
+// --version, --help and -h, each as the only argument, print their text and
+// end before anything needs a display or the settings.
+#include "app/Batch.h"
 #include "app/Intake.h"
 #include "app/StartUp.h"
+#include "app/UserFolders.h"
 #include "app/qt/Form1.h"
 #include "app/qt/QtUi.h"
 #include "common/FileSystem.h"
@@ -9,18 +13,25 @@
 #include "settings/PermissionPreferences.h"
 
 #include <QApplication>
+#include <cstdio>
 
 int main(int argc, char** argv) {
     using namespace jarseal;
+    if (const auto info = WindowInfoText(argc, argv)) {
+        std::fputs(info->c_str(), stdout);
+        return kExitSuccess;
+    }
     const std::string commandLine = CommandLineText(argc, argv);
     QApplication app(argc, argv);
     InstallRussianTranslation();
 
     QtUi ui;
     const std::string programFolder = ExecutableFolder();
-    IniSettings settings(programFolder);
+    const RunPlaces places(programFolder);
+    IniSettings settings(places.Get().settingsFile);
     PermissionPreferences permissions(settings);
-    Context ctx{ui, settings, permissions, programFolder, commandLine};
+    Context ctx{ui, settings, permissions, programFolder, commandLine, nullptr, places.Get()};
+    PrepareUserFolders(ctx);
     Form1 window(ctx, permissions);
     ui.SetParent(&window);
     StartUpHooks hooks;

@@ -225,8 +225,8 @@ TEST_F(Form1Fixture, EditorsWriteAtOnceAndRefreshTheirControls) {
     EXPECT_EQ(form.Text(2)->text(), QStringLiteral("jsk"));
     EXPECT_EQ(form.Text(3)->text(), QStringLiteral("jsk"));
     EXPECT_EQ(form.Text(4)->text(), QStringLiteral("t4"));
-    EXPECT_EQ(form.Label(5)->text().toStdString(), DefaultKeystorePath("/prog"));
-    EXPECT_EQ(Get("Java", "keystore"), DefaultKeystorePath("/prog"));
+    EXPECT_EQ(form.Label(5)->text().toStdString(), PortablePlaces("/prog").defaultKeystore);
+    EXPECT_EQ(Get("Java", "keystore"), PortablePlaces("/prog").defaultKeystore);
 }
 
 TEST_F(Form1Fixture, CheckBoxesStoreTheirKeysAndPanelsFollowTheMode) {
@@ -347,7 +347,7 @@ TEST(Form1StartUp, NoSettingsFileShowsThePermissionPageInAutomaticMode) {
     const std::string program = root / "prog";
     MakeDir(program + "/data/temp");
     ScriptedUi ui;
-    IniSettings settings(program);
+    IniSettings settings(SettingsFilePath(program));
     PermissionPreferences prefs(settings);
     Context ctx{ui, settings, prefs, program, ""};
     Form1 form(ctx, prefs);
@@ -372,7 +372,7 @@ TEST(Form1StartUp, MovedFolderChooserRefreshesTheKeystoreLabel) {
     const std::string program = root / "prog";
     MakeDir(program);
     ScriptedUi ui;
-    IniSettings settings(program);
+    IniSettings settings(SettingsFilePath(program));
     settings.Write("Jarseal", "FirstRun", "0");
     settings.Write("Jarseal", "AppPath", "/old");
     PermissionPreferences prefs(settings);

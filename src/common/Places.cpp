@@ -1,0 +1,95 @@
+#include "common/Places.h"
+
+#include "common/FileSystem.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <memory>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace jarseal {
+
+namespace {
+
+// $NAME when it is an absolute path, else $HOME followed by fallback.
+std::string BaseDirectory(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] == '/')
+        return value;
+    const char* home = std::getenv("HOME");
+    std::string base = home != nullptr && home[0] == '/' ? home : "";
+    if (base.empty()) {
+        if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr)
+            base = pw->pw_dir;
+    }
+    return base + fallback;
+}
+
+// Makes the folder and the folders on its way; the last one only for this user.
+void MakeFolders(const std::string& path) {
+    for (std::size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == kSep)
+            ::mkdir(path.substr(0, pos).c_str(), pos == path.size() ? 0700 : 0755);
+    }
+}
+
+// Removes the ordinary files of a folder, then the folder.
+void RemoveFolder(const std::string& path) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+    if (dir) {
+        std::vector<std::string> names;
+        while (const dirent* entry = ::readdir(dir.get())) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        for (const auto& name : names)
+            ::unlink((path + kSep + name).c_str());
+    }
+    ::rmdir(path.c_str());
+}
+
+} // namespace
+
+Places PortablePlaces(const std::string& programFolder) {
+    Places p;
+    p.programFolder = programFolder;
+    p.settingsFile = programFolder + kSep + "Jarseal.ini";
+    p.defaultKeystore = programFolder + kSep + "data" + kSep + "key";
+    p.workDir = programFolder + kSep + "data" + kSep + "temp";
+    p.lockFolder = programFolder + kSep + "data";
+    return p;
+}
+
+RunPlaces::RunPlaces(const std::string& programFolder) : places_(PortablePlaces(programFolder)) {
+    if (::access(places_.workDir.c_str(), W_OK | X_OK) == 0)
+        return;
+    places_.userFolders = true;
+    const std::string config = BaseDirectory("XDG_CONFIG_HOME", "/.config") + kSep + "jarseal";
+    const std::string data = BaseDirectory("XDG_DATA_HOME", "/.local/share") + kSep + "jarseal";
+    MakeFolders(config);
+    MakeFolders(data);
+    places_.settingsFile = config + kSep + "Jarseal.ini";
+    places_.defaultKeystore = data + kSep + "key";
+    places_.lockFolder = data;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + kSep + "jarseal-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr)
+        places_.workDir = pattern; // mkdtemp makes it with mode 0700
+    else
+        places_.workDir = data + kSep + "temp"; // no temporary folder to be had: one of the user's own
+    if (places_.workDir == data + kSep + "temp")
+        MakeFolders(places_.workDir);
+}
+
+RunPlaces::~RunPlaces() {
+    if (places_.userFolders && places_.workDir.rfind(places_.lockFolder, 0) != 0)
+        RemoveFolder(places_.workDir);
+}
+
+} // namespace jarseal

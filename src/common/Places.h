@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+
+namespace jarseal {
+
+// Where a run of the program keeps its things. A program folder whose
+// working folder (data/temp) this user may write is a portable one: the
+// settings file, the default key store and the working folder are in it. A
+// program folder installed read-only (under /usr, say) keeps only what it
+// reads (data/jadtool.jar, data/signsis); each user's settings and key
+// store live in the user's own folders, and every run unpacks into a
+// private folder of its own.
+struct Places {
+    std::string programFolder;   // the executable's folder, no trailing separator
+    std::string settingsFile;    // Jarseal.ini
+    std::string defaultKeystore; // the key store the first run and "По умолчанию" set
+    std::string workDir;         // where archives are unpacked
+    std::string lockFolder;      // the folder runs lock to take turns on workDir
+    bool userFolders = false;    // the program folder is read-only: the user's folders are used
+};
+
+// The places of a portable program folder.
+Places PortablePlaces(const std::string& programFolder);
+
+// The places of a run of the program in programFolder, following the XDG base
+// directories ($XDG_CONFIG_HOME/jarseal, $XDG_DATA_HOME/jarseal, made when
+// missing) for a read-only program folder. Such a run's private working
+// folder (mode 0700, under $TMPDIR or /tmp) is made here and removed, with
+// what is left in it, when the object goes.
+class RunPlaces {
+  public:
+    explicit RunPlaces(const std::string& programFolder);
+    ~RunPlaces();
+    RunPlaces(const RunPlaces&) = delete;
+    RunPlaces& operator=(const RunPlaces&) = delete;
+    const Places& Get() const { return places_; }
+
+  private:
+    Places places_;
+};
+
+} // namespace jarseal
