@@ -53,20 +53,80 @@ std::string Zlib(const std::string& s) {
     return out;
 }
 
+std::string Le64(std::uint64_t v) {
+    return Le32(static_cast<std::uint32_t>(v)) + Le32(static_cast<std::uint32_t>(v >> 32));
+}
+
+// An array element: length, data, padding (no type word).
+std::string Elem(const std::string& data) {
+    return Le32(static_cast<std::uint32_t>(data.size())) + data + std::string((4 - data.size() % 4) % 4, '\0');
+}
+
+std::string Utf16(const std::string& ascii) {
+    std::string out;
+    for (const char c : ascii)
+        out += std::string{c, '\0'};
+    return out;
+}
+
+std::string Sha1Of(const std::string& bytes) {
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
+    return std::string(reinterpret_cast<char*>(digest), sizeof digest);
+}
+
+// Damage that BuildPackage can put into an otherwise sound package.
+enum class Fault {
+    None,
+    StringPastInfo,        // the vendor name in Info claims 1 GiB
+    FileDataPastParent,    // a file's data element claims more than its data unit holds
+    ElementPastArray,      // a language element runs past the end of its array
+    FileIndexPastData,     // a file names a data entry that does not exist
+    WrongTypeInController, // SupportedLanguages where SupportedOptions belongs
+    WrongArrayElementType, // the names array of Info holds UIDs
+    FileHashMismatch,      // the file's data changed after its hash was taken
+};
+
 // An unsigned Symbian 9 package: an Info with an odd length (so paddings
-// matter), the other controller parts empty, a DataIndex and an empty Data.
-std::string BuildPackage(bool deflate) {
-    const std::string str("P\0k\0g\0", 6); // "Pkg", UTF-16LE
-    const std::string info = Fld(9, Le32(0xE0001234)) + Fld(1, str) + "\1";
-    std::string body = Fld(14, info) + Fld(16, Fld(2, Le32(33))) +
-                       Fld(15, Fld(2, Le32(11) + Le32(4) + Le32(1))) +
-                       Fld(17, Fld(2, Le32(18)) + Fld(2, Le32(18))) + Fld(19, Fld(2, Le32(20))) +
-                       Fld(28, Fld(2, Le32(24)) + Fld(2, Le32(13)) + Fld(2, Le32(26))) + Fld(40, Le32(0));
+// matter), one language, one file (its data deflated in compressed packages),
+// a DataIndex and a Data field holding the file. chain, when given, is a
+// signature chain put just before the DataIndex.
+std::string BuildPackage(bool deflate, Fault fault = Fault::None, const std::string& chain = {}) {
+    const std::string vendor = Utf16("Jarseal");
+    const std::string vendorField = fault == Fault::StringPastInfo
+                                        ? Le32(1) + Le32(0x40000000) + vendor
+                                        : Fld(1, vendor);
+    const std::string namesType = Le32(fault == Fault::WrongArrayElementType ? 9 : 1);
+    const std::string info = Fld(9, Le32(0xE0001234)) + vendorField + Fld(2, namesType + Elem(Utf16("Pkg"))) +
+                             Fld(2, Le32(1) + Elem(Utf16("Jarseal"))) + Fld(4, Le32(1) + Le32(0) + Le32(0)) +
+                             Fld(8, Fld(6, std::string("\xE8\x07\x00\x01", 4)) + Fld(7, std::string("\x0C\0\0", 3))) +
+                             std::string("\0\0", 2);
+    const std::string languageElement =
+        fault == Fault::ElementPastArray ? Le32(12) + Le32(1) : Elem(Le32(1));
+    std::string content = "The file that the package installs.\n";
+    const std::string hash = Sha1Of(content);
+    if (fault == Fault::FileHashMismatch)
+        content[4] ^= 0x20;
+    const std::string target = Utf16("!:\\data\\readme.txt");
+    const std::string description = Fld(1, target) + Fld(1, Utf16("text/plain")) +
+                                    Fld(25, Le32(1) + Fld(37, hash)) + Le32(1) + Le32(0) +
+                                    Le64(content.size()) + Le64(content.size()) +
+                                    Le32(fault == Fault::FileIndexPastData ? 1 : 0);
+    std::string body = Fld(14, info) + Fld(fault == Fault::WrongTypeInController ? 15 : 16, Fld(2, Le32(33))) +
+                       Fld(15, Fld(2, Le32(11) + languageElement)) + Fld(17, Fld(2, Le32(18)) + Fld(2, Le32(18))) +
+                       Fld(19, Fld(2, Le32(20))) +
+                       Fld(28, Fld(2, Le32(24) + Elem(description)) + Fld(2, Le32(13)) + Fld(2, Le32(26))) +
+                       chain + Fld(40, Le32(0));
     const std::string controller = Fld(13, body);
     const std::string compressed =
         Fld(3, Le32(deflate ? 1 : 0) + Le32(static_cast<std::uint32_t>(controller.size())) + Le32(0) +
                    (deflate ? Zlib(controller) : controller));
-    const std::string data = Fld(30, Fld(2, Le32(31)));
+    const std::string fileData = Fld(3, Le32(deflate ? 1 : 0) + Le64(content.size()) +
+                                            (deflate ? Zlib(content) : content));
+    const std::string fileElement = fault == Fault::FileDataPastParent
+                                        ? Le32(0x50000000) + fileData
+                                        : Elem(fileData);
+    const std::string data = Fld(30, Fld(2, Le32(31) + Elem(Fld(2, Le32(32) + fileElement))));
     const std::uint16_t crc = Xmodem(compressed);
     std::string crcField = Fld(34, std::string{static_cast<char>(crc & 0xFF), static_cast<char>(crc >> 8)});
     return Le32(0x10201A7A) + Le32(0) + Le32(0xE0001234) + Le32(ss::UidChecksum(0x10201A7A, 0, 0xE0001234)) +
@@ -380,7 +440,7 @@ TEST_F(SignSisFixture, ProgramRefusesClearlyAndLeavesTheInputAlone) {
     // is changed: -o names the signature that fails.
     ASSERT_EQ(Binary({"/cr", pkg, dir / "signed.sis", cert, key, "right"}).status, 0);
     ss::Package signedPkg = ss::ParsePackage(ReadFile(dir / "signed.sis"));
-    signedPkg.controller[signedPkg.bodyStart + 20] ^= 1;
+    signedPkg.controller[signedPkg.bodyStart + 28] ^= 1; // a letter of the vendor name
     WriteFile(dir / "tampered.sis", ss::SerializePackage(signedPkg));
     const Outcome tampered = Binary({"/O", dir / "tampered.sis"});
     EXPECT_EQ(tampered.status, 1);
@@ -405,4 +465,124 @@ TEST_F(SignSisFixture, WarnsAboutValidityAndKeepsTheWholeCertificateFile) {
     ASSERT_EQ(pkg.chains.size(), 1u);
     EXPECT_EQ(pkg.chains[0].certificates, CertDer(expired.get()) + CertDer(keys.other.cert.get()));
     EXPECT_EQ(Verify(ReadFile(dir / "out.sis")).verifiedChains, 1);
+}
+
+// Damaged packages, built from the sound one with one fault each and already
+// carrying a chain to remove: signing, removing a signature and reporting all
+// refuse them with exit 1, name the field and why, and leave the file as it
+// was.
+TEST_F(SignSisFixture, RefusesPackagesDamagedInsideControllerOrData) {
+    const std::string cert = dir / "cert.pem", key = dir / "key.pem", pkg = dir / "app.sis";
+    WriteFile(cert, CertPem(keys.rsa.cert.get()));
+    WriteFile(key, KeyFile(keys.rsa.key.get(), KeyFormat::Pkcs8Pem));
+    // A real chain to carry along, taken from a signed sound package.
+    WriteFile(pkg, BuildPackage(false));
+    ASSERT_EQ(InProcess({pkg, pkg, cert, key}).status, 0);
+    const ss::Package signedPkg = ss::ParsePackage(ReadFile(pkg));
+    ASSERT_EQ(signedPkg.chains.size(), 1u);
+    const std::string chain =
+        signedPkg.controller.substr(signedPkg.chains[0].start, signedPkg.chains[0].end - signedPkg.chains[0].start);
+
+    struct Case {
+        const char* name;
+        Fault fault;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"string past Info", Fault::StringPastInfo,
+         "SISController/SISInfo/SISString: length 1073741824 runs past its parent"},
+        {"file data past its unit", Fault::FileDataPastParent,
+         "SISData/SISArray/SISDataUnit[0]/SISArray/SISFileData[0]: length 1342177280 runs past its parent"},
+        {"element past its array", Fault::ElementPastArray,
+         "SISController/SISSupportedLanguages/SISArray/SISLanguage[0]: length 12 runs past its parent"},
+        {"file index past the data", Fault::FileIndexPastData, "its file index 1 is past the 1 file(s)"},
+        {"wrong field type", Fault::WrongTypeInController,
+         "SISController/SISSupportedOptions: SISSupportedLanguages stands where SISSupportedOptions belongs"},
+        {"wrong element type", Fault::WrongArrayElementType,
+         "SISController/SISInfo/SISArray(names): its elements are SISUid where SISString belongs"},
+        {"file hash", Fault::FileHashMismatch,
+         "SISController/SISInstallBlock/SISArray(files)/SISFileDescription[0]: the SHA-1 of its data"},
+    };
+    for (const bool deflate : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (deflate ? ", compressed" : ", stored"));
+            const std::string bad = BuildPackage(deflate, c.fault, chain);
+            WriteFile(pkg, bad);
+            for (const std::vector<std::string>& args :
+                 {std::vector<std::string>{pkg, pkg, cert, key}, {"-u", pkg}, {"-o", pkg}, {"-u", "-o", pkg}}) {
+                const Outcome run = Binary(args);
+                EXPECT_EQ(run.status, 1) << args[0] << ": " << run.output;
+                EXPECT_TRUE(Has(run.output, "damaged")) << run.output;
+                EXPECT_TRUE(Has(run.output, c.message)) << run.output;
+                EXPECT_EQ(ReadFile(pkg), bad);
+            }
+        }
+        // The same package without the fault is sound: it signs, and its
+        // chain can be removed again.
+        const std::string sound = BuildPackage(deflate, Fault::None, chain);
+        WriteFile(pkg, sound);
+        const Outcome report = Binary({"-o", pkg});
+        EXPECT_EQ(report.status, 0) << report.output; // the same controller bytes as the chain signed
+        EXPECT_FALSE(Has(report.output, "DOES NOT VERIFY")) << report.output;
+        ASSERT_EQ(Binary({"-u", pkg}).status, 0);
+        EXPECT_EQ(ReadFile(pkg), BuildPackage(deflate));
+        ASSERT_EQ(Binary({pkg, pkg, cert, key}).status, 0);
+        EXPECT_EQ(Verify(ReadFile(pkg)).verifiedChains, 1);
+    }
+    EXPECT_EQ(ListDir(dir.path()).size(), 3u); // no temporary file left behind
+}
+
+// A file holding only a controller (a ROM stub) is reported as one, and is
+// neither signed nor unsigned.
+TEST_F(SignSisFixture, NamesBareControllers) {
+    const std::string cert = dir / "cert.pem", key = dir / "key.pem", stub = dir / "stub.sis";
+    WriteFile(cert, CertPem(keys.rsa.cert.get()));
+    WriteFile(key, KeyFile(keys.rsa.key.get(), KeyFormat::Pkcs8Pem));
+    const ss::Package full = ss::ParsePackage(BuildPackage(false));
+    const std::string bare = full.header + full.controller;
+    WriteFile(stub, bare);
+    const Outcome report = Binary({"-o", stub});
+    EXPECT_EQ(report.status, 0) << report.output;
+    EXPECT_TRUE(Has(report.output, "bare controller (a ROM stub)")) << report.output;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{stub, stub, cert, key}, {"-u", stub}}) {
+        const Outcome run = Binary(args);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_TRUE(Has(run.output, "ROM stub")) << run.output;
+        EXPECT_EQ(ReadFile(stub), bare);
+    }
+    // A damaged stub is refused like any package.
+    std::string damaged = bare;
+    damaged[16 + 8] = 15; // Info's type word becomes SupportedLanguages
+    WriteFile(stub, damaged);
+    const Outcome refused = Binary({"-o", stub});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(Has(refused.output, "SISController/SISInfo: SISSupportedLanguages stands where SISInfo belongs"))
+        << refused.output;
+}
+
+// DSA signature blobs have the size of the key's largest DER signature: 48
+// bytes for a 1024-bit key with a 160-bit q, the DER value first.
+TEST_F(SignSisFixture, DsaBlobsArePaddedToTheLargestSignature) {
+    WriteFile(dir / "dsa.pem", CertPem(keys.dsa.cert.get()));
+    WriteFile(dir / "key.pem", KeyFile(keys.dsa.key.get(), KeyFormat::TraditionalPem));
+    const std::string pkg = dir / "app.sis";
+    WriteFile(pkg, BuildPackage(true));
+    // Several signings, so that short DER values (r or s under 160 bits) are
+    // likely to occur among them.
+    for (int i = 0; i < 12; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(InProcess({pkg, pkg, dir / "dsa.pem", dir / "key.pem"}).status, 0);
+        const ss::Package p = ss::ParsePackage(ReadFile(pkg));
+        ASSERT_EQ(p.chains.size(), static_cast<std::size_t>(i + 1));
+        const std::string blob = p.chains.back().signatures.at(0).blob;
+        ASSERT_EQ(blob.size(), 48u);
+        EXPECT_EQ(static_cast<unsigned char>(blob[0]), 0x30);
+        const std::size_t derSize = 2 + static_cast<unsigned char>(blob[1]);
+        ASSERT_LE(derSize, 48u);
+        EXPECT_EQ(blob.substr(derSize), std::string(48 - derSize, '\0'));
+    }
+    const Verified v = Verify(ReadFile(pkg));
+    EXPECT_EQ(v.chains, 12);
+    EXPECT_EQ(v.verifiedChains, 12);
 }

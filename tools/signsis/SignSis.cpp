@@ -173,6 +173,8 @@ bool Report(const Package& pkg, const Options& o, const std::string& path, std::
         out << "Warning: the controller checksum is stale (phones do not check it).\n";
     if (!pkg.dataChecksumOk)
         out << "Warning: the data checksum is stale (phones do not check it).\n";
+    if (pkg.stub)
+        out << "This file is a bare controller (a ROM stub): it holds no file data.\n";
     if (pkg.chains.empty()) {
         out << "The package is not signed.\n";
         return true;
@@ -286,6 +288,9 @@ int RunSignSis(const std::vector<std::string>& args, std::ostream& out) {
         const std::string& input = o.files[0];
         Package pkg = ParsePackage(ReadFileBytes(input, "package"));
         std::string target = input;
+        if ((o.sign || o.unsign) && pkg.stub)
+            throw SisError("This file is a bare controller (a ROM stub) with no file data; stubs are not "
+                           "installed from this file and are not signed.");
         if (o.sign || o.unsign) {
             if (o.files.size() > 1)
                 target = o.files[1];

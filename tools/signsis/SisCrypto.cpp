@@ -196,10 +196,16 @@ std::string SignSha1(EVP_PKEY* key, std::string_view data) {
     const auto* in = reinterpret_cast<const unsigned char*>(tbs.data());
     if (EVP_PKEY_sign(ctx.get(), nullptr, &size, in, tbs.size()) <= 0)
         throw CryptoError("Cannot sign with this key: " + LastError());
+    const std::size_t maxSize = size;
     std::string sig(size, '\0');
     if (EVP_PKEY_sign(ctx.get(), reinterpret_cast<unsigned char*>(sig.data()), &size, in, tbs.size()) <= 0)
         throw CryptoError("Signing failed: " + LastError());
     sig.resize(size);
+    // A DSA blob is the key's largest DER signature, the DER (r, s) followed by
+    // zero bytes, as packages made by the SDK have it; verifiers read the DER
+    // length and ignore the tail.
+    if (kind == KeyKind::Dsa)
+        sig.resize(maxSize, '\0');
     return sig;
 }
 

@@ -47,7 +47,8 @@ const char* OidOf(KeyKind kind);
 
 std::string Sha1(std::string_view bytes);
 // Signs the SHA-1 of data: PKCS#1 v1.5 over the DigestInfo for RSA, DER
-// (r, s) for DSA.
+// (r, s) for DSA, padded with zero bytes to the key's largest DER signature
+// (48 bytes for a 160-bit q).
 std::string SignSha1(EVP_PKEY* key, std::string_view data);
 // True when signature is a valid SHA-1 signature of data with the key of the
 // algorithm OID; a DSA signature may carry padding after its DER value.

@@ -251,57 +251,76 @@ Package ParsePackage(std::string_view file) {
     Package pkg;
     pkg.header = file.substr(0, 16);
     const FieldView contents = ReadField(file, 16, file.size(), "the package");
+    pkg.trailer = file.substr(contents.end);
+    if (contents.type == kController) {
+        // A bare controller (a ROM stub): the files it names are in ROM.
+        pkg.stub = true;
+        pkg.controller = file.substr(contents.start, contents.end - contents.start);
+        CheckPackage(pkg);
+        ParseController(pkg);
+        return pkg;
+    }
     if (contents.type != kContents)
         throw SisError("The package is damaged: no contents after the header.");
-    pkg.trailer = file.substr(contents.end);
 
+    // Contents: [ControllerChecksum] [DataChecksum] Compressed(Controller) Data,
+    // in that order and nothing else.
     const std::size_t limit = contents.dataStart + static_cast<std::size_t>(contents.length);
-    bool haveController = false;
     std::uint32_t storedControllerCrc = 0, storedDataCrc = 0;
     bool haveControllerCrc = false, haveDataCrc = false;
-    std::string compressedRaw, dataRaw;
-    for (std::size_t pos = contents.dataStart; pos < limit;) {
+    std::string_view compressedRaw, dataRaw;
+    std::size_t pos = contents.dataStart;
+    const auto next = [&](std::uint32_t type, const char* name) {
         const FieldView f = ReadField(file, pos, limit, "the package contents");
-        const std::string_view raw = file.substr(f.start, f.end - f.start);
-        if (f.type == kCompressed && !haveController) {
-            haveController = true;
-            compressedRaw = raw;
-            if (f.length < 12)
-                throw SisError("The package is damaged: the compressed controller has no size.");
-            pkg.compression = U32(file, f.dataStart);
-            const std::uint64_t size = U64(file, f.dataStart + 4);
-            const std::string_view payload = file.substr(f.dataStart + 12, f.length - 12);
-            if (size > kMaxControllerSize)
-                throw SisError("The package is damaged or hostile: its controller claims " +
-                               std::to_string(size) + " bytes (at most " +
-                               std::to_string(kMaxControllerSize) + " are accepted).");
-            if (pkg.compression == 0) {
-                if (payload.size() != size)
-                    throw SisError("The package is damaged: the stored controller's size does not match.");
-                pkg.controller = payload;
-            } else if (pkg.compression == 1) {
-                pkg.controller = Inflate(payload, size);
-            } else {
-                throw SisError("The package uses an unknown compression (" + std::to_string(pkg.compression) +
-                               ").");
-            }
-        } else {
-            if (f.type == kControllerChecksum || f.type == kDataChecksum) {
-                if (f.length < 2)
-                    throw SisError("The package is damaged: a checksum field is too short.");
-                (f.type == kControllerChecksum ? storedControllerCrc : storedDataCrc) =
-                    static_cast<unsigned char>(file[f.dataStart]) |
-                    static_cast<unsigned char>(file[f.dataStart + 1]) << 8;
-                (f.type == kControllerChecksum ? haveControllerCrc : haveDataCrc) = true;
-            } else if (f.type == kData) {
-                dataRaw = raw;
-            }
-            (haveController ? pkg.after : pkg.before).emplace_back(raw);
-        }
+        if (f.type != type)
+            throw SisError(std::string("The package is damaged: SISContents: a field of type ") +
+                           std::to_string(f.type) + " stands where " + name + " belongs.");
         pos = f.end;
+        return f;
+    };
+    const auto nextIs = [&](std::uint32_t type) { return limit - pos >= 4 && U32(file, pos) == type; };
+    for (const std::uint32_t type : {kControllerChecksum, kDataChecksum}) {
+        if (!nextIs(type))
+            continue;
+        const FieldView f = next(type, "a checksum");
+        if (f.length < 2)
+            throw SisError("The package is damaged: a checksum field is too short.");
+        (type == kControllerChecksum ? storedControllerCrc : storedDataCrc) =
+            static_cast<unsigned char>(file[f.dataStart]) | static_cast<unsigned char>(file[f.dataStart + 1])
+                                                                << 8;
+        (type == kControllerChecksum ? haveControllerCrc : haveDataCrc) = true;
+        pkg.before.emplace_back(file.substr(f.start, f.end - f.start));
     }
-    if (!haveController)
+    if (pos >= limit)
         throw SisError("The package is damaged: it has no controller.");
+    const FieldView f = next(kCompressed, "SISCompressed (the controller)");
+    compressedRaw = file.substr(f.start, f.end - f.start);
+    if (f.length < 12)
+        throw SisError("The package is damaged: the compressed controller has no size.");
+    pkg.compression = U32(file, f.dataStart);
+    const std::uint64_t size = U64(file, f.dataStart + 4);
+    const std::string_view payload = file.substr(f.dataStart + 12, f.length - 12);
+    if (size > kMaxControllerSize)
+        throw SisError("The package is damaged or hostile: its controller claims " + std::to_string(size) +
+                       " bytes (at most " + std::to_string(kMaxControllerSize) + " are accepted).");
+    if (pkg.compression == 0) {
+        if (payload.size() != size)
+            throw SisError("The package is damaged: the stored controller's size does not match.");
+        pkg.controller = payload;
+    } else if (pkg.compression == 1) {
+        pkg.controller = Inflate(payload, size);
+    } else {
+        throw SisError("The package uses an unknown compression (" + std::to_string(pkg.compression) + ").");
+    }
+    if (pos >= limit)
+        throw SisError("The package is damaged: SISContents: no SISData follows the controller.");
+    const FieldView data = next(kData, "SISData");
+    dataRaw = file.substr(data.start, data.end - data.start);
+    pkg.after.emplace_back(dataRaw);
+    if (pos < limit)
+        throw SisError("The package is damaged: SISContents: " + std::to_string(limit - pos) +
+                       " unexpected bytes follow SISData.");
+    CheckPackage(pkg);
     ParseController(pkg);
     pkg.controllerChecksumOk = !haveControllerCrc || storedControllerCrc == Crc16(compressedRaw);
     pkg.dataChecksumOk = !haveDataCrc || storedDataCrc == Crc16(dataRaw);

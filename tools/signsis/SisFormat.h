@@ -21,6 +21,9 @@ struct SisError : std::runtime_error {
 inline constexpr std::uint32_t kUid1Symbian9 = 0x10201A7A;
 // The largest controller accepted after inflating it; real ones are kilobytes.
 inline constexpr std::uint64_t kMaxControllerSize = 64u << 20;
+// The most file data accepted after inflating it, all files together; what is
+// checked against the files' hashes is read once and never held whole.
+inline constexpr std::uint64_t kMaxUnpackedFiles = 2ull << 30;
 
 enum FieldType : std::uint32_t {
     kString = 1,
@@ -107,14 +110,22 @@ struct Package {
     std::vector<ChainView> chains;   // in file order
     bool controllerChecksumOk = true;
     bool dataChecksumOk = true;
+    bool stub = false; // a bare controller with no data (a ROM stub)
 };
 
 // The UIDs of a file's header; throws SisError for legacy (pre-Symbian 9)
 // packages and for anything that is not a Symbian 9 package.
 void CheckHeader(std::string_view file);
 
-// Parses a whole package file. Throws SisError with a readable reason.
+// Parses a whole package file and checks it with CheckPackage. Throws
+// SisError with a readable reason.
 Package ParsePackage(std::string_view file);
+
+// Walks every field of the controller and of the data: each of the type its
+// place requires, inside its parent, arrays of the element type they must
+// hold, every file's SHA-1 equal to that of its data after inflating it.
+// Throws SisError naming the path of the first field that fails and why.
+void CheckPackage(const Package& pkg);
 
 // The package file again, with the controller as it now is: recompressed the
 // way it was stored, lengths, paddings and the controller checksum rebuilt.
