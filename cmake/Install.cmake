@@ -11,6 +11,18 @@ if(TARGET signsis)
 endif()
 if(TARGET jadtool)
     install(FILES ${CMAKE_BINARY_DIR}/data/jadtool.jar DESTINATION data)
+    # The tool's class archive, made for the installed jar at its place (one
+    # made under a staging DESTDIR would fit no jar once the files move).
+    if(Java_JAVA_EXECUTABLE)
+        install(CODE "
+if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
+    execute_process(COMMAND \"${CMAKE_COMMAND}\" \"-DJAVA=${Java_JAVA_EXECUTABLE}\" \"-DKEYTOOL=${JARSEAL_KEYTOOL}\"
+                            \"-DJAR=\${CMAKE_INSTALL_PREFIX}/data/jadtool.jar\"
+                            \"-DOUT=\${CMAKE_INSTALL_PREFIX}/data/jadtool.jsa\"
+                            -P \"${CMAKE_SOURCE_DIR}/tools/jadtool/MakeClassArchive.cmake\")
+endif()
+")
+    endif()
 endif()
 install(DIRECTORY DESTINATION data/temp)
 install(FILES ${CMAKE_SOURCE_DIR}/desktop/jarseal.svg DESTINATION .)

@@ -78,7 +78,7 @@ std::string ResolveProgram(std::vector<std::string>& args) {
 // Every descriptor above 2 is closed in the child, signals are reset to their
 // defaults and none is blocked. Returns the process id or -1.
 pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int outFd, int inFd = -1,
-            bool outIsAlsoErr = true) {
+            bool outIsAlsoErr = true, const std::string& extraEnv = {}) {
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (const std::string& a : args)
@@ -113,8 +113,18 @@ pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int o
     ok = ok && ::posix_spawnattr_setsigdefault(&attr, &allSignals) == 0;
     ok = ok && ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
 
+    char** env = ChildEnvironment();
+    std::vector<char*> withExtra;
+    if (!extraEnv.empty()) {
+        for (char** e = env; *e != nullptr; ++e)
+            withExtra.push_back(*e);
+        withExtra.push_back(const_cast<char*>(extraEnv.c_str()));
+        withExtra.push_back(nullptr);
+        env = withExtra.data();
+    }
+
     pid_t pid = -1;
-    if (ok && ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), ChildEnvironment()) != 0)
+    if (ok && ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), env) != 0)
         pid = -1;
     ::posix_spawnattr_destroy(&attr);
     ::posix_spawn_file_actions_destroy(&actions);
@@ -148,7 +158,7 @@ void WriteAll(int fd, const char* data, std::size_t size, bool& ok) {
 // Reads the pipe until the child has closed it, passing everything on to
 // standard error and keeping the tail. A grandchild that keeps the pipe open
 // does not hold us once the child itself has ended.
-std::int32_t PumpAndWait(pid_t pid, int readFd, std::string& kept) {
+std::int32_t PumpAndWait(pid_t pid, int readFd, std::string& kept, const std::string& dropFirstLine) {
     // Writing to a closed standard error must not kill this program.
     sigset_t pipeSet;
     sigemptyset(&pipeSet);
@@ -160,6 +170,31 @@ std::int32_t PumpAndWait(pid_t pid, int readFd, std::string& kept) {
     const bool pipePendingBefore = sigismember(&pendingBefore, SIGPIPE) == 1;
 
     bool tee = true;
+    const auto deliver = [&](const char* data, std::size_t size) {
+        WriteAll(STDERR_FILENO, data, size, tee);
+        try {
+            kept.append(data, size);
+            if (kept.size() > 2 * kCaptureLimit)
+                kept.erase(0, kept.size() - kCaptureLimit);
+        } catch (...) {
+            kept.clear();
+        }
+    };
+    // The start of the output is held back until its first line is complete,
+    // while it may still be the line to drop.
+    bool holding = !dropFirstLine.empty();
+    std::string head;
+    const auto release = [&](bool atEnd) {
+        const std::size_t end = head.find('\n');
+        if (end == std::string::npos && !atEnd && head.size() <= dropFirstLine.size())
+            return;
+        holding = false;
+        std::size_t from = 0;
+        if (head.compare(0, end, dropFirstLine) == 0)
+            from = end == std::string::npos ? head.size() : end + 1;
+        deliver(head.data() + from, head.size() - from);
+        head.clear();
+    };
     bool exited = false;
     int status = 0;
     std::size_t readAfterExit = 0;
@@ -187,13 +222,16 @@ std::int32_t PumpAndWait(pid_t pid, int readFd, std::string& kept) {
         }
         if (n == 0)
             break;
-        WriteAll(STDERR_FILENO, buf, static_cast<std::size_t>(n), tee);
-        try {
-            kept.append(buf, static_cast<std::size_t>(n));
-            if (kept.size() > 2 * kCaptureLimit)
-                kept.erase(0, kept.size() - kCaptureLimit);
-        } catch (...) {
-            kept.clear();
+        if (holding) {
+            try {
+                head.append(buf, static_cast<std::size_t>(n));
+                release(false);
+            } catch (...) {
+                holding = false;
+                head.clear();
+            }
+        } else {
+            deliver(buf, static_cast<std::size_t>(n));
         }
         if (exited) {
             readAfterExit += static_cast<std::size_t>(n);
@@ -201,6 +239,8 @@ std::int32_t PumpAndWait(pid_t pid, int readFd, std::string& kept) {
                 break;
         }
     }
+    if (holding)
+        release(true);
     if (kept.size() > kCaptureLimit)
         kept.erase(0, kept.size() - kCaptureLimit);
 
@@ -214,6 +254,38 @@ std::int32_t PumpAndWait(pid_t pid, int readFd, std::string& kept) {
 }
 
 } // namespace
+
+std::string JadToolLaunchOptions(const std::vector<std::string>& args) {
+    static const std::string kJar = "jadtool.jar";
+    if (args.size() < 3 || args[1] != "-jar" || args[2].size() < kJar.size() ||
+        args[2].compare(args[2].size() - kJar.size(), kJar.size(), kJar) != 0)
+        return {};
+    const std::string& program = args[0];
+    const std::size_t slash = program.rfind('/');
+    const std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
+    if (name != "java" && name != "java.exe")
+        return {};
+    const std::string jar = args[2];
+    const std::size_t folderEnd = jar.size() - kJar.size();
+    if (folderEnd > 0 && jar[folderEnd - 1] != '/')
+        return {};
+    // The user's own launcher options stay as they are, without ours.
+    if (std::getenv(kLaunchOptionsVariable) != nullptr)
+        return {};
+    const std::string archive = jar.substr(0, folderEnd) + "jadtool.jsa";
+    // The launcher splits the options at blanks and takes quotes and
+    // backslashes as its own: a name with those would need rules of its own.
+    if (archive.find_first_of("\"'\\\n") != std::string::npos)
+        return {};
+    struct stat st {};
+    if (::stat(archive.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+        return {};
+    // An archive that does not fit the jar or the runtime is left unused by
+    // the runtime, and cds*=off keeps it from saying so. A run is too short
+    // for the optimizing compiler to pay: the quick one alone finishes first,
+    // even hashing a jar of 20 MB.
+    return "-XX:SharedArchiveFile=\"" + archive + "\" -Xshare:auto -Xlog:cds*=off -XX:TieredStopAtLevel=1";
+}
 
 std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
     // A command line ends at its first NUL, as a C string would.
@@ -303,12 +375,19 @@ RunOutput RunAndWaitCapture(const std::string& commandLine) {
     RunOutput result{-1, {}};
     pid_t pid = -1;
     int fds[2] = {-1, -1};
+    std::string launchEnv;
+    std::string notice;
     try {
         std::vector<std::string> args = SplitCommandLine(commandLine);
         const std::string path = ResolveProgram(args);
         if (path.empty() || ::pipe2(fds, O_CLOEXEC) != 0)
             return result;
-        pid = Spawn(path, args, fds[1]);
+        const std::string options = JadToolLaunchOptions(args);
+        if (!options.empty()) {
+            launchEnv = std::string(kLaunchOptionsVariable) + "=" + options;
+            notice = std::string(kLaunchOptionsNotice) + options;
+        }
+        pid = Spawn(path, args, fds[1], -1, true, launchEnv);
     } catch (...) {
         pid = -1;
     }
@@ -319,7 +398,7 @@ RunOutput RunAndWaitCapture(const std::string& commandLine) {
             ::close(fds[0]);
         return result;
     }
-    result.exitCode = PumpAndWait(pid, fds[0], result.output);
+    result.exitCode = PumpAndWait(pid, fds[0], result.output, notice);
     ::close(fds[0]);
     return result;
 }

@@ -41,12 +41,24 @@ std::int32_t RunAndWait(const std::string& commandLine);
 
 using jarseal::RunOutput;
 
+// The JAD tool ("java[.exe] -jar FOLDER/jadtool.jar ...", args as
+// SplitCommandLine gives them) starts several times faster from the class
+// archive the build makes for it, FOLDER/jadtool.jsa. Its launcher options
+// for such a command line, or "" (another program, no archive, or options of
+// the user's own in the environment). They reach the launcher through
+// kLaunchOptionsVariable, and the launcher's notice about that variable,
+// kLaunchOptionsNotice followed by the options, is kept from the output.
+inline constexpr const char* kLaunchOptionsVariable = "JDK_JAVA_OPTIONS";
+inline constexpr const char* kLaunchOptionsNotice = "NOTE: Picked up JDK_JAVA_OPTIONS: ";
+std::string JadToolLaunchOptions(const std::vector<std::string>& args);
+
 inline constexpr std::size_t kCaptureLimit = 64 * 1024;
 
 // Like RunAndWait, but the program's standard output and standard error go
 // into one pipe; everything read from it is passed on to this program's
 // standard error (so a terminal still shows it) and the last kCaptureLimit
-// bytes are kept for failure messages. Standard input is inherited.
+// bytes are kept for failure messages. Standard input is inherited. A JAD
+// tool run gets the options of JadToolLaunchOptions.
 RunOutput RunAndWaitCapture(const std::string& commandLine);
 
 // Starts a program (args as SplitCommandLine gives them, looked up as

@@ -1,5 +1,8 @@
 package jarseal.jadtool;
 
+import java.io.BufferedInputStream;
+import java.io.FileInputStream;
+import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.io.InputStream;
 import java.io.PrintStream;
@@ -200,9 +203,15 @@ public final class JadTool {
             throw new ToolException("key store " + file + " not found");
         }
         String storepass = options.get("-storepass");
+        char[] password = storepass != null ? storepass.toCharArray() : null;
         try {
-            // Detects JKS and PKCS12 stores by their content.
-            return KeyStore.getInstance(file.toFile(), storepass != null ? storepass.toCharArray() : null);
+            KeyStore jks = loadJks(file, password);
+            if (jks != null) {
+                return jks;
+            }
+            // Detects JKS and PKCS12 stores by their content. It asks every
+            // installed provider, which costs a run more than all the rest.
+            return KeyStore.getInstance(file.toFile(), password);
         } catch (IOException e) {
             if (e.getCause() instanceof UnrecoverableKeyException) {
                 throw new ToolException("wrong password for key store " + file + " (or the store is damaged)");
@@ -212,6 +221,27 @@ public final class JadTool {
             throw new ToolException(file + " is not a JKS or PKCS12 key store");
         } catch (GeneralSecurityException e) {
             throw new ToolException("cannot read key store " + file + ": " + describe(e));
+        }
+    }
+
+    /**
+     * A store that starts with the JKS magic number, loaded as JKS straight away (the type the content check would
+     * find first); null for any other file, and for one that cannot be opened here, so the content check reports it.
+     */
+    private static KeyStore loadJks(Path file, char[] password) throws IOException, GeneralSecurityException {
+        try (InputStream in = new BufferedInputStream(new FileInputStream(file.toFile()))) {
+            in.mark(4);
+            byte[] magic = in.readNBytes(4);
+            if (magic.length != 4 || (magic[0] & 0xFF) != 0xFE || (magic[1] & 0xFF) != 0xED
+                || (magic[2] & 0xFF) != 0xFE || (magic[3] & 0xFF) != 0xED) {
+                return null;
+            }
+            in.reset();
+            KeyStore store = KeyStore.getInstance("JKS");
+            store.load(in, password);
+            return store;
+        } catch (FileNotFoundException e) {
+            return null;
         }
     }
 
