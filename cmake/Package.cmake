@@ -74,7 +74,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/jarseal/jarseal")
 # The shared libraries (Qt 6, libzip, OpenSSL, libdeflate, zlib) as the
 # release that builds the package names them; Java is started as a program.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "default-jre-headless | java-runtime-headless, fonts-liberation")
+# Liberation Sans Narrow, the window's font, has a package of its own from Debian 13 on.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "default-jre-headless | java-runtime-headless, fonts-liberation-sans-narrow | fonts-liberation")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

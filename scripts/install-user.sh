@@ -20,7 +20,7 @@ while [ $# -gt 0 ]; do
 done
 if [ "$compile" = 1 ]; then
     scripts/deps.sh
-    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJARSEAL_TESTS=OFF >/dev/null
     cmake --build "$build" -j"$(nproc)"
 fi
 cmake --install "$build" --prefix "$prefix" >/dev/null

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <set>
+#include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,7 +77,7 @@ std::string Folded(const std::string& attribute, const std::string& lineEnd, boo
     return out;
 }
 
-const std::optional<std::string>& Wanted(const PermissionAttributes& attrs, const std::string& name) {
+const std::optional<std::string>& Wanted(const PermissionAttributes& attrs, std::string_view name) {
     return name == kPermissions ? attrs.permissions : attrs.optional;
 }
 
