@@ -38,6 +38,14 @@ if(EXISTS \"${JARSEAL_KEYTOOL}\")
         message(FATAL_ERROR \"the key store could not be made\")
     endif()
 endif()
+if(EXISTS \"${JARSEAL_OPENSSL}\")
+    execute_process(COMMAND \"${CMAKE_COMMAND}\" -DOPENSSL=${JARSEAL_OPENSSL} \"-DOUT_CER=\${root}/data/symbian.cer\"
+                    \"-DOUT_KEY=\${root}/data/symbian.key\" -P \"${CMAKE_SOURCE_DIR}/cmake/MakeSymbianKey.cmake\"
+                    RESULT_VARIABLE r)
+    if(NOT r EQUAL 0)
+        message(FATAL_ERROR \"the Symbian certificate could not be made\")
+    endif()
+endif()
 execute_process(COMMAND \"${CMAKE_COMMAND}\" \"-DOUT=\${root}/Jarseal.ini\" \"-DPROGRAM_DIR=\${program}\"
                 -P \"${CMAKE_SOURCE_DIR}/cmake/DefaultSettings.cmake\")
 file(READ \"${CMAKE_SOURCE_DIR}/desktop/jarseal.desktop.in\" entry)

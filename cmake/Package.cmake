@@ -76,7 +76,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/jarseal/jarseal")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Liberation Sans Narrow, the window's font, has a package of its own from Debian 13 on.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "default-jre-headless | java-runtime-headless, fonts-liberation-sans-narrow | fonts-liberation")
+    "default-jre-headless | java-runtime-headless, openssl, fonts-liberation-sans-narrow | fonts-liberation")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

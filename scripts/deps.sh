@@ -24,6 +24,7 @@ esac
 build_packages=(
     build-essential cmake pkg-config
     libzip-dev zlib1g-dev libdeflate-dev libssl-dev
+    openssl # makes the default Symbian certificate and key
     default-jdk-headless  # builds the JAD tool and the key store; runs the JAD tool
     qt6-base-dev          # the window
     qt6-translations-l10n # Qt's own texts of the window in Russian

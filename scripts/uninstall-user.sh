@@ -25,14 +25,15 @@ if command -v update-desktop-database >/dev/null 2>&1; then
 fi
 if [ -d "$prefix" ]; then
     rm -f "$prefix/jarseal" "$prefix/jarseal-cli" "$prefix/jarseal.desktop" "$prefix/jarseal.svg" \
-        "$prefix/data/jadtool.jar" "$prefix/data/signsis"
+        "$prefix/data/jadtool.jar" "$prefix/data/jadtool.jsa" "$prefix/data/signsis"
     rm -rf "$prefix/data/temp"
     if [ "$purge" = 1 ]; then
         rm -rf "$prefix"
         echo "Jarseal is removed, with its settings and key store."
     else
         rmdir "$prefix/data" "$prefix" 2>/dev/null || true
-        echo "Jarseal is removed. Kept in $prefix: the settings file and the key store"
+        echo "Jarseal is removed. Kept in $prefix: the settings file, the key store and the"
+        echo "Symbian certificate and key"
         echo "(remove them with --purge)."
     fi
 fi

@@ -765,9 +765,16 @@ CheckReport CheckPackageOtherThanJava(const std::string& path) {
     std::ostringstream out;
     const int status = signsis::RunSignSis({"-o", path}, out);
     std::istringstream lines(out.str());
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty())
-            report.findings.push_back({0, line});
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty())
+            continue;
+        report.findings.push_back({0, line});
+        // A certificate outside its validity dates makes a phone refuse the package.
+        const auto warning = line.find("Warning: the certificate ");
+        if (warning != std::string::npos && (line.find(" has expired ") != std::string::npos ||
+                                             line.find(" is not valid yet ") != std::string::npos))
+            report.findings.push_back({kSisRefused, line.substr(warning + 9)});
+    }
     if (status != 0)
         report.findings.push_back(
             {kSisRefused, "a signature chain does not verify, or the package is damaged"});

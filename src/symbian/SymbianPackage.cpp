@@ -1,11 +1,14 @@
 #include "symbian/SymbianPackage.h"
 
+#include "check/SuiteCheck.h"
 #include "common/ErrorPolicy.h"
 #include "common/FileSystem.h"
 #include "common/RunLock.h"
 #include "process/Quoting.h"
 #include "process/RunAndWait.h"
 #include "process/ToolOutput.h"
+
+#include <algorithm>
 
 namespace jarseal {
 
@@ -62,7 +65,25 @@ void SignSymbianPackage(Context& ctx, const std::string& path) {
             ctx.EndIfStartedWithArgument(kExitFailure);
             return;
         }
-        ctx.ui.ShowMessage("Готово", MessageIcon::None);
+        // A package a phone would refuse is no success, whatever the tool said.
+        const CheckReport report = CheckPackageOtherThanJava(path);
+        if (report.Refused()) {
+            std::string text = "Подписанный пакет не будет установлен на телефон:";
+            for (const Finding& f : report.findings)
+                if (f.code != 0)
+                    text += "\r\n" + f.text;
+            ctx.ui.ShowMessage(text, MessageIcon::Stop);
+            ctx.EndIfStartedWithArgument(kExitFailure);
+            return;
+        }
+        const auto chains = std::count_if(report.findings.begin(), report.findings.end(),
+                                          [](const Finding& f) { return f.text.rfind("Chain ", 0) == 0; });
+        std::string text = "Готово";
+        if (chains > 1)
+            text +=
+                "\r\nПакет был подписан раньше: теперь в нём цепочек подписей: " + std::to_string(chains) +
+                ".";
+        ctx.ui.ShowMessage(text, MessageIcon::None);
         ctx.EndIfStartedWithArgument(kExitSuccess);
     });
 }

@@ -14,7 +14,7 @@ export HOME="$home" XDG_DATA_HOME="$home/.local/share"
 prefix="$home/.local/opt/jarseal"
 "$src/scripts/install-user.sh" --no-build --build-dir "$build" --prefix "$prefix" >/dev/null
 
-for f in jarseal-cli Jarseal.ini jarseal.desktop jarseal.svg data/jadtool.jar data/key; do
+for f in jarseal-cli Jarseal.ini jarseal.desktop jarseal.svg data/jadtool.jar data/key data/symbian.cer data/symbian.key; do
     [ -e "$prefix/$f" ] || fail "missing $f"
 done
 [ -d "$prefix/data/temp" ] && [ -z "$(ls -A "$prefix/data/temp")" ] || fail "data/temp missing or not empty"
@@ -22,6 +22,8 @@ if [ -e "$build/jarseal" ]; then [ -x "$prefix/jarseal" ] || fail "missing jarse
 if [ -e "$build/data/signsis" ]; then [ -x "$prefix/data/signsis" ] || fail "missing data/signsis"; fi
 cmp -s "$prefix/data/key" "$build/data/key" && fail "the key store was copied from the build"
 grep -q "keystore=$prefix/data/key" "$prefix/Jarseal.ini" || fail "settings do not name the folder's key store"
+grep -q "certificate=$prefix/data/symbian.cer" "$prefix/Jarseal.ini" || fail "settings do not name the Symbian certificate"
+cmp -s "$prefix/data/symbian.key" "$build/data/symbian.key" && fail "the Symbian key was copied from the build"
 
 entry="$home/.local/share/applications/jarseal.desktop"
 [ -f "$entry" ] || fail "no menu entry"
@@ -40,6 +42,10 @@ cp "$build/sample/sample.jar" "$home/apps/"
 "$home/.local/bin/jarseal-cli" --quiet "$home/apps/sample.jar" >/dev/null 2>&1 || fail "signing failed"
 grep -q '^MIDlet-Jar-RSA-SHA1: ' "$home/apps/sample.jad" || fail "no signature"
 "$home/.local/bin/jarseal-cli" --check --quiet "$home/apps/sample.jar" >/dev/null || fail "check refused the signed sample"
+# The Symbian sample signs with the folder's own certificate, no setting changed.
+cp "$build/sample/sample.sis" "$home/apps/"
+"$home/.local/bin/jarseal-cli" --quiet "$home/apps/sample.sis" >/dev/null 2>&1 || fail "the Symbian sample did not sign"
+"$prefix/data/signsis" -o "$home/apps/sample.sis" | grep -q "verifies" || fail "the signed Symbian sample does not verify"
 grep -q "^AppPath=$prefix" "$prefix/Jarseal.ini" || fail "start-up did not record the folder"
 
 # A program folder this user may not write (a system-wide install): the
@@ -53,12 +59,14 @@ if [ "$(id -u)" = 0 ] && command -v su >/dev/null 2>&1; then
     before="$(find "$ro/prog" -printf '%p %s %T@\n' | sort)"
     user="$ro/home"
     mkdir -p "$user/apps"
-    cp "$build/sample/sample.jar" "$user/apps/"
+    cp "$build/sample/sample.jar" "$build/sample/sample.sis" "$user/apps/"
     chown -R nobody "$user"
     su -s /bin/sh nobody -c "HOME='$user' XDG_CONFIG_HOME= XDG_DATA_HOME= TMPDIR='$user' \
-        '$ro/prog/jarseal-cli' --quiet '$user/apps/sample.jar'" >/dev/null 2>&1 || fail "a user of a read-only install could not sign"
+        '$ro/prog/jarseal-cli' --quiet '$user/apps/sample.jar' '$user/apps/sample.sis'" >/dev/null 2>&1 ||
+        fail "a user of a read-only install could not sign"
     grep -q '^MIDlet-Jar-RSA-SHA1: ' "$user/apps/sample.jad" || fail "read-only install: no signature"
     [ -f "$user/.local/share/jarseal/key" ] || fail "read-only install: no key store in the user's folder"
+    [ -f "$user/.local/share/jarseal/symbian.key" ] || fail "read-only install: no Symbian key in the user's folder"
     grep -q "^keystore=$user/.local/share/jarseal/key" "$user/.config/jarseal/Jarseal.ini" ||
         fail "read-only install: the user's settings do not name the user's key store"
     [ "$(find "$ro/prog" -printf '%p %s %T@\n' | sort)" = "$before" ] || fail "read-only install: the program folder changed"

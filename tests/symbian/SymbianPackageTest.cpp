@@ -115,21 +115,45 @@ TEST_F(SymbianFixture, SignsTheSamplePackageWithTheBundledProgram) {
     EXPECT_TRUE(CheckPackageOtherThanJava(root / "tampered.sis").Refused());
     WriteFile(root / "text.sis", "not a package at all");
     EXPECT_TRUE(CheckPackageOtherThanJava(root / "text.sis").Refused());
+
+    // Signed again: the message counts the chains.
+    ui.shown.clear();
+    EXPECT_EQ(Sign(pkg), -1);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0], "Готово\r\nПакет был подписан раньше: теперь в нём цепочек подписей: 2.");
+
+    // A certificate that has expired, or is not valid yet, makes a package
+    // no phone installs: a failure, never "Готово".
+    for (const auto& [from, to] : {std::pair{-3000L, -1000L}, std::pair{100L, 3000L}}) {
+        const TestKey other{key.key, SelfSigned(key.key.get(), "Jarseal test", from, to)};
+        WriteFile(root / "my cert.cer", CertPem(other.cert.get()));
+        WriteFile(pkg, sample);
+        ui.shown.clear();
+        ctx.commandLine = pkg;
+        EXPECT_EQ(Sign(pkg), kExitFailure);
+        ctx.commandLine.clear();
+        ASSERT_FALSE(ui.Messages().empty());
+        EXPECT_EQ(ui.Messages().back().rfind("Подписанный пакет не будет установлен на телефон:", 0), 0u)
+            << ui.Messages().back();
+        EXPECT_TRUE(CheckPackageOtherThanJava(pkg).Refused());
+    }
 }
 
 TEST_F(SymbianFixture, SignsInPlaceAndKeepsTheFirstBackup) {
     const std::string pkg = root / "app.sisx";
     WriteFile(pkg, "unsigned");
     settings.Write("Symbian", "passphrase", "pass with blanks");
+    // The stand-in's output is no package: the check after signing says so.
     EXPECT_EQ(Sign(pkg), -1);
-    EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Готово"});
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].rfind("Подписанный пакет не будет установлен на телефон:", 0), 0u);
     EXPECT_EQ(ReadFile(pkg), "signed:unsigned");
     EXPECT_EQ(ReadFile(pkg + ".original"), "unsigned");
     EXPECT_EQ(ReadFile(log), pkg + "\n" + pkg + "\n" + root / "my cert.cer" + "\n" + root / "key.key" +
                                  "\npass with blanks\n\n");
 
     ctx.commandLine = pkg;
-    EXPECT_EQ(Sign(pkg), kExitSuccess);
+    EXPECT_EQ(Sign(pkg), kExitFailure);
     EXPECT_EQ(ReadFile(pkg), "signed:signed:unsigned");
     EXPECT_EQ(ReadFile(pkg + ".original"), "unsigned");
 }
