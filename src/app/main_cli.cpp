@@ -10,6 +10,7 @@
 #include "check/SuiteCheck.h"
 #include "common/FileSystem.h"
 #include "common/LocalTime.h"
+#include "process/RunAndWait.h"
 #include "process/WarmJadTool.h"
 #include "settings/IniSettings.h"
 #include "settings/PermissionPreferences.h"
@@ -75,6 +76,8 @@ int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
 
 int main(int argc, char** argv) {
     PinLocalTimeZone(); // archives of thousands of entries are opened several times a job
+    // A failed tool's words reach standard error in the job's own message.
+    PassCapturedOutputThrough(false);
     std::string error;
     const auto options = ParseBatchArguments(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {

@@ -158,6 +158,9 @@ void WriteAll(int fd, const char* data, std::size_t size, bool& ok) {
 // Reads the pipe until the child has closed it, passing everything on to
 // standard error and keeping the tail. A grandchild that keeps the pipe open
 // does not hold us once the child itself has ended.
+// See PassCapturedOutputThrough.
+bool passCapturedOutputThrough = true;
+
 std::int32_t PumpAndWait(pid_t pid, int readFd, std::string& kept, const std::string& dropFirstLine) {
     // Writing to a closed standard error must not kill this program.
     sigset_t pipeSet;
@@ -169,7 +172,7 @@ std::int32_t PumpAndWait(pid_t pid, int readFd, std::string& kept, const std::st
     sigpending(&pendingBefore);
     const bool pipePendingBefore = sigismember(&pendingBefore, SIGPIPE) == 1;
 
-    bool tee = true;
+    bool tee = passCapturedOutputThrough;
     const auto deliver = [&](const char* data, std::size_t size) {
         WriteAll(STDERR_FILENO, data, size, tee);
         try {
@@ -254,6 +257,10 @@ std::int32_t PumpAndWait(pid_t pid, int readFd, std::string& kept, const std::st
 }
 
 } // namespace
+
+void PassCapturedOutputThrough(bool pass) {
+    passCapturedOutputThrough = pass;
+}
 
 std::string JadToolLaunchOptions(const std::vector<std::string>& args) {
     static const std::string kJar = "jadtool.jar";

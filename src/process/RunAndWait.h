@@ -60,6 +60,10 @@ inline constexpr std::size_t kCaptureLimit = 64 * 1024;
 // bytes are kept for failure messages. Standard input is inherited. A JAD
 // tool run gets the options of JadToolLaunchOptions.
 RunOutput RunAndWaitCapture(const std::string& commandLine);
+// Whether RunAndWaitCapture passes what it captures on to standard error
+// (the default). A program whose messages carry the captured output of a
+// failed run, as jarseal-cli's do, turns it off so nothing is said twice.
+void PassCapturedOutputThrough(bool pass);
 
 // Starts a program (args as SplitCommandLine gives them, looked up as
 // RunAndWait does) without waiting: inFd becomes its standard input and
@@ -71,6 +75,7 @@ pid_t StartWithPipes(std::vector<std::string> args, int inFd, int outFd);
 } // namespace Module1
 
 using Module1::kCaptureLimit;
+using Module1::PassCapturedOutputThrough;
 using Module1::RunAndWait;
 using Module1::RunAndWaitCapture;
 using Module1::SplitCommandLine;

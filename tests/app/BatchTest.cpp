@@ -258,26 +258,34 @@ TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
     WriteZip(root / "suites/a.jar", {{"META-INF/MANIFEST.MF", kManifest}});
     WriteFile(root / "suites/b.jar", "not an archive");
     WriteZip(root / "suites/c.jar", {{"META-INF/MANIFEST.MF", kManifest}});
+    // A Symbian package with no certificate set: the signing tool says why it fails.
+    ::symlink(JARSEAL_SIGNSIS, (program + "/data/signsis").c_str());
+    WriteFile(root / "suites/d.sis", ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis"));
     const SplitOutput run =
         RunSplit(program + "/jarseal-cli", {root / "suites", root / "none.jar"}, root.path());
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
 
     const std::vector<std::string> lines = Lines(run.out);
-    ASSERT_EQ(lines.size(), 5u) << run.out;
+    ASSERT_EQ(lines.size(), 6u) << run.out;
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"готово", root / "suites/a.jar"},
         {"не выполнено", root / "suites/b.jar"},
         {"готово", root / "suites/c.jar"},
+        {"не выполнено", root / "suites/d.sis"},
         {"не выполнено", root / "none.jar"}};
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(lines[i].rfind(expected[i].first + " ", 0), 0u) << lines[i];
         EXPECT_EQ(lines[i].substr(lines[i].size() - expected[i].second.size()), expected[i].second);
         EXPECT_EQ(SecondsColumn(lines[i]), SecondsColumn(lines[0])) << run.out;
     }
-    EXPECT_EQ(lines[4], "Итого: 4, готово 2, не выполнено 2, сбой 0");
+    EXPECT_EQ(lines[5], "Итого: 5, готово 2, не выполнено 3, сбой 0");
 
-    // The failures' messages, not the success message.
+    // The failures' messages, not the success message; a failed tool's words once.
     EXPECT_EQ(run.err.find("Готово"), std::string::npos) << run.err;
+    const std::string reason = "Cannot open the certificate file";
+    const auto first = run.err.find(reason);
+    EXPECT_NE(first, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(reason, first + 1), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("jar файл отсутствует."), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Jarseal: "), std::string::npos) << run.err;
 
