@@ -52,15 +52,48 @@ constexpr std::uint32_t kHashSha1 = 1;
 constexpr std::uint32_t kOperationNull = 8;
 
 std::string Name(std::uint32_t type) {
-    static const char* const names[] = {
-        nullptr, "SISString", "SISArray", "SISCompressed", "SISVersion", "SISVersionRange", "SISDate",
-        "SISTime", "SISDateTime", "SISUid", nullptr, "SISLanguage", "SISContents", "SISController",
-        "SISInfo", "SISSupportedLanguages", "SISSupportedOptions", "SISPrerequisites", "SISDependency",
-        "SISProperties", "SISProperty", "SISSignatures", "SISCertificateChain", "SISLogo",
-        "SISFileDescription", "SISHash", "SISIf", "SISElseIf", "SISInstallBlock", "SISExpression", "SISData",
-        "SISDataUnit", "SISFileData", "SISSupportedOption", "SISControllerChecksum", "SISDataChecksum",
-        "SISSignature", "SISBlob", "SISSignatureAlgorithm", "SISSignatureCertificateChain", "SISDataIndex",
-        "SISCapabilities"};
+    static const char* const names[] = {nullptr,
+                                        "SISString",
+                                        "SISArray",
+                                        "SISCompressed",
+                                        "SISVersion",
+                                        "SISVersionRange",
+                                        "SISDate",
+                                        "SISTime",
+                                        "SISDateTime",
+                                        "SISUid",
+                                        nullptr,
+                                        "SISLanguage",
+                                        "SISContents",
+                                        "SISController",
+                                        "SISInfo",
+                                        "SISSupportedLanguages",
+                                        "SISSupportedOptions",
+                                        "SISPrerequisites",
+                                        "SISDependency",
+                                        "SISProperties",
+                                        "SISProperty",
+                                        "SISSignatures",
+                                        "SISCertificateChain",
+                                        "SISLogo",
+                                        "SISFileDescription",
+                                        "SISHash",
+                                        "SISIf",
+                                        "SISElseIf",
+                                        "SISInstallBlock",
+                                        "SISExpression",
+                                        "SISData",
+                                        "SISDataUnit",
+                                        "SISFileData",
+                                        "SISSupportedOption",
+                                        "SISControllerChecksum",
+                                        "SISDataChecksum",
+                                        "SISSignature",
+                                        "SISBlob",
+                                        "SISSignatureAlgorithm",
+                                        "SISSignatureCertificateChain",
+                                        "SISDataIndex",
+                                        "SISCapabilities"};
     if (type < sizeof names / sizeof names[0] && names[type])
         return names[type];
     return "a field of unknown type " + std::to_string(type);
@@ -68,17 +101,6 @@ std::string Name(std::uint32_t type) {
 
 [[noreturn]] void Damaged(const std::string& path, const std::string& reason) {
     throw SisError("The package is damaged: " + path + ": " + reason + ".");
-}
-
-std::uint32_t Le32(std::string_view b, std::size_t pos) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos + 1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos + 2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos + 3])) << 24;
-}
-
-std::uint64_t Le64(std::string_view b, std::size_t pos) {
-    return Le32(b, pos) | static_cast<std::uint64_t>(Le32(b, pos + 4)) << 32;
 }
 
 std::size_t DataEnd(const FieldView& f) {
@@ -94,7 +116,7 @@ FieldView ReadAt(std::string_view b, std::size_t pos, std::size_t limit, bool ty
     if (typed) {
         if (limit - pos < 4)
             Damaged(path, "its header runs past its parent");
-        f.type = Le32(b, pos);
+        f.type = GetU32(b, pos);
         pos += 4;
         if (f.type != type)
             Damaged(path, Name(f.type) + " stands where " + Name(type) + " belongs");
@@ -103,12 +125,12 @@ FieldView ReadAt(std::string_view b, std::size_t pos, std::size_t limit, bool ty
     }
     if (limit - pos < 4)
         Damaged(path, "its header runs past its parent");
-    std::uint64_t length = Le32(b, pos);
+    std::uint64_t length = GetU32(b, pos);
     pos += 4;
     if (length & 0x80000000u) {
         if (limit - pos < 4)
             Damaged(path, "its header runs past its parent");
-        length = (length & 0x7FFFFFFFu) | static_cast<std::uint64_t>(Le32(b, pos)) << 31;
+        length = (length & 0x7FFFFFFFu) | static_cast<std::uint64_t>(GetU32(b, pos)) << 31;
         pos += 4;
     }
     if (length > limit - pos)
@@ -139,7 +161,7 @@ struct Seq {
         pos = f.end;
         return f;
     }
-    bool Next(std::uint32_t type) const { return limit - pos >= 4 && Le32(b, pos) == type; }
+    bool Next(std::uint32_t type) const { return limit - pos >= 4 && GetU32(b, pos) == type; }
     // Raw data bytes that are no field (counts, flags, indexes).
     std::size_t Bytes(std::size_t n, const char* what) {
         if (limit - pos < n)
@@ -151,7 +173,7 @@ struct Seq {
     void End() const {
         if (pos < limit)
             Damaged(path, std::to_string(limit - pos) + " unexpected bytes follow its last part" +
-                              (limit - pos >= 4 ? " (" + Name(Le32(b, pos)) + ")" : std::string()));
+                              (limit - pos >= 4 ? " (" + Name(GetU32(b, pos)) + ")" : std::string()));
     }
 };
 
@@ -174,7 +196,7 @@ struct FileDataView {
 };
 
 class Walker {
-public:
+  public:
     explicit Walker(std::string_view controller) : c_(controller) {}
 
     // The controller of the file (or embedded in it) whose field or element is f.
@@ -223,14 +245,14 @@ public:
             SignatureChain(s.Need(kSignatureCertificateChain), s.Child(kSignatureCertificateChain));
         const FieldView index = s.Need(kDataIndex);
         Fixed(index, s.Child(kDataIndex), 4);
-        refs.dataIndex = Le32(c_, index.dataStart);
+        refs.dataIndex = GetU32(c_, index.dataStart);
         s.End();
         controllers_.push_back(std::move(refs));
     }
 
     std::vector<ControllerRefs>& Controllers() { return controllers_; }
 
-private:
+  private:
     std::string_view c_;
     std::vector<ControllerRefs> controllers_;
 
@@ -243,7 +265,7 @@ private:
     void ArrayOf(const FieldView& array, const std::string& path, std::uint32_t elementType, Fn&& each) {
         if (array.length < 4)
             Damaged(path, "it has no element type");
-        const std::uint32_t type = Le32(c_, array.dataStart);
+        const std::uint32_t type = GetU32(c_, array.dataStart);
         if (type != elementType)
             Damaged(path, "its elements are " + Name(type) + " where " + Name(elementType) + " belongs");
         const std::size_t limit = DataEnd(array);
@@ -258,7 +280,8 @@ private:
 
     void Fixed(const FieldView& f, const std::string& path, std::uint64_t size) {
         if (f.length != size)
-            Damaged(path, "length " + std::to_string(f.length) + " where " + std::to_string(size) + " belongs");
+            Damaged(path,
+                    "length " + std::to_string(f.length) + " where " + std::to_string(size) + " belongs");
     }
 
     void String(const FieldView& f, const std::string& path) {
@@ -318,7 +341,7 @@ private:
             s.Need(kCapabilities);
         const FieldView hash = s.Need(kHash);
         Seq h(c_, hash, s.Child(kHash));
-        const std::uint32_t algorithm = Le32(c_, h.Bytes(4, "algorithm"));
+        const std::uint32_t algorithm = GetU32(c_, h.Bytes(4, "algorithm"));
         const FieldView digest = h.Need(kBlob);
         h.End();
         if (algorithm != kHashSha1)
@@ -327,9 +350,9 @@ private:
             Damaged(h.Child(kBlob), "a SHA-1 hash of " + std::to_string(digest.length) + " bytes");
         const std::size_t at = s.Bytes(28, "operation, sizes and file index");
         s.End();
-        if (Le32(c_, at) == kOperationNull)
+        if (GetU32(c_, at) == kOperationNull)
             return;
-        refs.files.push_back({Le32(c_, at + 24), std::string(digest.Data(c_)), path});
+        refs.files.push_back({GetU32(c_, at + 24), std::string(digest.Data(c_)), path});
     }
 
     void InstallBlock(const FieldView& f, const std::string& path, ControllerRefs& refs, int depth) {
@@ -348,7 +371,8 @@ private:
                             [&](const FieldView& ee, const std::string& pp) {
                                 Seq el(c_, ee, pp);
                                 Expression(el.Need(kExpression), el.Child(kExpression), depth + 1);
-                                InstallBlock(el.Need(kInstallBlock), el.Child(kInstallBlock), refs, depth + 1);
+                                InstallBlock(el.Need(kInstallBlock), el.Child(kInstallBlock), refs,
+                                             depth + 1);
                                 el.End();
                             });
                     i.End();
@@ -394,9 +418,9 @@ std::vector<std::vector<FileDataView>> DataUnits(std::string_view d) {
     const FieldView array = s.Need(kArray);
     s.End();
     const std::string arrayPath = s.Child(kArray);
-    if (array.length < 4 || Le32(d, array.dataStart) != kDataUnit)
+    if (array.length < 4 || GetU32(d, array.dataStart) != kDataUnit)
         Damaged(arrayPath, array.length < 4 ? std::string("it has no element type")
-                                            : "its elements are " + Name(Le32(d, array.dataStart)) +
+                                            : "its elements are " + Name(GetU32(d, array.dataStart)) +
                                                   " where SISDataUnit belongs");
     for (std::size_t pos = array.dataStart + 4; pos < DataEnd(array);) {
         const std::string unitPath = arrayPath + "/SISDataUnit[" + std::to_string(units.size()) + "]";
@@ -407,12 +431,13 @@ std::vector<std::vector<FileDataView>> DataUnits(std::string_view d) {
         const FieldView files = u.Need(kArray);
         u.End();
         const std::string filesPath = u.Child(kArray);
-        if (files.length < 4 || Le32(d, files.dataStart) != kFileData)
+        if (files.length < 4 || GetU32(d, files.dataStart) != kFileData)
             Damaged(filesPath, files.length < 4 ? std::string("it has no element type")
-                                                : "its elements are " + Name(Le32(d, files.dataStart)) +
+                                                : "its elements are " + Name(GetU32(d, files.dataStart)) +
                                                       " where SISFileData belongs");
         for (std::size_t q = files.dataStart + 4; q < DataEnd(files);) {
-            const std::string filePath = filesPath + "/SISFileData[" + std::to_string(units.back().size()) + "]";
+            const std::string filePath =
+                filesPath + "/SISFileData[" + std::to_string(units.back().size()) + "]";
             const FieldView file = ReadAt(d, q, DataEnd(files), false, kFileData, filePath);
             q = file.end;
             Seq fs(d, file, filePath);
@@ -422,8 +447,8 @@ std::vector<std::vector<FileDataView>> DataUnits(std::string_view d) {
             v.path = fs.Child(kCompressed);
             if (compressed.length < 12)
                 Damaged(v.path, "it has no algorithm and size");
-            v.algorithm = Le32(d, compressed.dataStart);
-            v.size = Le64(d, compressed.dataStart + 4);
+            v.algorithm = GetU32(d, compressed.dataStart);
+            v.size = GetU64(d, compressed.dataStart + 4);
             v.payload = compressed.dataStart + 12;
             v.payloadLength = static_cast<std::size_t>(compressed.length - 12);
             if (v.algorithm > 1)

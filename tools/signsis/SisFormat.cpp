@@ -8,17 +8,6 @@ namespace jarseal::signsis {
 
 namespace {
 
-std::uint32_t U32(std::string_view b, std::size_t pos) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos + 1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos + 2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos + 3])) << 24;
-}
-
-std::uint64_t U64(std::string_view b, std::size_t pos) {
-    return U32(b, pos) | static_cast<std::uint64_t>(U32(b, pos + 4)) << 32;
-}
-
 std::string Hex(std::uint64_t value) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
@@ -38,13 +27,13 @@ FieldView ReadLengthAndData(std::string_view buffer, std::size_t start, std::siz
     if (limit - pos < 4)
         throw SisError(std::string("The package is truncated or damaged: ") + what +
                        " ends inside a field header at offset " + std::to_string(pos) + ".");
-    std::uint64_t length = U32(buffer, pos);
+    std::uint64_t length = GetU32(buffer, pos);
     pos += 4;
     if (length & 0x80000000u) {
         if (limit - pos < 4)
             throw SisError(std::string("The package is truncated or damaged: ") + what +
                            " ends inside a field header at offset " + std::to_string(pos) + ".");
-        length = (length & 0x7FFFFFFFu) | static_cast<std::uint64_t>(U32(buffer, pos)) << 31;
+        length = (length & 0x7FFFFFFFu) | static_cast<std::uint64_t>(GetU32(buffer, pos)) << 31;
         pos += 4;
     }
     if (length > limit - pos)
@@ -85,7 +74,7 @@ ChainView ParseChain(std::string_view c, const FieldView& field) {
     const std::size_t limit = field.dataStart + static_cast<std::size_t>(field.length);
     const FieldView array = Expect(c, field.dataStart, limit, kArray, what);
     const std::size_t arrayEnd = array.dataStart + static_cast<std::size_t>(array.length);
-    if (array.length < 4 || U32(c, array.dataStart) != kSignature)
+    if (array.length < 4 || GetU32(c, array.dataStart) != kSignature)
         throw SisError("The package is damaged: a signature chain has no signature list.");
     for (std::size_t pos = array.dataStart + 4; pos < arrayEnd;) {
         const FieldView sig = ReadElement(c, pos, arrayEnd, kSignature, what);
@@ -173,6 +162,17 @@ void PutU16(std::string& out, std::uint16_t value) {
     out += static_cast<char>(value >> 8);
 }
 
+std::uint32_t GetU32(std::string_view b, std::size_t pos) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos + 1])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos + 2])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b[pos + 3])) << 24;
+}
+
+std::uint64_t GetU64(std::string_view b, std::size_t pos) {
+    return GetU32(b, pos) | static_cast<std::uint64_t>(GetU32(b, pos + 4)) << 32;
+}
+
 void PutU32(std::string& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         out += static_cast<char>(value >> (8 * i) & 0xFF);
@@ -225,7 +225,7 @@ FieldView ReadField(std::string_view buffer, std::size_t pos, std::size_t limit,
     if (limit - pos < 4)
         throw SisError(std::string("The package is truncated or damaged: ") + what +
                        " ends inside a field header at offset " + std::to_string(pos) + ".");
-    return ReadLengthAndData(buffer, pos, pos + 4, limit, U32(buffer, pos), what);
+    return ReadLengthAndData(buffer, pos, pos + 4, limit, GetU32(buffer, pos), what);
 }
 
 FieldView ReadElement(std::string_view buffer, std::size_t pos, std::size_t limit, std::uint32_t type,
@@ -237,7 +237,7 @@ void CheckHeader(std::string_view file) {
     if (file.size() < 16)
         throw SisError("The file is too short to be an installation package (" + std::to_string(file.size()) +
                        " bytes).");
-    const std::uint32_t uid1 = U32(file, 0), uid2 = U32(file, 4), uid3 = U32(file, 8);
+    const std::uint32_t uid1 = GetU32(file, 0), uid2 = GetU32(file, 4), uid3 = GetU32(file, 8);
     if (uid3 == 0x10000419 && (uid2 == 0x1000006D || uid2 == 0x10003A12))
         throw SisError("This is a legacy (pre-Symbian 9) package. That older format has no signatures "
                        "and cannot be signed; build the package for Symbian OS 9 or later.");
@@ -278,7 +278,7 @@ Package ParsePackage(std::string_view file) {
         pos = f.end;
         return f;
     };
-    const auto nextIs = [&](std::uint32_t type) { return limit - pos >= 4 && U32(file, pos) == type; };
+    const auto nextIs = [&](std::uint32_t type) { return limit - pos >= 4 && GetU32(file, pos) == type; };
     for (const std::uint32_t type : {kControllerChecksum, kDataChecksum}) {
         if (!nextIs(type))
             continue;
@@ -297,8 +297,8 @@ Package ParsePackage(std::string_view file) {
     compressedRaw = file.substr(f.start, f.end - f.start);
     if (f.length < 12)
         throw SisError("The package is damaged: the compressed controller has no size.");
-    pkg.compression = U32(file, f.dataStart);
-    const std::uint64_t size = U64(file, f.dataStart + 4);
+    pkg.compression = GetU32(file, f.dataStart);
+    const std::uint64_t size = GetU64(file, f.dataStart + 4);
     const std::string_view payload = file.substr(f.dataStart + 12, f.length - 12);
     if (size > kMaxControllerSize)
         throw SisError("The package is damaged or hostile: its controller claims " + std::to_string(size) +
@@ -336,7 +336,7 @@ std::string SerializePackage(const Package& pkg) {
 
     std::string contents;
     for (const auto& raw : pkg.before) {
-        if (U32(raw, 0) == kControllerChecksum) {
+        if (GetU32(raw, 0) == kControllerChecksum) {
             std::string crc;
             PutU16(crc, Crc16(compressedField));
             contents += Field(kControllerChecksum, crc);

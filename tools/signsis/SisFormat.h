@@ -52,6 +52,9 @@ std::uint16_t Crc16(std::string_view bytes, std::uint16_t crc = 0);
 std::uint32_t UidChecksum(std::uint32_t uid1, std::uint32_t uid2, std::uint32_t uid3);
 
 void PutU16(std::string& out, std::uint16_t value);
+// The little-endian number at pos in b; the caller has made sure it is there.
+std::uint32_t GetU32(std::string_view b, std::size_t pos);
+std::uint64_t GetU64(std::string_view b, std::size_t pos);
 void PutU32(std::string& out, std::uint32_t value);
 void PutU64(std::string& out, std::uint64_t value);
 // A field's length word(s): the long form only for lengths of 2^31 and more.
