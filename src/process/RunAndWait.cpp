@@ -262,6 +262,10 @@ void PassCapturedOutputThrough(bool pass) {
     passCapturedOutputThrough = pass;
 }
 
+bool CapturedOutputPassedThrough() {
+    return passCapturedOutputThrough;
+}
+
 std::string JadToolLaunchOptions(const std::vector<std::string>& args) {
     static const std::string kJar = "jadtool.jar";
     if (args.size() < 3 || args[1] != "-jar" || args[2].size() < kJar.size() ||

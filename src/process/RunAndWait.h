@@ -64,6 +64,7 @@ RunOutput RunAndWaitCapture(const std::string& commandLine);
 // (the default). A program whose messages carry the captured output of a
 // failed run, as jarseal-cli's do, turns it off so nothing is said twice.
 void PassCapturedOutputThrough(bool pass);
+bool CapturedOutputPassedThrough();
 
 // Starts a program (args as SplitCommandLine gives them, looked up as
 // RunAndWait does) without waiting: inFd becomes its standard input and
@@ -74,6 +75,7 @@ pid_t StartWithPipes(std::vector<std::string> args, int inFd, int outFd);
 
 } // namespace Module1
 
+using Module1::CapturedOutputPassedThrough;
 using Module1::kCaptureLimit;
 using Module1::PassCapturedOutputThrough;
 using Module1::RunAndWait;

@@ -239,7 +239,7 @@ RunOutput WarmJadTool::Run(const std::string& commandLine) {
     ++answered_;
 
     // Passed on as a separate run's output would be, and kept as its tail.
-    {
+    if (CapturedOutputPassedThrough()) {
         NoPipeSignal guard;
         WriteAll(STDERR_FILENO, result.output.data(), result.output.size());
     }
