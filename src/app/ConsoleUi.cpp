@@ -72,6 +72,10 @@ void ConsoleUi::NoteWaitingForOtherRun() {
     Print("Jarseal", "ждёт, пока закончится другой запуск Jarseal с этой папкой программы…", "");
 }
 
+void ConsoleUi::Note(const std::string& text) {
+    Print("Jarseal", text, "");
+}
+
 void ConsoleUi::EndProgram(int status) {
     if (status == kExitSuccess)
         held_.clear(); // the success message: the result line says it

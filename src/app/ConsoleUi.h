@@ -34,6 +34,7 @@ class ConsoleUi : public UserInterface {
                          const std::string& defaultText) override;
     std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) override;
     void NoteWaitingForOtherRun() override;
+    void Note(const std::string& text) override;
     [[noreturn]] void EndProgram(int status) override;
 
     // Prints the message held back, if any; for a job that ended without

@@ -40,6 +40,11 @@ class UserInterface {
     // Tells that the job waits for another run of the program to end first.
     // The window shows nothing: it cannot repaint while a job runs anyway.
     virtual void NoteWaitingForOtherRun() {}
+    // A remark on the finished work that is no failure and no question (what
+    // a phone needs to install a signed suite, what was left out of a
+    // descriptor). The console prints it; the window keeps to its own
+    // messages and shows nothing.
+    virtual void Note(const std::string& text) { (void)text; }
     // Ends the program at once with the given exit status; never returns.
     [[noreturn]] virtual void EndProgram(int status) = 0;
 };

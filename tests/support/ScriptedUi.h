@@ -30,6 +30,7 @@ class ScriptedUi : public UserInterface {
     std::deque<std::string> inputs;
     std::deque<std::string> openPaths;
     std::vector<Shown> shown;
+    std::vector<std::string> notes; // the texts given to Note, in order
     // Runs with the text of each message box as it is shown, to change the
     // world at that moment.
     std::function<void(const std::string&)> onMessage;
@@ -40,6 +41,7 @@ class ScriptedUi : public UserInterface {
     std::string InputBox(const std::string& prompt, const std::string& title,
                          const std::string& defaultText) override;
     std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) override;
+    void Note(const std::string& text) override { notes.push_back(text); }
     [[noreturn]] void EndProgram(int status) override;
 
     // The texts of all message boxes shown, in order.
