@@ -19,6 +19,9 @@ struct Context {
     std::string commandLine;     // the command-line text the program was started with
     ToolRunner* tools = nullptr; // runs the JAD tool; none: each command line as its own process
     Places places{};             // none given: those of a portable program folder
+    // The Java job carries the attributes of the user's own earlier
+    // descriptor that the new one would not have into the new one.
+    bool keepDescriptorAttributes = false;
 
     // Where the settings file, the default key store and the working folder are.
     Places Where() const { return places.settingsFile.empty() ? PortablePlaces(programFolder) : places; }
