@@ -4,8 +4,13 @@
 # SHA1withRSA: many MIDP 2.0 phones can verify neither SHA-256 certificate
 # signatures nor keys above 2048 bits. Twenty years' validity keeps the end
 # date before 2050, so it is written as UTCTime, the only form some phones
-# parse. Every build and every installation makes its own key; none is ever
-# copied.
+# parse. The certificate is an X.509 v3 CA certificate (basicConstraints
+# CA:TRUE and keyUsage digitalSignature and keyCertSign, both critical): several
+# Series 40 phones take a root for applications only in that form, and a
+# self-signed suite installs only where its certificate is such a root. Every
+# build and every installation makes its own key; none is ever copied. A
+# user's key store is made the same way (PrepareUserFolders in
+# src/app/UserFolders.cpp): keep the two alike.
 if(EXISTS "${OUT}")
     return()
 endif()
@@ -16,6 +21,8 @@ execute_process(
             -alias jsk -keypass 52039871
             -keyalg RSA -keysize 2048 -sigalg SHA1withRSA -validity 7300
             -dname "CN=Jarseal, OU=MIDlet signing, O=Jarseal"
+            -ext BasicConstraints:critical=ca:true
+            -ext KeyUsage:critical=digitalSignature,keyCertSign
     RESULT_VARIABLE result
     OUTPUT_QUIET ERROR_QUIET)
 if(NOT result EQUAL 0)

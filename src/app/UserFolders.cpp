@@ -55,14 +55,19 @@ void PrepareUserFolders(Context& ctx) {
     if (KindOfPath(where.defaultKeystore) != PathKind::Missing)
         return;
     // RSA 2048 and SHA1withRSA, JKS, twenty years: what phones of that era
-    // verify and what older signing tools read; written beside and renamed.
+    // verify and what older signing tools read. A CA certificate that may sign
+    // certificates, because several phones accept a root for applications only
+    // in that form. The build's data/key is made alike (cmake/MakeKeystore.cmake).
+    // Written beside and renamed.
     const std::string fresh = where.defaultKeystore + ".new";
     ::unlink(fresh.c_str());
     const std::string command = std::string("keytool -genkeypair -noprompt -storetype JKS -keystore ") +
                                 QuotedArgument(fresh) + " -storepass " + kDefaultPassword + " -alias " +
                                 kDefaultAlias + " -keypass " + kDefaultPassword +
                                 " -keyalg RSA -keysize 2048 -sigalg SHA1withRSA -validity 7300 -dname " +
-                                QuotedArgument("CN=Jarseal, OU=MIDlet signing, O=Jarseal");
+                                QuotedArgument("CN=Jarseal, OU=MIDlet signing, O=Jarseal") +
+                                " -ext BasicConstraints:critical=ca:true"
+                                " -ext KeyUsage:critical=digitalSignature,keyCertSign";
     MakeFiles(command, fresh, where.defaultKeystore);
 }
 
