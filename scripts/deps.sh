@@ -25,7 +25,8 @@ build_packages=(
     build-essential cmake pkg-config
     libzip-dev zlib1g-dev libdeflate-dev libssl-dev
     openssl # makes the default Symbian certificate and key
-    default-jdk-headless  # builds the JAD tool and the key store; runs the JAD tool
+    default-jdk-headless  # builds the JAD tool, the key store and the sample MIDlet; runs the JAD tool
+    proguard-cli          # preverifies the sample MIDlet for phones
     qt6-base-dev          # the window
     qt6-translations-l10n # Qt's own texts of the window in Russian
 )

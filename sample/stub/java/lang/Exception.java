@@ -1,0 +1,9 @@
+package java.lang;
+
+public class Exception extends Throwable {
+    public Exception() {}
+
+    public Exception(String message) {
+        super(message);
+    }
+}

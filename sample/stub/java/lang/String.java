@@ -1,0 +1,9 @@
+package java.lang;
+
+public final class String {
+    public String() {}
+
+    public int length() {
+        return 0;
+    }
+}
