@@ -1,9 +1,0 @@
-package java.lang;
-
-public class RuntimeException extends Exception {
-    public RuntimeException() {}
-
-    public RuntimeException(String message) {
-        super(message);
-    }
-}
