@@ -36,6 +36,13 @@ if command -v desktop-file-validate >/dev/null 2>&1; then
 fi
 [ -f "$home/.local/share/icons/hicolor/scalable/apps/jarseal.svg" ] || fail "no icon"
 
+# The sample holds the class MIDlet-1 names, in a class file version phones
+# read (at most 49) and preverified (a StackMap attribute).
+class="$(unzip -p "$build/sample/sample.jar" sample/SampleMIDlet.class | od -An -v -tx1 | tr -d ' \n')" ||
+    fail "the sample jar has no sample/SampleMIDlet.class"
+[ "$((16#${class:12:4}))" -le 49 ] || fail "sample/SampleMIDlet.class has class file version $((16#${class:12:4}))"
+[[ "$class" == *0008537461636b4d6170* ]] || fail "sample/SampleMIDlet.class is not preverified (no StackMap)"
+
 # The installed console program signs the sample with the folder's own key.
 mkdir "$home/apps"
 cp "$build/sample/sample.jar" "$home/apps/"
