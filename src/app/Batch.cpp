@@ -100,6 +100,19 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
             options.check = true;
         } else if (a == "--default-keystore") {
             options.defaultKeystore = true;
+        } else if (a == "--keep-jad-attributes") {
+            options.keepDescriptorAttributes = true;
+        } else if (a == "--symbian") {
+            options.symbian = true;
+        } else if (a == "--export-certificate") {
+            options.exportCertificate = true;
+        } else if (a.rfind("--export-certificate=", 0) == 0) {
+            options.exportCertificate = true;
+            options.exportFile = a.substr(a.find('=') + 1);
+            if (options.exportFile.empty()) {
+                error = "--export-certificate needs a file name";
+                return std::nullopt;
+            }
         } else if (is("--permissions")) {
             const auto text = value("--permissions");
             if (!text)
@@ -114,6 +127,24 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
             options.zipPassword = *text;
         } else {
             error = "unknown option " + a;
+            return std::nullopt;
+        }
+    }
+    if (options.symbian && !options.exportCertificate) {
+        error = "--symbian goes only with --export-certificate";
+        return std::nullopt;
+    }
+    if (options.exportCertificate) {
+        if (options.check) {
+            error = "--export-certificate does not go with --check";
+            return std::nullopt;
+        }
+        if (options.exportFile.empty() && options.paths.size() == 1 && !options.paths[0].empty()) {
+            options.exportFile = options.paths[0];
+            options.paths.clear();
+        }
+        if (options.exportFile.empty() || !options.paths.empty()) {
+            error = "--export-certificate needs one FILE and no PATH";
             return std::nullopt;
         }
     }
@@ -157,6 +188,7 @@ std::vector<std::string> CollectPackages(const std::vector<std::string>& paths) 
 std::string BatchHelpText() {
     return "Usage: jarseal-cli [OPTIONS] PATH...\n"
            "       jarseal-cli --check PATH...\n"
+           "       jarseal-cli --export-certificate [--symbian] FILE.cer\n"
            "\n"
            "Prepares and signs each package named, with the settings of Jarseal.ini next to\n"
            "the program, exactly as the window does. A PATH is a package (.jar or .jad: a Java ME\n"
@@ -175,6 +207,14 @@ std::string BatchHelpText() {
            "  --default-keystore  after the program folder moved, reset the key store setting to\n"
            "                      data/key (otherwise the stored value is kept)\n"
            "  --zip-password TEXT the password of encrypted archives (asked for once a package)\n"
+           "  --keep-jad-attributes\n"
+           "                      carry the attributes of the earlier .jad that the new one would\n"
+           "                      lack (not MIDlet-Jar-*, certificates, signatures, permissions)\n"
+           "  --export-certificate FILE\n"
+           "                      write the certificate the Java job signs with (key store and\n"
+           "                      alias1 of the settings) to FILE as DER, to install on a phone\n"
+           "                      as a root; nothing is signed\n"
+           "  --symbian           with --export-certificate: the Symbian certificate instead\n"
            "  --version           print the version and exit\n"
            "  --help, -h          this text\n"
            "\n"
@@ -194,6 +234,8 @@ std::string BatchHelpText() {
            "jar that changed during the job, missing Java, a failed signing tool) and 2 (an\n"
            "unforeseen failure). With --check, 1 when a phone would refuse a package. 64 when the\n"
            "command line is wrong (unknown option, missing or bad value, no PATH); nothing is done.\n"
+           "With --export-certificate, 1 when no certificate was written (the reason goes to\n"
+           "standard error).\n"
            "\n"
            "Example:\n"
            "  jarseal-cli --permissions http,https,read ~/suites game.jad\n";

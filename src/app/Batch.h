@@ -40,11 +40,18 @@ struct BatchOptions {
     bool defaultKeystore = false; // answer Yes to "Назачить по умолчанию?" after a move
     std::string zipPassword;      // for encrypted archives; asked for once per package
     std::optional<PermissionOverride> permissions;
+    bool keepDescriptorAttributes = false; // each Java job keeps the earlier descriptor's own attributes
+    bool exportCertificate = false;        // write the signing certificate to exportFile, sign nothing
+    bool symbian = false;                  // with exportCertificate: the Symbian certificate
+    std::string exportFile;
     std::vector<std::string> paths;
 };
 
 // Parses the arguments after the program's name. nullopt, with error set,
-// for an unknown option or a missing value.
+// for an unknown option or a missing value. --export-certificate takes its
+// FILE as "=FILE" or as the one PATH, so "--export-certificate --symbian
+// FILE" reads as written; it goes with no other PATH and not with --check,
+// and --symbian only with it.
 std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& args, std::string& error);
 
 // The packages to process for the given paths, in order and each once: a

@@ -3,6 +3,7 @@
 // to standard output, the messages of failed packages (and notes on the way)
 // to standard error, and the exit status tells the worst outcome.
 #include "app/Batch.h"
+#include "app/CertificateExport.h"
 #include "app/ConsoleUi.h"
 #include "app/Intake.h"
 #include "app/StartUp.h"
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
         std::printf("%s\n", VersionText().c_str());
         return kExitSuccess;
     }
-    if (options->paths.empty()) {
+    if (options->paths.empty() && !options->exportCertificate) {
         std::fputs(BatchHelpText().c_str(), stderr);
         return kExitUsage;
     }
@@ -120,9 +121,19 @@ int main(int argc, char** argv) {
         Context startCtx{ui, settings, preferences, programFolder, "", nullptr, places.Get()};
         PrepareUserFolders(startCtx);
         StartUpHooks hooks;
-        hooks.loadPermissionPreferences = !options->permissions.has_value();
+        hooks.loadPermissionPreferences = !options->permissions.has_value() && !options->exportCertificate;
         StartUp(startCtx, preferences, hooks);
         ui.SetYesNoAnswer(Answer::No);
+    }
+    if (options->exportCertificate) {
+        // The certificate of the settings as they stand after start-up, so a
+        // first run exports the default key store's.
+        const auto failure = options->symbian ? ExportSymbianCertificate(settings, options->exportFile)
+                                              : ExportJavaCertificate(settings, options->exportFile);
+        if (!failure)
+            return kExitSuccess;
+        std::fprintf(stderr, "jarseal-cli: %s\n", failure->c_str());
+        return kExitFailure;
     }
     const PermissionChoice& permissions =
         options->permissions ? static_cast<const PermissionChoice&>(*options->permissions) : preferences;
@@ -143,6 +154,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, packages.size(), path.c_str());
         ui.SetNextInput(options->zipPassword);
         Context ctx{ui, settings, permissions, programFolder, path, nullptr, places.Get()};
+        ctx.keepDescriptorAttributes = options->keepDescriptorAttributes;
         if (warmTool)
             ctx.tools = &*warmTool;
         const auto start = std::chrono::steady_clock::now();

@@ -1,16 +1,25 @@
 #include "app/Batch.h"
+#include "app/CertificateExport.h"
 #include "app/ConsoleUi.h"
+#include "app/UserFolders.h"
+#include "common/FileSystem.h"
+#include "process/Quoting.h"
 #include "process/RunAndWait.h"
 #include "support/CliFixture.h"
+#include "support/FakeSettings.h"
 #include "support/JavaFixture.h"
+#include "support/ScriptedUi.h"
+#include "support/Signature.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <openssl/x509v3.h>
 #include <regex>
 #include <unistd.h>
 
@@ -46,8 +55,39 @@ TEST(BatchArguments, OptionsPermissionsAndPaths) {
     ASSERT_TRUE(parsed) << error;
     EXPECT_TRUE(parsed->version);
     EXPECT_FALSE(parsed->help);
+    EXPECT_FALSE(parsed->keepDescriptorAttributes);
     EXPECT_TRUE(parsed->paths.empty());
     EXPECT_FALSE(ParseBatchArguments({"--version=1"}, error));
+
+    parsed = ParseBatchArguments({"--keep-jad-attributes", "a.jar"}, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_TRUE(parsed->keepDescriptorAttributes);
+    EXPECT_FALSE(parsed->exportCertificate);
+    EXPECT_EQ(parsed->paths, std::vector<std::string>{"a.jar"});
+
+    // The certificate's file: "=FILE" or the one PATH, before or after --symbian.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--export-certificate", "--symbian", "x.cer"},
+          {"--symbian", "--export-certificate=x.cer"},
+          {"x.cer", "--export-certificate", "--symbian"}}) {
+        parsed = ParseBatchArguments(args, error);
+        ASSERT_TRUE(parsed) << error;
+        EXPECT_TRUE(parsed->exportCertificate && parsed->symbian);
+        EXPECT_EQ(parsed->exportFile, "x.cer");
+        EXPECT_TRUE(parsed->paths.empty());
+    }
+    parsed = ParseBatchArguments({"--export-certificate", "--", "-x.cer"}, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_FALSE(parsed->symbian);
+    EXPECT_EQ(parsed->exportFile, "-x.cer");
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--symbian", "x.cer"},
+                                                  {"--export-certificate"},
+                                                  {"--export-certificate="},
+                                                  {"--export-certificate", "a.cer", "b.cer"},
+                                                  {"--export-certificate=a.cer", "b.jar"},
+                                                  {"--export-certificate", "--check", "x.cer"},
+                                                  {"--keep-jad-attributes=1"}})
+        EXPECT_FALSE(ParseBatchArguments(wrong, error)) << wrong[0];
 }
 
 namespace {
@@ -372,6 +412,11 @@ TEST_F(CliFixture, UsageErrorsAndHelp) {
                                             jar + " --frobnicate"};
     for (const std::string& args : wrong)
         EXPECT_EQ(Cli(args).exitCode, kExitUsage) << args;
+    const std::string cer = " \"" + root / "x.cer" + "\"";
+    for (const std::string& args :
+         {"--symbian" + cer, std::string("--export-certificate"), "--export-certificate" + cer + jar})
+        EXPECT_EQ(Cli(args).exitCode, kExitUsage) << args;
+    EXPECT_FALSE(Exists(root / "x.cer"));
     EXPECT_FALSE(Exists(root / "game.jad"));
     // No package in a folder is not a usage error.
     MakeDir(root / "empty");
@@ -382,4 +427,94 @@ TEST_F(CliFixture, UsageErrorsAndHelp) {
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, "Jarseal " + ProjectVersion() + "\n");
     EXPECT_EQ(version.err, "");
+}
+
+TEST_F(CliFixture, ExportedCertificatesAreThoseTheJobsSignWith) {
+    // The Java certificate is the one a suite signed with the same settings carries.
+    const std::string cer = root / "jarseal.cer";
+    const RunOutput out = Cli("--export-certificate " + QuotedArgument(cer));
+    ASSERT_EQ(out.exitCode, 0) << out.output;
+    EXPECT_EQ(RunAndWaitCapture("openssl x509 -inform DER -noout -in " + QuotedArgument(cer)).exitCode, 0);
+    WriteZip(root / "game.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
+    ASSERT_EQ(Cli(QuotedArgument(root / "game.jar")).exitCode, 0);
+    const auto jad = DescriptorAttributes(ReadFile(root / "game.jad"));
+    ASSERT_TRUE(jad.count("MIDlet-Certificate-1-1"));
+    EXPECT_EQ(Base64Decode(jad.at("MIDlet-Certificate-1-1")), ReadFile(cer));
+
+    // The Symbian certificate of a PEM file, as DER.
+    const std::string pem = JARSEAL_BUILD_DIR "/data/symbian.cer";
+    WriteFile(program + "/Jarseal.ini",
+              ReadFile(program + "/Jarseal.ini") + "[Symbian]\r\ncertificate=" + pem + "\r\n");
+    ASSERT_EQ(Cli("--export-certificate --symbian " + QuotedArgument(root / "symbian.cer")).exitCode, 0);
+    ASSERT_EQ(RunAndWaitCapture("openssl x509 -in " + QuotedArgument(pem) + " -outform DER -out " +
+                                QuotedArgument(root / "expected.der"))
+                  .exitCode,
+              0);
+    EXPECT_EQ(ReadFile(root / "symbian.cer"), ReadFile(root / "expected.der"));
+
+    // A wrong password or a missing key store: 1, the reason in one line,
+    // and no file, not even a half-written one beside.
+    const std::string good = ReadFile(program + "/Jarseal.ini");
+    for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {"storepass=52039871", "storepass=wrong"}, {"/data/key\r\n", "/data/nokey\r\n"}}) {
+        std::string ini = good;
+        ini.replace(ini.find(from), from.size(), to);
+        WriteFile(program + "/Jarseal.ini", ini);
+        const SplitOutput run =
+            RunSplit(program + "/jarseal-cli", {"--export-certificate", root / "no.cer"}, root.path());
+        EXPECT_EQ(run.exitCode, 1) << to;
+        EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+        EXPECT_NE(run.err.find(to == "storepass=wrong" ? "wrong password" : "not found"), std::string::npos)
+            << run.err;
+        for (const std::string& name : ListDir(root.path()))
+            EXPECT_TRUE(name != "no.cer" && name.find(kTempMark) == std::string::npos) << name;
+    }
+}
+
+TEST(DefaultKeyStores, HoldACaCertificateThatPhonesAcceptAsARoot) {
+    if (!JavaAvailable())
+        GTEST_SKIP() << "java is not on the search path";
+    TempDir dir;
+    // The key store the build and an installation make...
+    ASSERT_EQ(RunAndWaitCapture("cmake -DKEYTOOL=keytool -DOUT=" + QuotedArgument(dir / "build-key") +
+                                " -P " + QuotedArgument(JARSEAL_SOURCE_DIR "/cmake/MakeKeystore.cmake"))
+                  .exitCode,
+              0);
+    // ...and the one a user of a read-only installation gets.
+    WriteFile(dir / "Jarseal.ini", "");
+    ScriptedUi ui;
+    MemorySettings settings;
+    FixedPermissions permissions;
+    Places places;
+    places.userFolders = true;
+    places.settingsFile = dir / "Jarseal.ini";
+    places.defaultKeystore = dir / "user-key";
+    Context ctx{ui, settings, permissions, dir.path(), "", nullptr, places};
+    PrepareUserFolders(ctx);
+
+    settings.Write("Java", "storepass", "52039871");
+    settings.Write("Java", "alias1", "jsk");
+    for (const char* store : {"build-key", "user-key"}) {
+        settings.Write("Java", "keystore", dir / store);
+        ASSERT_EQ(ExportJavaCertificate(settings, dir / "root.cer"), std::nullopt) << store;
+        const std::string der = ReadFile(dir / "root.cer");
+        const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+        X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())), X509_free);
+        ASSERT_TRUE(cert) << store;
+        auto critical = [&](int nid) {
+            const int at = X509_get_ext_by_NID(cert.get(), nid, -1);
+            return at >= 0 && X509_EXTENSION_get_critical(X509_get_ext(cert.get(), at)) == 1;
+        };
+        EXPECT_EQ(X509_get_version(cert.get()), 2) << store; // v3
+        EXPECT_EQ(X509_check_ca(cert.get()), 1) << store;    // CA:TRUE with keyCertSign
+        EXPECT_TRUE(critical(NID_basic_constraints) && critical(NID_key_usage)) << store;
+        EXPECT_EQ(X509_get_key_usage(cert.get()),
+                  static_cast<uint32_t>(KU_DIGITAL_SIGNATURE | KU_KEY_CERT_SIGN));
+        EXPECT_EQ(X509_get_ext_by_NID(cert.get(), NID_ext_key_usage, -1), -1) << store;
+        EXPECT_EQ(X509_get_signature_nid(cert.get()), NID_sha1WithRSAEncryption) << store;
+        EXPECT_EQ(EVP_PKEY_get_bits(X509_get0_pubkey(cert.get())), 2048) << store;
+        std::tm end{};
+        ASSERT_EQ(ASN1_TIME_to_tm(X509_get0_notAfter(cert.get()), &end), 1);
+        EXPECT_LT(end.tm_year + 1900, 2050) << store;
+    }
 }
