@@ -1,5 +1,6 @@
 # Bash completion for jarseal-cli: its options, the values of --permissions
-# and the packages (.jar, .jad, .sis, .sisx) and folders a run takes.
+# and the packages (.jar, .jad, .sis, .sisx) and folders a run takes; after
+# --export-certificate, certificate files (.cer, .der) and folders.
 # Installed as "jarseal-cli" in bash-completion's completions folder, or
 # sourced from ~/.bashrc.
 
@@ -49,15 +50,34 @@ _jarseal_cli_paths() {
     compopt -o filenames 2>/dev/null || true
 }
 
+# Adds to COMPREPLY the folders and certificate files whose names complete $1.
+_jarseal_cli_certificates() {
+    local cur="$1" name
+    local IFS=$'\n'
+    for name in $(compgen -d -- "$cur"); do
+        COMPREPLY+=("$name")
+    done
+    for name in $(compgen -f -- "$cur"); do
+        case "$name" in
+        *.cer | *.der) [[ -d $name ]] || COMPREPLY+=("$name") ;;
+        esac
+    done
+    compopt -o filenames 2>/dev/null || true
+}
+
 _jarseal_cli() {
     COMPREPLY=()
     local cur="${COMP_WORDS[COMP_CWORD]}"
     local prev=""
     ((COMP_CWORD > 0)) && prev="${COMP_WORDS[COMP_CWORD - 1]}"
-    local i
+    # With --export-certificate the one file named is the certificate to write.
+    local i paths=_jarseal_cli_paths
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        [[ ${COMP_WORDS[i]} == --export-certificate ]] && paths=_jarseal_cli_certificates
+    done
     for ((i = 1; i < COMP_CWORD; i++)); do
         if [[ ${COMP_WORDS[i]} == -- ]]; then
-            _jarseal_cli_paths "$cur"
+            $paths "$cur"
             return 0
         fi
     done
@@ -71,10 +91,15 @@ _jarseal_cli() {
     if [[ $prev == = ]] && ((COMP_CWORD >= 2)); then
         case "${COMP_WORDS[COMP_CWORD - 2]}" in
         --permissions) _jarseal_cli_permissions "$cur" "" ;;
+        --export-certificate) _jarseal_cli_certificates "$cur" ;;
         esac
         return 0
     fi
     [[ $cur == = && $prev == --zip-password ]] && return 0
+    if [[ $cur == = && $prev == --export-certificate ]]; then
+        _jarseal_cli_certificates ""
+        return 0
+    fi
     case "$prev" in
     --permissions)
         _jarseal_cli_permissions "$cur" ""
@@ -90,12 +115,20 @@ _jarseal_cli() {
         _jarseal_cli_permissions "${cur#--permissions=}" "--permissions="
         ;;
     --zip-password=*) ;;
+    --export-certificate=*)
+        _jarseal_cli_certificates "${cur#--export-certificate=}"
+        local k
+        for k in "${!COMPREPLY[@]}"; do
+            COMPREPLY[k]="--export-certificate=${COMPREPLY[k]}"
+        done
+        ;;
     -*)
-        local options="--permissions --check --quiet -q --default-keystore --zip-password --help -h --version --"
+        local options="--permissions --check --quiet -q --default-keystore --zip-password --keep-jad-attributes"
+        options+=" --export-certificate --symbian --help -h --version --"
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         ;;
     *)
-        _jarseal_cli_paths "$cur"
+        $paths "$cur"
         ;;
     esac
     return 0
