@@ -100,7 +100,9 @@ QIcon DrawWindowIcon() {
 PictureButton::PictureButton(const QString& text, PictureDrawer draw, QWidget* parent)
     : QAbstractButton(parent), draw_(std::move(draw)), picture_(draw_(1)) {
     setText(text);
-    setFocusPolicy(Qt::TabFocus);
+    // Clicks only: a button that kept the focus after a click would let a
+    // stray Space or Enter run its command, and open a dialog, once more.
+    setFocusPolicy(Qt::NoFocus);
 }
 
 QSize PictureButton::sizeHint() const {
@@ -117,10 +119,6 @@ void PictureButton::paintEvent(QPaintEvent*) {
     const int shift = isDown() ? 1 : 0;
     const QPoint at((width() - size.width()) / 2 + shift, (height() - size.height()) / 2 + shift);
     p.drawPixmap(at, picture_);
-    if (hasFocus()) {
-        p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
-        p.drawRect(rect().adjusted(0, 0, -1, -1));
-    }
 }
 
 } // namespace jarseal

@@ -31,7 +31,8 @@ using PictureDrawer = std::function<QPixmap(qreal devicePixelRatio)>;
 
 // A button that shows a fixed picture instead of a caption, centred; it is
 // drawn one pixel lower and to the right while pressed. Its text is not
-// drawn: it names the button for tests and accessibility tools.
+// drawn: it names the button for tests and accessibility tools. It takes no
+// keyboard focus: it works by mouse clicks only.
 class PictureButton : public QAbstractButton {
   public:
     PictureButton(const QString& text, PictureDrawer draw, QWidget* parent);

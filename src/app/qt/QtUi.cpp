@@ -98,6 +98,12 @@ std::string QtUi::OpenFileDialog(const std::string& title, const std::vector<Fil
     for (const auto& f : filters)
         nameFilters << NameFilter(f);
     QFileDialog dialog(parent_, FromBytes(title));
+    // Qt's own dialog: the platform's dialogs name the file types by rules of
+    // their own (GTK cuts a name at its first parenthesis) and ignore the
+    // Russian labels below. The type list shows the descriptions as they
+    // are, which name their patterns already; the patterns still filter.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setFileMode(QFileDialog::AnyFile); // a typed name that does not exist is returned too
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilters(nameFilters);

@@ -1,5 +1,7 @@
 #include "app/qt/Form1.h"
 #include "app/StartUp.h"
+#include "app/qt/Pictures.h"
+#include "app/qt/QtUi.h"
 #include "java/PermissionCatalogue.h"
 #include "settings/IniSettings.h"
 #include "settings/PathChoosers.h"
@@ -12,6 +14,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +24,7 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -340,6 +345,69 @@ TEST_F(Form1Fixture, ExitButtonAndMenuEntryCloseTheWindow) {
     form.LoadSettingsView();
     Trigger("mnuEnd");
     EXPECT_FALSE(form.isVisible());
+}
+
+// The picture buttons never hold the keyboard, so a Space or Enter after a
+// click cannot run their command again; the other controls keep it.
+TEST_F(Form1Fixture, PictureButtonsTakeNoFocusOtherControlsDo) {
+    form.LoadSettingsView();
+    int pictures = 0;
+    for (QWidget* w : form.findChildren<QWidget*>()) {
+        const std::string name = w->objectName().toStdString();
+        if (dynamic_cast<PictureButton*>(w)) {
+            ++pictures;
+            EXPECT_EQ(w->focusPolicy(), Qt::NoFocus) << name;
+        } else if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w)) {
+            EXPECT_EQ(w->focusPolicy(), Qt::StrongFocus) << name;
+        }
+    }
+    EXPECT_EQ(pictures, 4);
+}
+
+// The Open command's own Qt dialog, read while it is shown and then cancelled.
+TEST(Form1OpenDialog, TypeListShowsTheThreeDescriptionsAndThePatternsFilter) {
+    QtUi qtUi;
+    MemorySettings settings;
+    PermissionPreferences prefs{settings};
+    Context ctx{qtUi, settings, prefs, "/prog", ""};
+    Form1 form{ctx, prefs};
+    qtUi.SetParent(&form);
+    form.LoadSettingsView();
+
+    QString title;
+    QStringList types;
+    QStringList filters;
+    int current = -1;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            if (!dialog || !dialog->isVisible())
+                continue;
+            title = dialog->windowTitle();
+            filters = dialog->nameFilters();
+            if (auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+                for (int i = 0; i < combo->count(); ++i)
+                    types << combo->itemText(i);
+                current = combo->currentIndex();
+            }
+            dialog->reject();
+        }
+    });
+    poll.start(10);
+    form.findChild<QAbstractButton*>(QStringLiteral("btnOpen"))->click(); // returns once rejected
+    poll.stop();
+
+    EXPECT_EQ(title.toStdString(), "Выберите java приложение");
+    // Lists joined by " | " read plainly in a failure.
+    EXPECT_EQ(types.join(QStringLiteral(" | ")).toStdString(),
+              "Java приложения (*.jad; *.jar) | Symbian приложения (*.sis; *.sisx) | Все файлы");
+    EXPECT_EQ(current, 0);
+    // Behind the names the patterns still filter; "*.*" takes names without a dot too.
+    EXPECT_EQ(filters.join(QStringLiteral(" | ")).toStdString(),
+              "Java приложения (*.jad; *.jar) (*.jad *.jar) | "
+              "Symbian приложения (*.sis; *.sisx) (*.sis *.sisx) | Все файлы (*)");
+    form.hide();
 }
 
 TEST(Form1StartUp, NoSettingsFileShowsThePermissionPageInAutomaticMode) {
