@@ -2,6 +2,23 @@
 
 namespace jarseal {
 
+namespace {
+
+// Letters of a UTF-8 text: continuation bytes add none.
+std::size_t LetterCount(const std::string& text) {
+    std::size_t letters = 0;
+    for (const char c : text)
+        letters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return letters;
+}
+
+} // namespace
+
+std::string LongPathMessage(const std::string& path) {
+    return "Путь к файлу длиннее " + std::to_string(kOpenDialogMaxPath) + " знаков:\r\n" + path +
+           "\r\nПереместите файл в папку с более коротким путём.";
+}
+
 std::string MakeFilterText(const std::vector<FileFilter>& pairs) {
     std::string text;
     for (const auto& pair : pairs) {
@@ -31,8 +48,10 @@ std::vector<FileFilter> ParseFilterText(const std::string& filter) {
 
 std::string ShowOpenDialog(UserInterface& ui, const std::string& title, const std::string& filter) {
     std::string chosen = ui.OpenFileDialog(title, ParseFilterText(filter));
-    if (chosen.size() > kOpenDialogMaxPath)
+    if (LetterCount(chosen) > kOpenDialogMaxPath) {
+        ui.ShowMessage(LongPathMessage(chosen), MessageIcon::Exclamation);
         return {};
+    }
     return chosen;
 }
 

@@ -78,17 +78,43 @@ TEST(FileOps, ReplacingKeepsPermissionsAndLeavesNoTemporaryFile) {
     EXPECT_EQ(ReadFile(dir / "copy"), "new");
 }
 
-TEST(OpenDialog, FilterTextRoundTripsAndLongPathsCountAsCancel) {
+TEST(OpenDialog, FilterTextRoundTripsAndLongPathsAreToldAndCountAsCancel) {
     const std::vector<FileFilter> pairs{{"Все файлы", "*.*"}, {"signsis.exe", "signsis.exe"}};
     const std::string text = MakeFilterText(pairs);
     EXPECT_EQ(text, std::string("Все файлы\0*.*\0signsis.exe\0signsis.exe\0", 46));
     EXPECT_EQ(ParseFilterText(text), pairs);
 
-    ScriptedUi ui;
-    ui.openPaths = {std::string(254, 'p'), std::string(255, 'p')};
-    EXPECT_EQ(ShowOpenDialog(ui, "t", text), std::string(254, 'p'));
-    EXPECT_EQ(ShowOpenDialog(ui, "t", text), "");
-    ASSERT_EQ(ui.shown.size(), 2u);
-    EXPECT_EQ(ui.shown[0].title, "t");
-    EXPECT_EQ(ui.shown[0].filters, pairs);
+    // The limit counts letters: a Cyrillic folder name is two bytes a letter,
+    // so the 200-letter path is 395 bytes.
+    auto cyrillicPath = [](std::size_t letters) {
+        std::string path = "/";
+        for (std::size_t i = 1; i + 4 < letters; ++i)
+            path += "ж";
+        return path + "/a.j";
+    };
+    const struct {
+        std::string path;
+        bool accepted;
+    } cases[] = {
+        {cyrillicPath(200), true},  {cyrillicPath(254), true},      {std::string(254, 'p'), true},
+        {cyrillicPath(255), false}, {std::string(255, 'p'), false},
+    };
+    for (const auto& c : cases) {
+        ScriptedUi ui;
+        ui.openPaths = {c.path};
+        EXPECT_EQ(ShowOpenDialog(ui, "t", text), c.accepted ? c.path : "") << c.path.size();
+        ASSERT_FALSE(ui.shown.empty());
+        EXPECT_EQ(ui.shown[0].title, "t");
+        EXPECT_EQ(ui.shown[0].filters, pairs);
+        if (c.accepted) {
+            EXPECT_EQ(ui.shown.size(), 1u);
+            continue;
+        }
+        ASSERT_EQ(ui.shown.size(), 2u);
+        EXPECT_EQ(ui.shown[1].kind, "message");
+        EXPECT_EQ(ui.shown[1].text, "Путь к файлу длиннее 254 знаков:\r\n" + c.path +
+                                        "\r\nПереместите файл в папку с более коротким путём.");
+        EXPECT_EQ(ui.shown[1].icon, MessageIcon::Exclamation);
+        EXPECT_EQ(ui.shown[1].title, "Jarseal");
+    }
 }
