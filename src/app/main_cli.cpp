@@ -46,20 +46,12 @@ int ProcessOne(Context& ctx, ConsoleUi& ui, const std::string& path) {
 int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
     int refused = 0;
     for (const std::string& path : packages) {
-        CheckReport report;
-        const std::string ext = path.size() > 4 ? path.substr(path.size() - 4) : std::string();
-        if (ext == ".jar" || ext == ".jad") {
-            const std::string stem = path.substr(0, path.size() - 1);
-            report = CheckJavaSuite(stem + "d", stem + "r");
-        } else {
-            report = CheckPackageOtherThanJava(path);
-        }
+        const CheckReport report = CheckPackage(path);
         if (report.Refused())
             ++refused;
         if (quiet && !report.Refused())
             continue;
-        std::printf("%s: %s\n", path.c_str(),
-                    report.Refused() ? "a phone would refuse it" : "a phone would accept it");
+        std::printf("%s: %s\n", path.c_str(), report.Verdict().c_str());
         for (const Finding& f : report.findings) {
             if (f.code == kSisRefused)
                 std::printf("  refused  %s\n", f.text.c_str());

@@ -12,10 +12,12 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -304,9 +306,10 @@ struct JarFacts {
     std::string archiveWhy; // why the jar is no sound zip archive; nothing below is known then
     std::vector<std::string> damagedEntries; // entries whose data fail their test, in archive order
     std::string firstDamage;                 // what is wrong with the first of them
-    bool tooLarge = false;   // the entries unpack to more than the jar may; later ones were not tested
-    std::string manifest;    // the text of META-INF/MANIFEST.MF
-    std::string manifestWhy; // why there is no manifest to check; empty when there is
+    bool tooLarge = false; // the entries unpack to more than the jar may; later ones were not tested
+    std::set<std::string> entryNames; // the names of the jar's entries
+    std::string manifest;             // the text of META-INF/MANIFEST.MF
+    std::string manifestWhy;          // why there is no manifest to check; empty when there is
 };
 
 // Reads the file from start to end in bounded pieces for its size and SHA-1
@@ -415,6 +418,8 @@ JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries) {
     case ZipLayoutStatus::Sound:
         break;
     }
+    for (const ZipEntryLayout& entry : layout.entries)
+        facts.entryNames.insert(entry.name);
     if (testEntries)
         TestEntries(bytes, layout, facts);
     ReadManifest(bytes, layout, facts);
@@ -474,6 +479,62 @@ bool VerifySha1Rsa(X509* cert, const Sha1Digest& digest, const std::string& sign
                            signature.size(), digest.data(), digest.size()) == 1;
 }
 
+// "YYYY-MM-DD" of a certificate's time.
+std::string DateText(const ASN1_TIME* time) {
+    std::tm tm{};
+    if (ASN1_TIME_to_tm(time, &tm) != 1)
+        return "?";
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    return text;
+}
+
+// The SHA-1 fingerprint of a certificate as phones and keytool show it,
+// "AB:CD:...".
+std::string Sha1Fingerprint(const X509* cert) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (X509_digest(cert, EVP_sha1(), digest, &size) != 1)
+        return "?";
+    std::string text;
+    char hex[4];
+    for (unsigned int i = 0; i < size; ++i) {
+        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : ":%02X", digest[i]);
+        text += hex;
+    }
+    return text;
+}
+
+// The note that says which root certificate a phone must hold to install
+// the suite: a phone without it refuses a signed suite, however well signed.
+std::string TrustNote(const std::vector<X509Ptr>& chain) {
+    const X509* last = chain.back().get();
+    const bool selfSigned = X509_NAME_cmp(X509_get_subject_name(last), X509_get_issuer_name(last)) == 0;
+    if (!selfSigned)
+        return "a phone installs this suite only if it holds the root certificate \"" +
+               NameText(X509_get_issuer_name(last)) + "\" that issued MIDlet-Certificate-1-" +
+               std::to_string(chain.size()) + "; a phone without it refuses the suite (909)";
+    return "a phone installs this suite only if it holds the signer's own certificate as a root: \"" +
+           NameText(X509_get_subject_name(last)) + "\", SHA-1 " + Sha1Fingerprint(last) + ", valid " +
+           DateText(X509_get0_notBefore(last)) + " to " + DateText(X509_get0_notAfter(last)) +
+           "; a phone without it refuses the suite (909). Put it on the phone with "
+           "jarseal-cli --export-certificate FILE.cer (see the README)";
+}
+
+// What the signer's certificate must allow when it says what it is for: a
+// digital signature, and the signing of code.
+void CheckSignerUsage(X509* signer, CheckReport& report) {
+    const std::uint32_t usage = X509_get_key_usage(signer);
+    if (usage != UINT32_MAX && (usage & KU_DIGITAL_SIGNATURE) == 0)
+        report.findings.push_back(
+            {kAuthentication, "MIDlet-Certificate-1-1: its keyUsage does not allow digitalSignature"});
+    const std::uint32_t extended = X509_get_extended_key_usage(signer);
+    if (extended != UINT32_MAX && (extended & (XKU_CODE_SIGN | XKU_ANYEKU)) == 0)
+        report.findings.push_back(
+            {kAuthentication, "MIDlet-Certificate-1-1: its extendedKeyUsage does not allow codeSigning"});
+}
+
+// The signature over the jar and the certificates of chain 1.
 void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckReport& report) {
     const std::string* signature = Find(jad, "MIDlet-Jar-RSA-SHA1");
     std::vector<X509Ptr> chain;
@@ -506,7 +567,9 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
     if (!ok || !VerifySha1Rsa(chain[0].get(), jarDigest, signatureBytes))
         report.findings.push_back({kAuthentication,
                                    "MIDlet-Jar-RSA-SHA1 does not verify against the jar with "
-                                   "MIDlet-Certificate-1-1"});
+                                   "MIDlet-Certificate-1-1 (the jar changed after signing, or another key "
+                                   "signed it)"});
+    CheckSignerUsage(chain[0].get(), report);
     for (std::size_t i = 0; i < chain.size(); ++i) {
         X509* cert = chain[i].get();
         const std::string which = "MIDlet-Certificate-1-" + std::to_string(i + 1);
@@ -519,14 +582,12 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
             report.findings.push_back({kAuthentication, which + " is a root certificate (" +
                                                             NameText(X509_get_subject_name(cert)) +
                                                             "); the phone holds its roots, leave it out"});
-        else if (selfSigned)
-            report.findings.push_back({0, which + " is self-signed (" +
-                                              NameText(X509_get_subject_name(cert)) +
-                                              "): only a phone holding it as a root accepts the suite"});
         if (i + 1 < chain.size() &&
             X509_NAME_cmp(X509_get_issuer_name(cert), X509_get_subject_name(chain[i + 1].get())) != 0)
             report.findings.push_back({kAuthentication, which + " was not issued by the next certificate"});
     }
+    if (!report.Refused())
+        report.findings.push_back({0, TrustNote(chain)});
 }
 
 void CheckPermissions(const Attributes& attrs, const std::string& where, CheckReport& report) {
@@ -570,35 +631,82 @@ void ReportEntries(const JarFacts& jar, CheckReport& report) {
                                                     "; those after were not tested"});
 }
 
-// The check of a suite; damagedEntries, when given, stands in for unpacking
-// the jar's entries.
-CheckReport CheckSuite(const std::string& descriptorPath, const std::string& archivePath,
-                       const std::vector<std::string>* damagedEntries) {
-    CheckReport report;
-    std::string jadText;
-    try {
-        jadText = ReadWholeFile(descriptorPath);
-    } catch (const RunError& e) {
-        report.findings.push_back(
-            {kInvalidDescriptor, std::string("descriptor cannot be read: ") + e.what()});
-        return report;
+// True when text is a number of decimal digits only (leading zeros allowed,
+// as a phone reads it) whose value fits in limit; value receives it.
+bool ReadDecimal(const std::string& text, std::uint64_t limit, std::uint64_t& value) {
+    if (text.empty() || text.size() > 40)
+        return false;
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > limit)
+            return false;
     }
-    const Attributes jad = ParseDescriptor(jadText, report);
+    return true;
+}
+
+// A suite version: one to three numbers separated by dots, each 0 to 99.
+bool ValidVersion(const std::string& version) {
+    int parts = 0;
+    std::size_t start = 0;
+    while (true) {
+        const auto dot = version.find('.', start);
+        const std::string part = version.substr(start, dot == std::string::npos ? dot : dot - start);
+        std::uint64_t value = 0;
+        if (++parts > 3 || !ReadDecimal(part, 99, value))
+            return false;
+        if (dot == std::string::npos)
+            return true;
+        start = dot + 1;
+    }
+}
+
+// The class a MIDlet-<n> value ("name, icon, class") names; empty when it
+// names none.
+std::string MidletClass(const std::string& value) {
+    const auto first = value.find(',');
+    const auto second = first == std::string::npos ? first : value.find(',', first + 1);
+    if (second == std::string::npos)
+        return {};
+    return TrimBlanksAndTabs(value.substr(second + 1));
+}
+
+// The largest jar size a phone reads from MIDlet-Jar-Size (a Java int).
+constexpr std::uint64_t kMaxJarSizeValue = 0x7FFFFFFF;
+
+// What a phone reads from the suite, as the check goes on.
+struct Suite {
+    bool jarOnly = false; // no descriptor: the manifest alone describes the suite
+    Attributes jad;       // empty for a jar-only suite
+    JarFacts jar;
+    Attributes manifest;
+    // A phone takes an attribute from the descriptor when it has it, else
+    // from the manifest.
+    const std::string* Get(const std::string& name) const {
+        const std::string* value = Find(jad, name);
+        return value != nullptr ? value : Find(manifest, name);
+    }
+    bool Signed() const { return Find(jad, "MIDlet-Jar-RSA-SHA1") || Find(jad, "MIDlet-Certificate-1-1"); }
+};
+
+// 906: the descriptor's own attributes: those it must have, and the form of
+// the version, the size, the jar's name and the MIDlets it declares.
+void CheckDescriptorAttributes(const Suite& suite, const std::string& archivePath, CheckReport& report) {
+    const Attributes& jad = suite.jad;
     for (const char* name :
          {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor", "MIDlet-Jar-URL", "MIDlet-Jar-Size"})
         if (Find(jad, name) == nullptr)
             report.findings.push_back({kInvalidDescriptor, std::string("descriptor lacks ") + name});
-    NoteEightBitTexts(jad, "the descriptor", report);
-    CheckPermissions(jad, "descriptor: ", report);
-
-    JarFacts jar = ReadJarFacts(archivePath, damagedEntries == nullptr);
-    if (!jar.readError.empty()) {
-        report.findings.push_back({kInvalidJar, "jar cannot be read: " + jar.readError});
-        return report;
-    }
-    if (const std::string* size = Find(jad, "MIDlet-Jar-Size"); size && *size != std::to_string(jar.size))
-        report.findings.push_back({kJarSizeMismatch, "MIDlet-Jar-Size is " + *size + ", the jar has " +
-                                                         std::to_string(jar.size) + " bytes"});
+    if (const std::string* version = Find(jad, "MIDlet-Version"); version && !ValidVersion(*version))
+        report.findings.push_back({kInvalidDescriptor, "MIDlet-Version \"" + *version +
+                                                           "\" is not a version (at most three numbers "
+                                                           "0 to 99, separated by dots)"});
+    std::uint64_t size = 0;
+    if (const std::string* text = Find(jad, "MIDlet-Jar-Size");
+        text && !ReadDecimal(*text, kMaxJarSizeValue, size))
+        report.findings.push_back({kInvalidDescriptor, "MIDlet-Jar-Size \"" + *text + "\" is not a size"});
     if (const std::string* url = Find(jad, "MIDlet-Jar-URL")) {
         const std::string jarName = archivePath.substr(archivePath.find_last_of(kSep) + 1);
         const std::string urlName = url->substr(url->find_last_of('/') + 1);
@@ -606,60 +714,191 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
             report.findings.push_back(
                 {kInvalidDescriptor, "MIDlet-Jar-URL \"" + *url + "\" does not name " + jarName});
     }
+    for (int n = 1; const std::string* midlet = Find(jad, "MIDlet-" + std::to_string(n)); ++n)
+        if (MidletClass(*midlet).empty())
+            report.findings.push_back(
+                {kInvalidDescriptor, "MIDlet-" + std::to_string(n) + " names no class"});
+    NoteEightBitTexts(jad, "the descriptor", report);
+}
 
+// 907 (and 906 for what neither file declares): the jar as an archive, its
+// manifest, and the class of every MIDlet the suite declares.
+void CheckJarContents(Suite& suite, CheckReport& report) {
+    const JarFacts& jar = suite.jar;
     if (!jar.archiveWhy.empty()) {
         report.findings.push_back({kInvalidJar, "the jar " + jar.archiveWhy});
-        return report;
-    }
-    if (damagedEntries != nullptr && !damagedEntries->empty()) {
-        jar.damagedEntries = *damagedEntries;
-        jar.firstDamage = "damaged data";
+        return;
     }
     ReportEntries(jar, report);
     if (!jar.manifestWhy.empty()) {
         report.findings.push_back({kInvalidJar, "the jar " + jar.manifestWhy});
-        return report;
+        return;
     }
-    const Attributes manifest = ParseManifest(jar.manifest);
-    NoteEightBitTexts(manifest, "the manifest", report);
-    for (const char* name : {"MIDlet-1", "MicroEdition-Profile", "MicroEdition-Configuration"})
-        if (Find(jad, name) == nullptr && Find(manifest, name) == nullptr)
-            report.findings.push_back(
-                {kInvalidDescriptor, std::string("neither descriptor nor manifest has ") + name});
-    for (const char* name : {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor"}) {
-        const std::string* inJad = Find(jad, name);
-        const std::string* inManifest = Find(manifest, name);
-        if (inManifest == nullptr)
+    suite.manifest = ParseManifest(jar.manifest);
+    NoteEightBitTexts(suite.manifest, "the manifest", report);
+    for (const char* name : {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor"})
+        if (Find(suite.manifest, name) == nullptr)
             report.findings.push_back({kInvalidJar, std::string("manifest lacks ") + name});
-        else if (inJad && *inJad != *inManifest)
+    if (const std::string* version = Find(suite.manifest, "MIDlet-Version");
+        suite.jarOnly && version && !ValidVersion(*version))
+        report.findings.push_back({kInvalidJar, "the manifest's MIDlet-Version \"" + *version +
+                                                    "\" is not a version (at most three numbers 0 to 99, "
+                                                    "separated by dots)"});
+    for (const char* name : {"MIDlet-1", "MicroEdition-Profile", "MicroEdition-Configuration"})
+        if (suite.Get(name) == nullptr)
+            report.findings.push_back(
+                {kInvalidDescriptor, suite.jarOnly
+                                         ? std::string("the manifest lacks ") + name
+                                         : std::string("neither descriptor nor manifest has ") + name});
+    for (int n = 1; const std::string* midlet = suite.Get("MIDlet-" + std::to_string(n)); ++n) {
+        const std::string which = "MIDlet-" + std::to_string(n);
+        std::string entry = MidletClass(*midlet);
+        if (entry.empty()) {
+            report.findings.push_back({kInvalidJar, which + " names no class"});
+            continue;
+        }
+        std::replace(entry.begin(), entry.end(), '.', '/');
+        entry += ".class";
+        if (jar.entryNames.count(entry) == 0)
+            report.findings.push_back({kInvalidJar, which + " names the class " +
+                                                        Shown(MidletClass(*midlet)) +
+                                                        ", but the jar has no " + Shown(entry)});
+    }
+}
+
+// 904: the size the descriptor states against the jar's, read as a phone
+// reads the number.
+void CheckJarSize(const Suite& suite, CheckReport& report) {
+    const std::string* text = Find(suite.jad, "MIDlet-Jar-Size");
+    std::uint64_t size = 0;
+    if (text != nullptr && ReadDecimal(*text, kMaxJarSizeValue, size) && size != suite.jar.size)
+        report.findings.push_back({kJarSizeMismatch, "MIDlet-Jar-Size is " + *text + ", the jar has " +
+                                                         std::to_string(suite.jar.size) + " bytes"});
+}
+
+// 905: the suite's name, version and vendor in both files, and for a signed
+// suite every attribute both carry and the permissions it asks for.
+void CheckAttributesAgree(const Suite& suite, CheckReport& report) {
+    for (const char* name : {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor"}) {
+        const std::string* inJad = Find(suite.jad, name);
+        const std::string* inManifest = Find(suite.manifest, name);
+        if (inJad && inManifest && *inJad != *inManifest)
             report.findings.push_back({kAttributeMismatch, std::string(name) + " differs: descriptor \"" +
                                                                *inJad + "\", manifest \"" + *inManifest +
                                                                "\""});
     }
-    CheckPermissions(manifest, "manifest: ", report);
-
-    const bool signedSuite = Find(jad, "MIDlet-Jar-RSA-SHA1") || Find(jad, "MIDlet-Certificate-1-1");
-    if (signedSuite) {
-        // The descriptor of a signed suite may repeat the manifest's
-        // attributes but not change them.
-        for (const auto& [name, value] : jad) {
-            if (name == "MIDlet-Name" || name == "MIDlet-Version" || name == "MIDlet-Vendor")
-                continue; // reported above
-            const std::string* inManifest = Find(manifest, name);
-            if (inManifest && *inManifest != value)
-                report.findings.push_back({kAttributeMismatch, name +
-                                                                   " differs between descriptor and manifest "
-                                                                   "of a signed suite"});
-        }
-        // The permissions it asks for must also be the signed ones: a
-        // permission attribute only the descriptor carries is refused.
-        for (const char* name : {"MIDlet-Permissions", "MIDlet-Permissions-Opt"})
-            if (Find(jad, name) && !Find(manifest, name))
-                report.findings.push_back({kAttributeMismatch, std::string(name) +
-                                                                   " is in the descriptor of a signed suite "
-                                                                   "but not in its manifest"});
-        CheckSignature(jad, jar.sha1, report);
+    if (!suite.Signed())
+        return;
+    // The descriptor of a signed suite may repeat the manifest's attributes
+    // but not change them.
+    for (const auto& [name, value] : suite.jad) {
+        if (name == "MIDlet-Name" || name == "MIDlet-Version" || name == "MIDlet-Vendor")
+            continue; // reported above
+        const std::string* inManifest = Find(suite.manifest, name);
+        if (inManifest && *inManifest != value)
+            report.findings.push_back(
+                {kAttributeMismatch, name + " differs between descriptor and manifest of a signed suite"});
     }
+    // The permissions it asks for must also be the signed ones: a permission
+    // attribute only the descriptor carries is refused.
+    for (const char* name : {"MIDlet-Permissions", "MIDlet-Permissions-Opt"})
+        if (Find(suite.jad, name) && !Find(suite.manifest, name))
+            report.findings.push_back({kAttributeMismatch, std::string(name) +
+                                                               " is in the descriptor of a signed suite "
+                                                               "but not in its manifest"});
+}
+
+// A note for a profile or configuration newer than MIDP 2.0 and CLDC 1.1:
+// phones that have only those refuse the suite (908).
+void NoteNewerPlatform(const Suite& suite, CheckReport& report) {
+    const struct {
+        const char* attribute;
+        const char* family;
+        int newest; // the newest version older phones have, times ten
+    } platforms[] = {{"MicroEdition-Profile", "MIDP-", 20}, {"MicroEdition-Configuration", "CLDC-", 11}};
+    for (const auto& platform : platforms) {
+        const std::string* value = suite.Get(platform.attribute);
+        if (value == nullptr)
+            continue;
+        std::istringstream words(*value);
+        for (std::string word; words >> word;) {
+            const std::string family = platform.family;
+            if (word.rfind(family, 0) != 0 || word.size() != family.size() + 3 ||
+                word[family.size() + 1] != '.')
+                continue;
+            const char major = word[family.size()];
+            const char minor = word[family.size() + 2];
+            if (!std::isdigit(static_cast<unsigned char>(major)) ||
+                !std::isdigit(static_cast<unsigned char>(minor)))
+                continue;
+            if ((major - '0') * 10 + (minor - '0') > platform.newest)
+                report.findings.push_back(
+                    {0, std::string(platform.attribute) + " " + word + ": phones with " + family +
+                            std::to_string(platform.newest / 10) + "." +
+                            std::to_string(platform.newest % 10) + " only refuse the suite (908)"});
+        }
+    }
+}
+
+// The check of a suite, in the order of a phone's installer: the descriptor
+// (906), the signature (909), the jar and its classes (907), the size (904),
+// the attributes the two files share (905), the permissions (910). Like the
+// installer, it stops at the first of these that refuses the suite, so the
+// code reported is the code the phone shows. descriptorPath is empty for a
+// jar-only suite; damagedEntries, when given, stands in for unpacking the
+// jar's entries.
+CheckReport CheckSuite(const std::string& descriptorPath, const std::string& archivePath,
+                       const std::vector<std::string>* damagedEntries) {
+    CheckReport report;
+    Suite suite;
+    suite.jarOnly = descriptorPath.empty();
+    if (!suite.jarOnly) {
+        std::string jadText;
+        try {
+            jadText = ReadWholeFile(descriptorPath);
+        } catch (const RunError& e) {
+            report.findings.push_back(
+                {kInvalidDescriptor, std::string("descriptor cannot be read: ") + e.what()});
+            return report;
+        }
+        suite.jad = ParseDescriptor(jadText, report);
+        CheckDescriptorAttributes(suite, archivePath, report);
+        if (report.Refused())
+            return report;
+    }
+
+    suite.jar = ReadJarFacts(archivePath, damagedEntries == nullptr);
+    if (!suite.jar.readError.empty()) {
+        report.findings.push_back({kInvalidJar, "jar cannot be read: " + suite.jar.readError});
+        return report;
+    }
+    if (damagedEntries != nullptr && !damagedEntries->empty()) {
+        suite.jar.damagedEntries = *damagedEntries;
+        suite.jar.firstDamage = "damaged data";
+    }
+    report.trust = suite.jarOnly    ? SuiteTrust::JarOnly
+                   : suite.Signed() ? SuiteTrust::NeedsRoot
+                                    : SuiteTrust::Unsigned;
+    if (suite.Signed()) {
+        CheckSignature(suite.jad, suite.jar.sha1, report);
+        if (report.Refused())
+            return report;
+    }
+    CheckJarContents(suite, report);
+    if (report.Refused())
+        return report;
+    CheckJarSize(suite, report);
+    if (report.Refused())
+        return report;
+    CheckAttributesAgree(suite, report);
+    if (report.Refused())
+        return report;
+    CheckPermissions(suite.jad, "descriptor: ", report);
+    CheckPermissions(suite.manifest, "manifest: ", report);
+    NoteNewerPlatform(suite, report);
+    if (suite.jarOnly)
+        report.findings.push_back({0, "no descriptor: a phone installs the jar alone as an untrusted suite, "
+                                      "from the manifest's attributes"});
     return report;
 }
 
@@ -667,6 +906,24 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
 
 bool CheckReport::Refused() const {
     return std::any_of(findings.begin(), findings.end(), [](const Finding& f) { return f.code != 0; });
+}
+
+std::string CheckReport::Verdict() const {
+    const auto refusal =
+        std::find_if(findings.begin(), findings.end(), [](const Finding& f) { return f.code != 0; });
+    if (refusal != findings.end())
+        return refusal->code == kSisRefused
+                   ? "a phone would refuse it"
+                   : "a phone would refuse it (" + std::to_string(refusal->code) + ")";
+    switch (trust) {
+    case SuiteTrust::NeedsRoot:
+        return "a phone that holds its root certificate would accept it";
+    case SuiteTrust::JarOnly:
+        return "a phone would accept it as an untrusted suite";
+    case SuiteTrust::Unsigned:
+        break;
+    }
+    return "a phone would accept it";
 }
 
 bool CheckReport::Has(int code) const {
@@ -791,6 +1048,20 @@ CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string&
 CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath,
                            const std::vector<std::string>& damagedEntries) {
     return CheckSuite(descriptorPath, archivePath, &damagedEntries);
+}
+
+CheckReport CheckJarOnlySuite(const std::string& archivePath) {
+    return CheckSuite("", archivePath, nullptr);
+}
+
+CheckReport CheckPackage(const std::string& path) {
+    const std::string ext = path.size() > 4 ? path.substr(path.size() - 4) : std::string();
+    if (ext != ".jar" && ext != ".jad")
+        return CheckPackageOtherThanJava(path);
+    const std::string stem = path.substr(0, path.size() - 1);
+    if (ext == ".jar" && KindOfPath(stem + "d") == PathKind::Missing)
+        return CheckJarOnlySuite(path);
+    return CheckJavaSuite(stem + "d", stem + "r");
 }
 
 } // namespace jarseal

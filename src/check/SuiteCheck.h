@@ -19,19 +19,33 @@ struct Finding {
 // installers show no numbers).
 inline constexpr int kSisRefused = 1;
 
+// Whom a phone trusts for a package that it accepts.
+enum class SuiteTrust {
+    Unsigned,  // installs untrusted: the phone asks before protected operations
+    NeedsRoot, // signed: installs only on a phone that holds the signer's root
+    JarOnly,   // a jar without a descriptor: installs untrusted
+};
+
 // The findings of one package.
 struct CheckReport {
     std::vector<Finding> findings;
+    SuiteTrust trust = SuiteTrust::Unsigned;
     // True when a phone would refuse the package (a finding with a code).
     bool Refused() const;
     bool Has(int code) const;
+    // One line on what a phone would do with the package: refuse it (with
+    // the first code), or accept it and on what terms.
+    std::string Verdict() const;
 };
 
-// Checks a MIDlet suite as a phone's installer would: the descriptor's
-// syntax (strictly), its mandatory attributes, the jar's size and URL, the
-// jar's records and every entry's data (unpacked and checked against its
-// size and CRC, within the unzip's limits), the attributes the manifest
-// shares, the signature and its certificates, and the permission names.
+// Checks a MIDlet suite as a phone's installer would, in its order, and
+// stops where the installer stops: the descriptor's syntax (strictly), its
+// mandatory attributes and their form (906); the signature and its
+// certificates (909); the jar's records, every entry's data (unpacked and
+// checked against its size and CRC, within the unzip's limits), the manifest
+// and the class of every MIDlet (907); the jar's size (904); the attributes
+// the manifest shares (905); the permission names (910). Notes say which
+// root a signed suite needs and what older phones refuse.
 CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath);
 
 // The same check for a jar whose entries the caller has just unpacked and
@@ -40,6 +54,14 @@ CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string&
 // for their test. The jar's records are still checked.
 CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath,
                            const std::vector<std::string>& damagedEntries);
+
+// Checks a jar that comes without a descriptor, as a phone installs it: from
+// its manifest alone, untrusted.
+CheckReport CheckJarOnlySuite(const std::string& archivePath);
+
+// Checks any package by its name: a .jad or .jar with its partner (a .jar
+// alone when there is no .jad beside it), else as CheckPackageOtherThanJava.
+CheckReport CheckPackage(const std::string& path);
 
 // Checks a package that is not a MIDlet suite: a Symbian package, or a name
 // no phone would install.

@@ -279,7 +279,7 @@ std::optional<JobFailure> RunJavaJob(Context& ctx, JavaRun& run) {
         WriteFirstDescriptor(p, scan.body);
         std::optional<JobFailure> failure = SignJavaPackage(ctx, run);
         if (!failure)
-            failure = CheckSignedSuite(p, unpacked.damaged);
+            failure = CheckSignedSuite(ctx.ui, p, unpacked.damaged);
         const FileStamp expected = agreement ? agreement->Stamp() : *jarStamp;
         if (!failure && StampOfFile(p.archive) != expected)
             failure = JarChanged();

@@ -150,11 +150,13 @@ std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run) {
     return std::nullopt;
 }
 
-std::optional<JobFailure> CheckSignedSuite(const JavaPaths& paths,
+std::optional<JobFailure> CheckSignedSuite(UserInterface& ui, const JavaPaths& paths,
                                            const std::vector<std::string>& damagedEntries) {
     const CheckReport report = CheckJavaSuite(paths.descriptor, paths.archive, damagedEntries);
     if (report.Refused())
         return JobFailure{RefusalText(report), MessageIcon::Stop};
+    for (const Finding& note : report.findings)
+        ui.Note(paths.fileName + ": " + note.text);
     return std::nullopt;
 }
 

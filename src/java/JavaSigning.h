@@ -32,8 +32,10 @@ std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run);
 
 // Checks the signed suite as a phone's installer would; damagedEntries are
 // the jar's entries that unpacking found damaged (the check does not inflate
-// them again). Returns how the job ends when a phone would refuse the suite.
-std::optional<JobFailure> CheckSignedSuite(const JavaPaths& paths,
+// them again). Returns how the job ends when a phone would refuse the suite;
+// when it would not, the check's notes (which root the phone needs, what
+// older phones refuse) go to the user interface's notes.
+std::optional<JobFailure> CheckSignedSuite(UserInterface& ui, const JavaPaths& paths,
                                            const std::vector<std::string>& damagedEntries);
 
 } // namespace jarseal

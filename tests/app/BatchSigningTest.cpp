@@ -69,7 +69,9 @@ struct BatchSigning : CliFixture {
             std::string filler(20000 + 997 * i, '\0');
             for (std::size_t k = 0; k < filler.size(); ++k)
                 filler[k] = static_cast<char>((k * 131 + i) % 256);
-            WriteZip(path, {{"META-INF/MANIFEST.MF", Manifest(i)}, {"data.bin", filler}});
+            WriteZip(path, {{"META-INF/MANIFEST.MF", Manifest(i)},
+                            {"game/Main.class", "CAFEBABE"},
+                            {"data.bin", filler}});
             suites.push_back(path);
         }
     }

@@ -295,9 +295,9 @@ std::vector<std::string> Lines(const std::string& text) {
 
 TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
     MakeDir(root / "suites");
-    WriteZip(root / "suites/a.jar", {{"META-INF/MANIFEST.MF", kManifest}});
+    WriteZip(root / "suites/a.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
     WriteFile(root / "suites/b.jar", "not an archive");
-    WriteZip(root / "suites/c.jar", {{"META-INF/MANIFEST.MF", kManifest}});
+    WriteZip(root / "suites/c.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
     // A Symbian package with no certificate set: the signing tool says why it fails.
     ::symlink(JARSEAL_SIGNSIS, (program + "/data/signsis").c_str());
     WriteFile(root / "suites/d.sis", ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis"));
@@ -329,10 +329,12 @@ TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
     EXPECT_NE(run.err.find("jar файл отсутствует."), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Jarseal: "), std::string::npos) << run.err;
 
-    // One package that succeeds: its result line and nothing else.
+    // One package that succeeds: its result line, and on standard error only
+    // the note naming the root a phone must hold.
     const SplitOutput one = RunSplit(program + "/jarseal-cli", {root / "suites/a.jad"}, root.path());
     EXPECT_EQ(one.exitCode, 0) << one.err;
-    EXPECT_EQ(one.err, "");
+    ASSERT_EQ(Lines(one.err).size(), 1u) << one.err;
+    EXPECT_EQ(Lines(one.err)[0].rfind("Jarseal: a.jad: a phone installs this suite only if it holds", 0), 0u);
     ASSERT_EQ(Lines(one.out).size(), 2u) << one.out;
     EXPECT_EQ(Lines(one.out)[0].rfind("готово ", 0), 0u) << one.out;
 }
@@ -344,7 +346,7 @@ TEST_F(CliFixture, TwentySuitesSomeBrokenInOneCall) {
         if (i % 7 == 3)
             WriteFile(path, "not an archive"); // 3, 10, 17
         else
-            WriteZip(path, {{"META-INF/MANIFEST.MF", kManifest}});
+            WriteZip(path, {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
     }
     const RunOutput out = Cli("--quiet \"" + root / "suites" + "\"");
     EXPECT_EQ(out.exitCode, 1) << out.output;
@@ -368,7 +370,7 @@ TEST_F(CliFixture, TwentySuitesSomeBrokenInOneCall) {
 
 TEST_F(CliFixture, PermissionsOptionLeavesTheSettingsFileAsItWas) {
     MakeDir(root / "apps");
-    WriteZip(root / "apps/game.jar", {{"META-INF/MANIFEST.MF", kManifest}});
+    WriteZip(root / "apps/game.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
     ASSERT_EQ(Cli("\"" + root / "apps/game.jar" + "\"").exitCode, 0); // first run sets the folder up
     std::string ini = ReadFile(program + "/Jarseal.ini");
     ini += "[Permissions]\r\nbyuser=1\r\nread=1\r\n";
@@ -399,7 +401,7 @@ TEST_F(CliFixture, UsageErrorsAndHelp) {
         EXPECT_NE(exits.find(said), std::string::npos) << said;
 
     // A wrong command line: 64, and nothing done.
-    WriteZip(root / "game.jar", {{"META-INF/MANIFEST.MF", kManifest}});
+    WriteZip(root / "game.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
     const std::string jar = " \"" + root / "game.jar" + "\"";
     const std::vector<std::string> wrong = {"--nonsense" + jar,
                                             "",

@@ -28,6 +28,7 @@ void WriteSuite(const std::string& path, const std::string& name) {
                                                      "\r\nMIDlet-Version: 1.0\r\n"
                                                      "MicroEdition-Profile: MIDP-2.0\r\n"
                                                      "MicroEdition-Configuration: CLDC-1.1\r\n\r\n");
+    entries.emplace_back(name + "/Main.class", "CAFEBABE");
     for (int i = 0; i < 300; ++i)
         entries.emplace_back(name + "/r" + std::to_string(i) + ".bin",
                              name + std::string(200 + i % 50, static_cast<char>('a' + i % 26)));

@@ -189,7 +189,8 @@ TEST(BrokenSettingsFile, FolderGarbageOrHugeFileNeverStopsTheProgram) {
         MakeDir(root / "apps");
         ::symlink(JARSEAL_BUILD_DIR "/data/jadtool.jar", (root / "prog/data/jadtool.jar").c_str());
         ::symlink(JARSEAL_BUILD_DIR "/data/key", (root / "prog/data/key").c_str());
-        WriteZip(root / "apps/game.jar", {{"META-INF/MANIFEST.MF", kManifest}});
+        WriteZip(root / "apps/game.jar",
+                 {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
     };
 
     {

@@ -21,7 +21,8 @@ using namespace jarseal::test;
 namespace {
 
 const std::string kHead = "Manifest-Version: 1.0\r\n"
-                          "MIDlet-1: Game, /i.png, game.Main\r\n"
+                          "MIDlet-1: Game, /i.png, game.\xD0\x9A"
+                          "0\r\n" // a class of the tool's layout
                           "MIDlet-Name: Game\r\n"
                           "MIDlet-Vendor: Acme\r\n"
                           "MIDlet-Version: 1.0\r\n"
@@ -308,7 +309,9 @@ struct AgreementJob : ProgramFolderFixture, ::testing::WithParamInterface<std::t
         for (int i = 0; i < 3000; ++i)
             junk += static_cast<char>((i * 7919) % 251);
         WriteZip(jar, {{"META-INF/MANIFEST.MF", kHead + std::get<0>(GetParam()) + kTail},
-                       {"game/Main.class", "CAFEBABE"},
+                       {"game/\xD0\x9A"
+                        "0.class",
+                        "CAFEBABE"},
                        {"res/data.bin", junk}});
         switch (std::get<1>(GetParam())) {
         case Mode::UserOtherGroups:
