@@ -196,6 +196,77 @@ std::optional<JobFailure> AgreeJar(Context& ctx, const JavaRun& run, const FileS
     return std::nullopt;
 }
 
+// An attribute's name and value, as a descriptor line holds them.
+using Attribute = std::pair<std::string, std::string>;
+
+// The attributes of a descriptor text: "name: value" lines, the value trimmed;
+// lines of another form are passed over.
+std::vector<Attribute> DescriptorAttributes(const std::string& text) {
+    std::vector<Attribute> attributes;
+    for (std::size_t start = 0; start < text.size();) {
+        auto end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const auto colon = line.find(':');
+        if (colon == 0 || colon == std::string::npos || line[0] == ' ' || line[0] == '\t' ||
+            line.find_first_of(" \t") < colon)
+            continue;
+        attributes.emplace_back(line.substr(0, colon), TrimBlanksAndTabs(line.substr(colon + 1)));
+    }
+    return attributes;
+}
+
+// True for the attributes the job writes itself: the jar's URL and size,
+// certificates, the signature and the permissions.
+bool WrittenByTheJob(const std::string& name) {
+    return name.rfind("MIDlet-Jar-", 0) == 0 || name.rfind("MIDlet-Certificate-", 0) == 0 ||
+           name == "MIDlet-Permissions" || name == "MIDlet-Permissions-Opt";
+}
+
+// The attributes of the user's own descriptor (as its backup keeps it) that
+// a first descriptor of this body would not carry: an unlock key, an install
+// notification address and the like, which some suites keep only there.
+std::vector<Attribute> AttributesLeftOut(const JavaPaths& p, const std::string& body) {
+    std::string usersText;
+    StepOverMissing([&] {
+        if (FileExist(p.backup) && FileLength(p.backup) <= kMaxManifestBytes)
+            usersText = ReadWholeFile(p.backup);
+    });
+    std::set<std::string> carried;
+    for (const auto& [name, value] : DescriptorAttributes(body))
+        carried.insert(name);
+    std::vector<Attribute> left;
+    for (auto& attribute : DescriptorAttributes(usersText))
+        if (!WrittenByTheJob(attribute.first) && carried.insert(attribute.first).second)
+            left.push_back(std::move(attribute));
+    return left;
+}
+
+// Step: the body of the first descriptor. The attributes of the user's own
+// descriptor that it would lack are carried over when the run asks for it,
+// and named in a note otherwise.
+std::string FirstDescriptorBody(Context& ctx, const JavaPaths& p, const std::string& body) {
+    const std::vector<Attribute> left = AttributesLeftOut(p, body);
+    if (left.empty())
+        return body;
+    std::string carried = body;
+    std::string names;
+    for (const auto& [name, value] : left) {
+        carried += name + ": " + value + kCrLf;
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    if (ctx.keepDescriptorAttributes)
+        return carried;
+    const std::string backupName = p.descriptorFileName + ".original";
+    ctx.ui.Note(p.descriptorFileName + ": атрибуты прежнего дескриптора не перенесены в новый: " + names +
+                " (они сохранены в " + backupName + "; --keep-jad-attributes переносит их)");
+    return body;
+}
+
 // Step: the first descriptor, naming the jar as it is now.
 void WriteFirstDescriptor(const JavaPaths& p, const std::string& body) {
     StepOverMissing([&] {
@@ -276,7 +347,7 @@ std::optional<JobFailure> RunJavaJob(Context& ctx, JavaRun& run) {
     try {
         if (agreement && agreement->Changed())
             usersDescriptor.emplace(p.descriptor);
-        WriteFirstDescriptor(p, scan.body);
+        WriteFirstDescriptor(p, FirstDescriptorBody(ctx, p, scan.body));
         std::optional<JobFailure> failure = SignJavaPackage(ctx, run);
         if (!failure)
             failure = CheckSignedSuite(ctx.ui, p, unpacked.damaged);

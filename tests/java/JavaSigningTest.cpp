@@ -183,3 +183,31 @@ TEST_F(SigningFixture, ASuiteAPhoneWouldRefuseIsAFailureWithTheReason) {
     EXPECT_EQ(ui.shown[0].icon, MessageIcon::Stop);
     EXPECT_FALSE(Exists(apps + "/temp.jad"));
 }
+
+TEST_F(SigningFixture, AttributesOnlyTheUsersDescriptorHadAreNamedOrCarriedOver) {
+    const std::string users = "MIDlet-Name: Game\r\nMIDlet-Jar-URL: game.jar\r\nMIDlet-Jar-Size: 1\r\n"
+                              "Unlock-Key: 7F3A-11\r\nMIDlet-Install-Notify: http://example.com/n\r\n"
+                              "MIDlet-Certificate-1-1: stale\r\nMIDlet-Permissions: stale\r\n";
+    WriteFile(apps + "/game.jad", users);
+    ctx.commandLine = apps + "/game.jar";
+    ASSERT_EQ(Run(), kExitSuccess) << ui.Messages().back();
+    EXPECT_EQ(Descriptor().find("Unlock-Key"), std::string::npos);
+    ASSERT_EQ(ui.notes.size(), 2u); // the attributes left out, then the root a phone needs
+    EXPECT_EQ(ui.notes[0], "game.jad: атрибуты прежнего дескриптора не перенесены в новый: Unlock-Key, "
+                           "MIDlet-Install-Notify (они сохранены в game.jad.original; --keep-jad-attributes "
+                           "переносит их)");
+
+    // Carried over, the suite still verifies and installs; the user's stale
+    // certificate and permissions never come back.
+    ctx.keepDescriptorAttributes = true;
+    ui.notes.clear();
+    ASSERT_EQ(Run(), kExitSuccess) << ui.Messages().back();
+    const auto attrs = DescriptorAttributes(Descriptor());
+    EXPECT_EQ(attrs.at("Unlock-Key"), "7F3A-11");
+    EXPECT_EQ(attrs.at("MIDlet-Install-Notify"), "http://example.com/n");
+    EXPECT_NE(attrs.at("MIDlet-Certificate-1-1"), "stale");
+    EXPECT_EQ(Descriptor().find("stale"), std::string::npos);
+    ExpectSignatureVerifies();
+    EXPECT_FALSE(CheckJavaSuite(apps + "/game.jad", apps + "/game.jar").Refused());
+    EXPECT_EQ(ui.notes.size(), 1u);
+}
