@@ -1,6 +1,7 @@
 #include "app/Batch.h"
 
 #include "common/FileSystem.h"
+#include "common/Text.h"
 #include "common/UserInterface.h"
 #include "java/PermissionCatalogue.h"
 
@@ -253,9 +254,7 @@ const char* ResultWord(int status) {
 }
 
 std::string PadToLetters(const std::string& text, std::size_t width) {
-    std::size_t letters = 0;
-    for (const char c : text)
-        letters += (static_cast<unsigned char>(c) & 0xC0) != 0x80; // continuation bytes add no letter
+    const std::size_t letters = LetterCount(text);
     return letters >= width ? text : text + std::string(width - letters, ' ');
 }
 

@@ -1,18 +1,8 @@
 #include "common/OpenDialog.h"
 
+#include "common/Text.h"
+
 namespace jarseal {
-
-namespace {
-
-// Letters of a UTF-8 text: continuation bytes add none.
-std::size_t LetterCount(const std::string& text) {
-    std::size_t letters = 0;
-    for (const char c : text)
-        letters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return letters;
-}
-
-} // namespace
 
 std::string LongPathMessage(const std::string& path) {
     return "Путь к файлу длиннее " + std::to_string(kOpenDialogMaxPath) + " знаков:\r\n" + path +

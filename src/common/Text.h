@@ -24,4 +24,12 @@ inline std::string TrimBlanksAndTabs(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+// The letters of a UTF-8 text: continuation bytes add none.
+inline std::size_t LetterCount(const std::string& text) {
+    std::size_t letters = 0;
+    for (const char c : text)
+        letters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return letters;
+}
+
 } // namespace jarseal
