@@ -34,36 +34,26 @@ _jarseal_cli_permissions() {
     return 0
 }
 
-# Adds to COMPREPLY the folders and packages whose names complete $1.
-_jarseal_cli_paths() {
-    local cur="$1" name
+# Adds to COMPREPLY the folders, and the files whose names end as the
+# pattern $2 says, that complete $1.
+_jarseal_cli_files() {
+    local cur="$1" ends="$2" name
     local IFS=$'\n'
     for name in $(compgen -d -- "$cur"); do
         COMPREPLY+=("$name")
     done
     for name in $(compgen -f -- "$cur"); do
-        case "$name" in
-        *.jar | *.jad | *.sis | *.sisx) [[ -d $name ]] || COMPREPLY+=("$name") ;;
-        esac
+        [[ $name =~ $ends && ! -d $name ]] && COMPREPLY+=("$name")
     done
     # Quoting, and a slash after a folder, as for file names.
     compopt -o filenames 2>/dev/null || true
 }
 
-# Adds to COMPREPLY the folders and certificate files whose names complete $1.
-_jarseal_cli_certificates() {
-    local cur="$1" name
-    local IFS=$'\n'
-    for name in $(compgen -d -- "$cur"); do
-        COMPREPLY+=("$name")
-    done
-    for name in $(compgen -f -- "$cur"); do
-        case "$name" in
-        *.cer | *.der) [[ -d $name ]] || COMPREPLY+=("$name") ;;
-        esac
-    done
-    compopt -o filenames 2>/dev/null || true
-}
+# The folders and packages whose names complete $1.
+_jarseal_cli_paths() { _jarseal_cli_files "$1" '\.(jar|jad|sis|sisx)$'; }
+
+# The folders and certificate files whose names complete $1.
+_jarseal_cli_certificates() { _jarseal_cli_files "$1" '\.(cer|der)$'; }
 
 _jarseal_cli() {
     COMPREPLY=()
