@@ -22,13 +22,7 @@ int main(int argc, char** argv) {
                                           "MIDlet-Permissions: javax.microedition.io.Connector.sms\r\n"
                                           "MicroEdition-Profile: MIDP-2.0\r\n"
                                           "MicroEdition-Configuration: CLDC-1.1\r\n\r\n");
-    std::uint32_t crc = 0;
-    const std::uint64_t size = 256ull << 20;
-    const std::string packed = rawzip::DeflateRepeated(size, std::string(1, '\0'), crc);
-    const rawzip::Header shared{"bomb/zeros.bin", rawzip::kDeflated, crc, packed.size(), size};
-    const std::uint64_t at = b.AddLocal(shared, packed);
-    for (int i = 0; i < 4000; ++i)
-        b.AddCentral(shared, at);
+    b.AddOverlapping("bomb/zeros", 256ull << 20, 4000);
     std::ofstream out(argv[1], std::ios::binary);
     out << b.Finish();
     return out ? 0 : 1;

@@ -301,16 +301,7 @@ TEST_F(CheckFixture, AJarThatIsNoSoundArchiveIsInvalid) {
         {"overlapping entries", jarWith([](Builder& b) {
              // Thousands of records naming one local record of 256 MiB:
              // only the records may be read, never the data.
-             std::uint32_t crc = 0;
-             const std::uint64_t size = 256u << 20;
-             const std::string bomb = DeflateRepeated(size, std::string(1, '\0'), crc);
-             const Header shared{"bomb", kDeflated, crc, bomb.size(), size};
-             const std::uint64_t at = b.AddLocal(shared, bomb);
-             for (int i = 0; i < 4000; ++i) {
-                 Header h = shared;
-                 h.name = "bomb" + std::to_string(i);
-                 b.AddCentral(h, at);
-             }
+             b.AddOverlapping("bomb", 256u << 20, 4000);
          }),
          "the jar is damaged: ", true},
     };

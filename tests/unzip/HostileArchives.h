@@ -87,18 +87,9 @@ inline std::vector<HostileArchive> HostileArchives(const std::string& victim) {
     all.push_back({"overlapping-entries",
                    [withManifest] {
                        // One local record of 48 MiB, named by twelve central records.
-                       std::uint32_t crc = 0;
-                       const std::uint64_t size = 48ull << 20;
-                       const std::string packed = DeflateRepeated(size, std::string(1, '\0'), crc);
                        Builder b;
                        withManifest(b);
-                       const Header shared{"shared", kDeflated, crc, packed.size(), size};
-                       const std::uint64_t at = b.AddLocal(shared, packed);
-                       for (int i = 0; i < 12; ++i) {
-                           Header h = shared;
-                           h.name = i == 0 ? "shared" : "copy" + std::to_string(i);
-                           b.AddCentral(h, at);
-                       }
+                       b.AddOverlapping("shared", 48ull << 20, 12);
                        return b.Finish();
                    },
                    true});
@@ -107,18 +98,9 @@ inline std::vector<HostileArchive> HostileArchives(const std::string& victim) {
                        // Half a megabyte whose 4,000 central records all name one
                        // local record of 256 MiB of zeros: a terabyte if each is
                        // inflated.
-                       std::uint32_t crc = 0;
-                       const std::uint64_t size = 256ull << 20;
-                       const std::string packed = DeflateRepeated(size, std::string(1, '\0'), crc);
                        Builder b;
                        withManifest(b);
-                       const Header shared{"zeros", kDeflated, crc, packed.size(), size};
-                       const std::uint64_t at = b.AddLocal(shared, packed);
-                       for (int i = 0; i < 4000; ++i) {
-                           Header h = shared;
-                           h.name = "zeros" + std::to_string(i);
-                           b.AddCentral(h, at);
-                       }
+                       b.AddOverlapping("zeros", 256ull << 20, 4000);
                        return b.Finish();
                    },
                    true});

@@ -154,6 +154,20 @@ class Builder {
         c += h.name;
         ++count_;
     }
+    // A bomb of overlapping entries: one local record of size bytes of zeros,
+    // deflated to a few hundred kilobytes, named by records central records
+    // (name0, name1, ...). Unpacked entry by entry it gives records times size
+    // bytes.
+    void AddOverlapping(const std::string& name, std::uint64_t size, int records) {
+        std::uint32_t crc = 0;
+        const std::string packed = DeflateRepeated(size, std::string(1, '\0'), crc);
+        Header h{name, kDeflated, crc, packed.size(), size};
+        const std::uint64_t at = AddLocal(h, packed);
+        for (int i = 0; i < records; ++i) {
+            h.name = name + std::to_string(i);
+            AddCentral(h, at);
+        }
+    }
     // The usual case: a local record and its central record.
     void Add(const Header& h, const std::string& data) { AddCentral(h, AddLocal(h, data)); }
     // A stored entry with honest headers.
