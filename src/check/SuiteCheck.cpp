@@ -52,13 +52,6 @@ const std::string* Find(const Attributes& attrs, const std::string& name) {
     return nullptr;
 }
 
-bool ValidName(const std::string& name) {
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-               c == '_';
-    });
-}
-
 // Reads the descriptor strictly, noting every line a strict installer refuses.
 Attributes ParseDescriptor(const std::string& text, CheckReport& report) {
     Attributes attrs;
@@ -92,7 +85,7 @@ Attributes ParseDescriptor(const std::string& text, CheckReport& report) {
             continue;
         }
         const std::string name = line.substr(0, colon);
-        if (!ValidName(name)) {
+        if (!ValidAttributeName(name)) {
             report.findings.push_back(
                 {kInvalidDescriptor, where + "\"" + name + "\" is not a valid attribute name"});
             continue;
@@ -924,6 +917,13 @@ std::string CheckReport::Verdict() const {
         break;
     }
     return "a phone would accept it";
+}
+
+bool ValidAttributeName(const std::string& name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](unsigned char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+               c == '_';
+    });
 }
 
 bool CheckReport::Has(int code) const {

@@ -67,6 +67,10 @@ CheckReport CheckPackage(const std::string& path);
 // no phone would install.
 CheckReport CheckPackageOtherThanJava(const std::string& path);
 
+// True for a name a descriptor may give an attribute: letters, digits, "-"
+// and "_" only.
+bool ValidAttributeName(const std::string& name);
+
 // The permission names a MIDP 2.0 phone knows (the standard ones and those of
 // the common optional packages).
 bool KnownPermissionName(const std::string& name);

@@ -1,8 +1,10 @@
 #include "java/JavaPackage.h"
 
+#include "check/SuiteCheck.h"
 #include "common/ErrorPolicy.h"
 #include "common/Errors.h"
 #include "common/FileSystem.h"
+#include "common/Manifest.h"
 #include "common/RunLock.h"
 #include "java/JavaSigning.h"
 #include "java/ManifestAgreement.h"
@@ -230,7 +232,10 @@ bool WrittenByTheJob(const std::string& name) {
 // The attributes of the user's own descriptor (as its backup keeps it) that
 // a first descriptor of this body would not carry: an unlock key, an install
 // notification address and the like, which some suites keep only there.
-std::vector<Attribute> AttributesLeftOut(const JavaPaths& p, const std::string& body) {
+// Those the manifest has are not among them: a phone reads them from the
+// manifest, and a signed suite's descriptor may not give them other values.
+std::vector<Attribute> AttributesLeftOut(const JavaPaths& p, const std::string& body,
+                                         const std::string& manifest) {
     std::string usersText;
     StepOverMissing([&] {
         if (FileExist(p.backup) && FileLength(p.backup) <= kMaxManifestBytes)
@@ -239,9 +244,15 @@ std::vector<Attribute> AttributesLeftOut(const JavaPaths& p, const std::string& 
     std::set<std::string> carried;
     for (const auto& [name, value] : DescriptorAttributes(body))
         carried.insert(name);
+    for (const std::string& line : ManifestLines(manifest)) {
+        if (line.empty())
+            break; // the per-entry sections follow
+        carried.insert(line.substr(0, line.find(':')));
+    }
     std::vector<Attribute> left;
     for (auto& attribute : DescriptorAttributes(usersText))
-        if (!WrittenByTheJob(attribute.first) && carried.insert(attribute.first).second)
+        if (ValidAttributeName(attribute.first) && !WrittenByTheJob(attribute.first) &&
+            carried.insert(attribute.first).second)
             left.push_back(std::move(attribute));
     return left;
 }
@@ -249,8 +260,9 @@ std::vector<Attribute> AttributesLeftOut(const JavaPaths& p, const std::string& 
 // Step: the body of the first descriptor. The attributes of the user's own
 // descriptor that it would lack are carried over when the run asks for it,
 // and named in a note otherwise.
-std::string FirstDescriptorBody(Context& ctx, const JavaPaths& p, const std::string& body) {
-    const std::vector<Attribute> left = AttributesLeftOut(p, body);
+std::string FirstDescriptorBody(Context& ctx, const JavaPaths& p, const std::string& body,
+                                const std::string& manifest) {
+    const std::vector<Attribute> left = AttributesLeftOut(p, body, manifest);
     if (left.empty())
         return body;
     std::string carried = body;
@@ -347,7 +359,7 @@ std::optional<JobFailure> RunJavaJob(Context& ctx, JavaRun& run) {
     try {
         if (agreement && agreement->Changed())
             usersDescriptor.emplace(p.descriptor);
-        WriteFirstDescriptor(p, FirstDescriptorBody(ctx, p, scan.body));
+        WriteFirstDescriptor(p, FirstDescriptorBody(ctx, p, scan.body, *unpacked.manifest));
         std::optional<JobFailure> failure = SignJavaPackage(ctx, run);
         if (!failure)
             failure = CheckSignedSuite(ctx.ui, p, unpacked.damaged);

@@ -187,7 +187,12 @@ TEST_F(SigningFixture, ASuiteAPhoneWouldRefuseIsAFailureWithTheReason) {
 TEST_F(SigningFixture, AttributesOnlyTheUsersDescriptorHadAreNamedOrCarriedOver) {
     const std::string users = "MIDlet-Name: Game\r\nMIDlet-Jar-URL: game.jar\r\nMIDlet-Jar-Size: 1\r\n"
                               "Unlock-Key: 7F3A-11\r\nMIDlet-Install-Notify: http://example.com/n\r\n"
-                              "MIDlet-Certificate-1-1: stale\r\nMIDlet-Permissions: stale\r\n";
+                              "MIDlet-Certificate-1-1: stale\r\nMIDlet-Permissions: stale\r\n"
+                              "MIDlet-Data-Size: 2048\r\nNot\x01Attribute: x\r\n";
+    // The manifest's own attributes are the manifest's, whatever the user's
+    // descriptor said: a signed suite's descriptor may not differ.
+    WriteZip(apps + "/game.jar", {{"META-INF/MANIFEST.MF", kManifest + "MIDlet-Data-Size: 100\r\n"},
+                                  {"game/Main.class", "CAFEBABE"}});
     WriteFile(apps + "/game.jad", users);
     ctx.commandLine = apps + "/game.jar";
     ASSERT_EQ(Run(), kExitSuccess) << ui.Messages().back();
@@ -207,6 +212,7 @@ TEST_F(SigningFixture, AttributesOnlyTheUsersDescriptorHadAreNamedOrCarriedOver)
     EXPECT_EQ(attrs.at("MIDlet-Install-Notify"), "http://example.com/n");
     EXPECT_NE(attrs.at("MIDlet-Certificate-1-1"), "stale");
     EXPECT_EQ(Descriptor().find("stale"), std::string::npos);
+    EXPECT_EQ(attrs.count("MIDlet-Data-Size"), 0u);
     ExpectSignatureVerifies();
     EXPECT_FALSE(CheckJavaSuite(apps + "/game.jad", apps + "/game.jar").Refused());
     EXPECT_EQ(ui.notes.size(), 1u);
