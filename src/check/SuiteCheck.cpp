@@ -15,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -92,7 +93,12 @@ Attributes ParseDescriptor(const std::string& text, CheckReport& report) {
         }
         if (!seen.insert(name).second)
             report.findings.push_back({kInvalidDescriptor, where + name + " appears twice"});
-        attrs.emplace_back(name, TrimBlanksAndTabs(line.substr(colon + 1)));
+        std::string value = TrimBlanksAndTabs(line.substr(colon + 1));
+        if (HasControlCharacter(value, true))
+            report.findings.push_back(
+                {kInvalidDescriptor,
+                 where + name + "'s value holds a control character (a line break, NUL)"});
+        attrs.emplace_back(name, std::move(value));
     }
     return attrs;
 }
@@ -527,6 +533,17 @@ void CheckSignerUsage(X509* signer, CheckReport& report) {
             {kAuthentication, "MIDlet-Certificate-1-1: its extendedKeyUsage does not allow codeSigning"});
 }
 
+// True when issuer's name is the certificate's issuer and its key signed
+// the certificate.
+bool IssuedBy(X509* cert, X509* issuer) {
+    if (X509_NAME_cmp(X509_get_issuer_name(cert), X509_get_subject_name(issuer)) != 0)
+        return false;
+    EVP_PKEY* key = X509_get0_pubkey(issuer);
+    const bool signedByIt = key != nullptr && X509_verify(cert, key) == 1;
+    ERR_clear_error();
+    return signedByIt;
+}
+
 // The signature over the jar and the certificates of chain 1.
 void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckReport& report) {
     const std::string* signature = Find(jad, "MIDlet-Jar-RSA-SHA1");
@@ -575,8 +592,7 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
             report.findings.push_back({kAuthentication, which + " is a root certificate (" +
                                                             NameText(X509_get_subject_name(cert)) +
                                                             "); the phone holds its roots, leave it out"});
-        if (i + 1 < chain.size() &&
-            X509_NAME_cmp(X509_get_issuer_name(cert), X509_get_subject_name(chain[i + 1].get())) != 0)
+        if (i + 1 < chain.size() && !IssuedBy(cert, chain[i + 1].get()))
             report.findings.push_back({kAuthentication, which + " was not issued by the next certificate"});
     }
     if (!report.Refused())
@@ -627,9 +643,9 @@ void ReportEntries(const JarFacts& jar, CheckReport& report) {
 // True when text is a number of decimal digits only (leading zeros allowed,
 // as a phone reads it) whose value fits in limit; value receives it.
 bool ReadDecimal(const std::string& text, std::uint64_t limit, std::uint64_t& value) {
-    if (text.empty() || text.size() > 40)
+    if (text.empty())
         return false;
-    value = 0;
+    value = 0; // limit keeps it far from overflowing
     for (const char c : text) {
         if (c < '0' || c > '9')
             return false;

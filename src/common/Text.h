@@ -24,6 +24,17 @@ inline std::string TrimBlanksAndTabs(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+// True when text holds a control character (below 0x20, or DEL); a tab
+// counts unless tabs are allowed, as they are inside a descriptor's value.
+inline bool HasControlCharacter(const std::string& text, bool tabsAllowed = false) {
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 || u == 0x7f) && !(tabsAllowed && c == '\t'))
+            return true;
+    }
+    return false;
+}
+
 // The letters of a UTF-8 text: continuation bytes add none.
 inline std::size_t LetterCount(const std::string& text) {
     std::size_t letters = 0;

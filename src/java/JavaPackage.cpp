@@ -6,6 +6,7 @@
 #include "common/FileSystem.h"
 #include "common/Manifest.h"
 #include "common/RunLock.h"
+#include "common/Text.h"
 #include "java/JavaSigning.h"
 #include "java/ManifestAgreement.h"
 #include "unzip/CGUnzipFiles.h"
@@ -86,12 +87,6 @@ JobFailure NotABackup(const std::string& path) {
     return {"Файл " + path +
             "\r\nне является обычным файлом (это ссылка, папка или устройство) и не может служить резервной "
             "копией.\r\nПереименуйте или удалите его и повторите попытку."};
-}
-
-// A control character in a name (a line break above all) would carry the
-// text after it into the descriptor as an attribute of its own.
-bool HasControlCharacter(const std::string& path) {
-    return std::any_of(path.begin(), path.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
 }
 
 // Why the jar's manifest could not be brought into agreement.
@@ -201,21 +196,15 @@ std::optional<JobFailure> AgreeJar(Context& ctx, const JavaRun& run, const FileS
 // An attribute's name and value, as a descriptor line holds them.
 using Attribute = std::pair<std::string, std::string>;
 
-// The attributes of a descriptor text: "name: value" lines, the value trimmed;
-// lines of another form are passed over.
+// The attributes of a descriptor text: "name: value" lines, the value
+// trimmed. A leading byte-order mark is passed over and continued lines are
+// joined, as lenient tools write and read them; other lines are passed over.
 std::vector<Attribute> DescriptorAttributes(const std::string& text) {
     std::vector<Attribute> attributes;
-    for (std::size_t start = 0; start < text.size();) {
-        auto end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    const bool mark = text.rfind("\xEF\xBB\xBF", 0) == 0;
+    for (const std::string& line : ManifestLines(mark ? text.substr(3) : text)) {
         const auto colon = line.find(':');
-        if (colon == 0 || colon == std::string::npos || line[0] == ' ' || line[0] == '\t' ||
-            line.find_first_of(" \t") < colon)
+        if (colon == 0 || colon == std::string::npos || line.find_first_of(" \t") < colon)
             continue;
         attributes.emplace_back(line.substr(0, colon), TrimBlanksAndTabs(line.substr(colon + 1)));
     }
@@ -251,8 +240,8 @@ std::vector<Attribute> AttributesLeftOut(const JavaPaths& p, const std::string& 
     }
     std::vector<Attribute> left;
     for (auto& attribute : DescriptorAttributes(usersText))
-        if (ValidAttributeName(attribute.first) && !WrittenByTheJob(attribute.first) &&
-            carried.insert(attribute.first).second)
+        if (ValidAttributeName(attribute.first) && !HasControlCharacter(attribute.second, true) &&
+            !WrittenByTheJob(attribute.first) && carried.insert(attribute.first).second)
             left.push_back(std::move(attribute));
     return left;
 }
@@ -267,10 +256,14 @@ std::string FirstDescriptorBody(Context& ctx, const JavaPaths& p, const std::str
         return body;
     std::string carried = body;
     std::string names;
-    for (const auto& [name, value] : left) {
-        carried += name + ": " + value + kCrLf;
-        names += (names.empty() ? "" : ", ") + name;
+    constexpr std::size_t kNamesShown = 12;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        carried += left[i].first + ": " + left[i].second + kCrLf;
+        if (i < kNamesShown)
+            names += (i == 0 ? "" : ", ") + left[i].first;
     }
+    if (left.size() > kNamesShown)
+        names += " и ещё " + std::to_string(left.size() - kNamesShown);
     if (ctx.keepDescriptorAttributes)
         return carried;
     const std::string backupName = p.descriptorFileName + ".original";
@@ -463,6 +456,8 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
         run.paths = DeriveJavaPaths(path);
         run.workDir = ctx.Where().workDir;
         std::optional<JobFailure> failure;
+        // A control character in a name (a line break above all) would carry
+        // the text after it into the descriptor as an attribute of its own.
         if (HasControlCharacter(path)) {
             failure = JobFailure{"Имя файла содержит управляющие символы (например, перевод строки).\r\n"
                                  "Переименуйте файл и повторите попытку."};

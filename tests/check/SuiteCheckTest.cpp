@@ -185,6 +185,7 @@ TEST_F(CheckFixture, EachFaultIsFoundWithItsPhoneCode) {
         {"size with leading zeros",
          Replace(good, sizeLine, "MIDlet-Jar-Size: 00" + std::to_string(jarBytes.size())), 0},
         {"size that is no number", Replace(good, sizeLine, sizeLine + "b"), 906},
+        {"control character in a value", good + "X-Note: a\x01b\r\n", 906},
         {"jar changed after signing",
          Replace(Descriptor(signerLine, SignSha1(key.get(), jarBytes + "x")), sizeLine,
                  "MIDlet-Jar-Size: " + std::to_string(jarBytes.size() + 1)),
@@ -241,6 +242,24 @@ TEST_F(CheckFixture, CertificateDatesAndChainsAreChecked) {
                                  "\r\nMIDlet-Certificate-1-2: " + Base64(Der(root.get())) + "\r\n",
                              signature));
     EXPECT_TRUE(withRoot.Has(909));
+
+    // A chain through an intermediate: its signer must really have been
+    // signed by the intermediate's key, not merely name it.
+    const KeyPtr midKey = NewKey();
+    const CertPtr mid = NewCert("Mid", midKey.get(), "Root", rootKey.get(), -1, 3650);
+    const auto chainOf = [&](X509* signerCert) {
+        return CheckWith(Descriptor("MIDlet-Certificate-1-1: " + Base64(Der(signerCert)) +
+                                        "\r\nMIDlet-Certificate-1-2: " + Base64(Der(mid.get())) + "\r\n",
+                                    signature));
+    };
+    const CertPtr issued = NewCert("Signer", key.get(), "Mid", midKey.get(), -1, 3650);
+    const CheckReport genuine = chainOf(issued.get());
+    EXPECT_FALSE(genuine.Refused());
+    ASSERT_EQ(genuine.findings.size(), 1u);
+    EXPECT_NE(genuine.findings[0].text.find("\"/CN=Root\" that issued MIDlet-Certificate-1-2"),
+              std::string::npos);
+    const CertPtr forged = NewCert("Signer", key.get(), "Mid", rootKey.get(), -1, 3650);
+    EXPECT_TRUE(chainOf(forged.get()).Has(909));
 }
 
 TEST_F(CheckFixture, AJarThatIsNoSoundArchiveIsInvalid) {

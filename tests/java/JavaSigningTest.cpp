@@ -185,10 +185,14 @@ TEST_F(SigningFixture, ASuiteAPhoneWouldRefuseIsAFailureWithTheReason) {
 }
 
 TEST_F(SigningFixture, AttributesOnlyTheUsersDescriptorHadAreNamedOrCarriedOver) {
-    const std::string users = "MIDlet-Name: Game\r\nMIDlet-Jar-URL: game.jar\r\nMIDlet-Jar-Size: 1\r\n"
-                              "Unlock-Key: 7F3A-11\r\nMIDlet-Install-Notify: http://example.com/n\r\n"
-                              "MIDlet-Certificate-1-1: stale\r\nMIDlet-Permissions: stale\r\n"
-                              "MIDlet-Data-Size: 2048\r\nNot\x01Attribute: x\r\n";
+    // As editors and lenient tools leave them: a byte-order mark, a folded
+    // value, a value with a NUL in it.
+    const std::string users =
+        "\xEF\xBB\xBFUnlock-Key: 7F3A-11\r\nMIDlet-Name: Game\r\nMIDlet-Jar-URL: game.jar\r\n"
+        "MIDlet-Jar-Size: 1\r\nMIDlet-Install-Notify: http://example.com/\r\n n\r\n" +
+        std::string("X-Broken: a\0b\r\n", 15) +
+        "MIDlet-Certificate-1-1: stale\r\nMIDlet-Permissions: stale\r\n"
+        "MIDlet-Data-Size: 2048\r\nNot\x01Attribute: x\r\n";
     // The manifest's own attributes are the manifest's, whatever the user's
     // descriptor said: a signed suite's descriptor may not differ.
     WriteZip(apps + "/game.jar", {{"META-INF/MANIFEST.MF", kManifest + "MIDlet-Data-Size: 100\r\n"},
