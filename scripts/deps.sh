@@ -42,8 +42,10 @@ test_packages=(
 # release's default clang where it has one (clang, libclang-rt-dev), else its
 # newest versioned pair (clang-N, libclang-rt-N-dev). Chosen below.
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-available() { LC_ALL=C apt-cache policy "$1" 2>/dev/null | grep -Eq '^ *Candidate: [0-9]'; }
+# grep reads its whole input here: "grep -q" would stop at the first match,
+# and under pipefail the writer's broken pipe would turn a match into a miss.
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep 'install ok installed' >/dev/null; }
+available() { LC_ALL=C apt-cache policy "$1" 2>/dev/null | grep -E '^ *Candidate: [0-9]' >/dev/null; }
 
 # The clang pair already installed, if any: the default one first.
 installed_fuzz_compiler() {

@@ -32,7 +32,7 @@ for type in application/java-archive text/vnd.sun.j2me.app-descriptor applicatio
     grep -q "^MimeType=.*$type;" "$entry" || fail "menu entry lacks $type"
 done
 if command -v desktop-file-validate >/dev/null 2>&1; then
-    desktop-file-validate "$entry" | grep -q 'error' && fail "desktop-file-validate: $(desktop-file-validate "$entry")"
+    desktop-file-validate "$entry" | grep 'error' >/dev/null && fail "desktop-file-validate: $(desktop-file-validate "$entry")"
 fi
 [ -f "$home/.local/share/icons/hicolor/scalable/apps/jarseal.svg" ] || fail "no icon"
 
@@ -52,7 +52,7 @@ grep -q '^MIDlet-Jar-RSA-SHA1: ' "$home/apps/sample.jad" || fail "no signature"
 # The Symbian sample signs with the folder's own certificate, no setting changed.
 cp "$build/sample/sample.sis" "$home/apps/"
 "$home/.local/bin/jarseal-cli" --quiet "$home/apps/sample.sis" >/dev/null 2>&1 || fail "the Symbian sample did not sign"
-"$prefix/data/signsis" -o "$home/apps/sample.sis" | grep -q "verifies" || fail "the signed Symbian sample does not verify"
+"$prefix/data/signsis" -o "$home/apps/sample.sis" | grep "verifies" >/dev/null || fail "the signed Symbian sample does not verify"
 grep -q "^AppPath=$prefix" "$prefix/Jarseal.ini" || fail "start-up did not record the folder"
 
 # A program folder this user may not write (a system-wide install): the
