@@ -1,5 +1,5 @@
-// Writes a MIDlet suite for benchmarks: a manifest and ENTRIES - 1 further
-// entries, about three in four class-like (a constant pool of Java names
+// Writes a MIDlet suite for benchmarks: a manifest, the class its MIDlet-1
+// names and ENTRIES - 2 further entries, about three in four class-like (a constant pool of Java names
 // around bytecode-like bytes, which deflates to roughly half) and the rest
 // incompressible resources, scaled so that the archive is close to BYTES
 // long. Also writes the first-stage descriptor the Java job would make for
@@ -88,8 +88,9 @@ long long Write(const std::string& path, int entries, double scale) {
         zip_source_t* src = zip_source_buffer(z, data.back().data(), data.back().size(), 0);
         return zip_file_add(z, name.c_str(), src, 0) >= 0;
     };
-    bool ok = add("META-INF/MANIFEST.MF", kManifest);
-    for (int i = 1; i < entries && ok; ++i) {
+    // The class MIDlet-1 names: a suite without it is no suite a phone installs.
+    bool ok = add("META-INF/MANIFEST.MF", kManifest) && add("bench/Main.class", ClassLike(rng, 4096));
+    for (int i = 2; i < entries && ok; ++i) {
         const auto size = static_cast<std::size_t>(scale * spread(rng)) + 16;
         const std::string folder = "bench/p" + std::to_string(i % 37) + "/";
         if (i % 4 == 3)

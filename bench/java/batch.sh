@@ -21,12 +21,13 @@ trap 'rm -rf "$work"' EXIT
 
 # The suites: a manifest each and incompressible content, so the archive is
 # about KB kilobytes.
-mkdir -p "$work/make/META-INF" "$work/suites"
+mkdir -p "$work/make/META-INF" "$work/make/game" "$work/suites"
+head -c 2048 /dev/urandom >"$work/make/game/Main.class" # the class MIDlet-1 names
 for i in $(seq -w 1 "$n"); do
     printf 'Manifest-Version: 1.0\r\nMIDlet-1: Game %s, /icon.png, game.Main\r\nMIDlet-Name: Game %s\r\nMIDlet-Vendor: Bench\r\nMIDlet-Version: 1.0.%d\r\nMicroEdition-Profile: MIDP-2.0\r\nMicroEdition-Configuration: CLDC-1.1\r\nMIDlet-Permissions: javax.microedition.io.Connector.http\r\n\r\n' \
         "$i" "$i" "$((10#$i))" >"$work/make/META-INF/MANIFEST.MF"
     head -c "$((kb * 1024 - 600))" /dev/urandom >"$work/make/data.bin"
-    (cd "$work/make" && zip -q -X -r "$work/suites/game$i.jar" META-INF data.bin)
+    (cd "$work/make" && zip -q -X -r "$work/suites/game$i.jar" META-INF game data.bin)
     rm -f "$work/make/data.bin"
 done
 echo "suites: $n of $(du -k "$work/suites/game$(seq -w 1 "$n" | head -1).jar" | cut -f1) KB"
