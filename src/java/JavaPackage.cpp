@@ -223,12 +223,17 @@ bool WrittenByTheJob(const std::string& name) {
 // notification address and the like, which some suites keep only there.
 // Those the manifest has are not among them: a phone reads them from the
 // manifest, and a signed suite's descriptor may not give them other values.
-std::vector<Attribute> AttributesLeftOut(const JavaPaths& p, const std::string& body,
+std::vector<Attribute> AttributesLeftOut(UserInterface& ui, const JavaPaths& p, const std::string& body,
                                          const std::string& manifest) {
     std::string usersText;
     StepOverMissing([&] {
-        if (FileExist(p.backup) && FileLength(p.backup) <= kMaxManifestBytes)
+        if (!FileExist(p.backup))
+            return;
+        if (FileLength(p.backup) <= kMaxManifestBytes)
             usersText = ReadWholeFile(p.backup);
+        else
+            ui.Note(p.descriptorFileName +
+                    ".original больше 8 МБ: атрибуты прежнего дескриптора не прочитаны");
     });
     std::set<std::string> carried;
     for (const auto& [name, value] : DescriptorAttributes(body))
@@ -251,7 +256,7 @@ std::vector<Attribute> AttributesLeftOut(const JavaPaths& p, const std::string& 
 // and named in a note otherwise.
 std::string FirstDescriptorBody(Context& ctx, const JavaPaths& p, const std::string& body,
                                 const std::string& manifest) {
-    const std::vector<Attribute> left = AttributesLeftOut(p, body, manifest);
+    const std::vector<Attribute> left = AttributesLeftOut(ctx.ui, p, body, manifest);
     if (left.empty())
         return body;
     std::string carried = body;
