@@ -517,7 +517,7 @@ std::string TrustNote(const std::vector<X509Ptr>& chain) {
            NameText(X509_get_subject_name(last)) + "\", SHA-1 " + Sha1Fingerprint(last) + ", valid " +
            DateText(X509_get0_notBefore(last)) + " to " + DateText(X509_get0_notAfter(last)) +
            "; a phone without it refuses the suite (909). Put it on the phone with "
-           "jarseal-cli --export-certificate FILE.cer (see the README)";
+           "jarseal-cli --export-certificate FILE.cer";
 }
 
 // What the signer's certificate must allow when it says what it is for: a
