@@ -477,28 +477,13 @@ std::string FileSha1(std::string_view d, const FileDataView& f) {
     } else {
         if (payload.size() > 0xFFFFFFFFu)
             Damaged(f.path, "compressed data too large");
-        z_stream zs{};
-        if (inflateInit(&zs) != Z_OK)
-            throw SisError("Cannot start decompressing a file of the package.");
-        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(payload.data()));
-        zs.avail_in = static_cast<uInt>(payload.size());
         std::uint64_t total = 0;
-        char chunk[65536];
-        int rc = Z_OK;
-        while (rc == Z_OK) {
-            zs.next_out = reinterpret_cast<Bytef*>(chunk);
-            zs.avail_out = sizeof chunk;
-            rc = inflate(&zs, Z_NO_FLUSH);
-            const std::size_t produced = sizeof chunk - zs.avail_out;
-            total += produced;
-            if (total > f.size)
-                break;
-            EVP_DigestUpdate(md.get(), chunk, produced);
-        }
-        inflateEnd(&zs);
-        if (total > f.size)
+        const InflateEnd end = InflatePieces(
+            payload, f.size, [&](const char* data, std::size_t n) { EVP_DigestUpdate(md.get(), data, n); },
+            total);
+        if (end == InflateEnd::TooLarge)
             Damaged(f.path, "the data inflates to more than its stated " + std::to_string(f.size) + " bytes");
-        if (rc != Z_STREAM_END)
+        if (end == InflateEnd::Damaged)
             Damaged(f.path, "the compressed data cannot be inflated");
         if (total != f.size)
             Damaged(f.path, "the data inflates to " + std::to_string(total) + " bytes, not the stated " +

@@ -386,31 +386,42 @@ std::string Deflate(std::string_view bytes) {
     return out;
 }
 
-std::string Inflate(std::string_view bytes, std::uint64_t expectedSize) {
+InflateEnd InflatePieces(std::string_view bytes, std::uint64_t limit,
+                         const std::function<void(const char*, std::size_t)>& take, std::uint64_t& total) {
     if (bytes.size() > 0xFFFFFFFFu)
-        throw SisError("The package's compressed controller is too large.");
+        throw SisError("The package's compressed data is too large.");
     z_stream zs{};
     if (inflateInit(&zs) != Z_OK)
-        throw SisError("Cannot start decompressing the controller.");
+        throw SisError("Cannot start decompressing data of the package.");
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
     zs.avail_in = static_cast<uInt>(bytes.size());
-    std::string out;
+    total = 0;
     char chunk[65536];
     int rc = Z_OK;
     while (rc == Z_OK) {
         zs.next_out = reinterpret_cast<Bytef*>(chunk);
         zs.avail_out = sizeof chunk;
         rc = inflate(&zs, Z_NO_FLUSH);
-        out.append(chunk, sizeof chunk - zs.avail_out);
-        if (out.size() > expectedSize)
+        const std::size_t produced = sizeof chunk - zs.avail_out;
+        total += produced;
+        if (total > limit)
             break;
-        if (rc == Z_BUF_ERROR && zs.avail_in == 0)
-            break;
+        take(chunk, produced);
     }
     inflateEnd(&zs);
-    if (out.size() > expectedSize)
+    if (total > limit)
+        return InflateEnd::TooLarge;
+    return rc == Z_STREAM_END ? InflateEnd::Complete : InflateEnd::Damaged;
+}
+
+std::string Inflate(std::string_view bytes, std::uint64_t expectedSize) {
+    std::string out;
+    std::uint64_t total = 0;
+    const InflateEnd end = InflatePieces(
+        bytes, expectedSize, [&](const char* data, std::size_t n) { out.append(data, n); }, total);
+    if (end == InflateEnd::TooLarge)
         throw SisError("The package is damaged: the controller inflates to more than its stated size.");
-    if (rc != Z_STREAM_END || out.size() != expectedSize)
+    if (end != InflateEnd::Complete || total != expectedSize)
         throw SisError("The package is damaged: its compressed controller cannot be inflated.");
     return out;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -152,5 +153,17 @@ void RemoveLastChain(Package& pkg);
 // zlib compression with a size cap for inflating.
 std::string Deflate(std::string_view bytes);
 std::string Inflate(std::string_view bytes, std::uint64_t expectedSize);
+
+// How a zlib stream inflated piece by piece ended.
+enum class InflateEnd {
+    Complete, // the stream ended within the limit
+    TooLarge, // more than the limit came out; the rest was not inflated
+    Damaged,  // the stream is cut short or not zlib data
+};
+// Inflates a zlib stream in pieces of 64 KiB, handing each to take while no
+// more than limit bytes have come out; total receives how many did. Throws
+// SisError when zlib cannot start (or the input exceeds its 4 GiB).
+InflateEnd InflatePieces(std::string_view bytes, std::uint64_t limit,
+                         const std::function<void(const char*, std::size_t)>& take, std::uint64_t& total);
 
 } // namespace jarseal::signsis
