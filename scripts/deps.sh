@@ -47,21 +47,28 @@ test_packages=(
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep 'install ok installed' >/dev/null; }
 available() { LC_ALL=C apt-cache policy "$1" 2>/dev/null | grep -E '^ *Candidate: [0-9]' >/dev/null; }
 
-# The clang pair already installed, if any: the default one first.
-installed_fuzz_compiler() {
-    if installed clang && installed libclang-rt-dev; then
+# The first clang pair for which the test $1 ("installed" or "available")
+# holds: the release's default pair (clang, libclang-rt-dev), else the
+# newest versioned one among the libclang-rt-N-dev names on standard input.
+fuzz_compiler() {
+    local test="$1" versions v
+    versions="$(sed -n 's/^libclang-rt-\([0-9][0-9]*\)-dev$/\1/p' | sort -rn)"
+    if "$test" clang && "$test" libclang-rt-dev; then
         echo "clang libclang-rt-dev"
         return 0
     fi
-    local v
-    for v in $(dpkg-query -W -f='${Package}\n' 'libclang-rt-*-dev' 2>/dev/null |
-        sed -n 's/^libclang-rt-\([0-9][0-9]*\)-dev$/\1/p' | sort -rn); do
-        if installed "clang-$v" && installed "libclang-rt-$v-dev"; then
+    for v in $versions; do
+        if "$test" "clang-$v" && "$test" "libclang-rt-$v-dev"; then
             echo "clang-$v libclang-rt-$v-dev"
             return 0
         fi
     done
     return 1
+}
+
+# The clang pair already installed, if any.
+installed_fuzz_compiler() {
+    { dpkg-query -W -f='${Package}\n' 'libclang-rt-*-dev' 2>/dev/null || true; } | fuzz_compiler installed
 }
 
 # Whether an installed package has Liberation Sans Narrow.
@@ -77,21 +84,7 @@ offered_narrow_font() {
 }
 
 # The clang pair this release offers (needs current package lists).
-offered_fuzz_compiler() {
-    if available clang && available libclang-rt-dev; then
-        echo "clang libclang-rt-dev"
-        return 0
-    fi
-    local v
-    for v in $(apt-cache pkgnames libclang-rt- 2>/dev/null |
-        sed -n 's/^libclang-rt-\([0-9][0-9]*\)-dev$/\1/p' | sort -rn); do
-        if available "clang-$v" && available "libclang-rt-$v-dev"; then
-            echo "clang-$v libclang-rt-$v-dev"
-            return 0
-        fi
-    done
-    return 1
-}
+offered_fuzz_compiler() { { apt-cache pkgnames libclang-rt- 2>/dev/null || true; } | fuzz_compiler available; }
 
 packages=("${build_packages[@]}")
 [ "$tests" = 1 ] && packages+=("${test_packages[@]}")
