@@ -42,6 +42,15 @@ class="$(unzip -p "$build/sample/sample.jar" sample/SampleMIDlet.class | od -An 
     fail "the sample jar has no sample/SampleMIDlet.class"
 [ "$((16#${class:12:4}))" -le 49 ] || fail "sample/SampleMIDlet.class has class file version $((16#${class:12:4}))"
 [[ "$class" == *0008537461636b4d6170* ]] || fail "sample/SampleMIDlet.class is not preverified (no StackMap)"
+# The JAD tool runs on Java 8 and newer: every class of it has class file
+# version 52 (Java 8), none a later one.
+jadtool="$prefix/data/jadtool.jar"
+versions="$(unzip -Z1 "$jadtool" | grep '\.class$' | while read -r name; do
+    head="$(unzip -p "$jadtool" "$name" | od -An -N8 -v -tx1 | tr -d ' \n')"
+    echo "$((16#${head:12:4})) $name"
+done)"
+[ -n "$versions" ] && ! grep -qv '^52 ' <<<"$versions" ||
+    fail "data/jadtool.jar needs a Java newer than 8: class file versions ${versions:-none}"
 
 # The installed console program signs the sample with the folder's own key.
 mkdir "$home/apps"

@@ -81,7 +81,7 @@ final class Descriptor {
         for (int i = 0; i < lines.length; i++) {
             String line = lines[i];
             int lineNo = i + 1;
-            if (line.isBlank()) {
+            if (isBlank(line)) {
                 last = null;
                 continue;
             }
@@ -106,15 +106,41 @@ final class Descriptor {
                     throw new ToolException("line " + lineNo + " of " + file + " has a malformed attribute name");
                 }
             }
-            last = new Attribute(name, line.substring(colon + 1).stripLeading());
+            last = new Attribute(name, stripLeading(line.substring(colon + 1)));
             d.attributes.add(last);
         }
         // Trailing blanks count only at the end of the whole value: a folded
         // value may break right after a blank that belongs to it.
         for (Attribute a : d.attributes) {
-            a.value = a.value.stripTrailing();
+            a.value = stripTrailing(a.value);
         }
         return d;
+    }
+
+    // Blanks are what Character.isWhitespace calls so, as for the String
+    // methods of these names in later Java releases.
+    private static boolean isBlank(String s) {
+        return firstNonBlank(s) == s.length();
+    }
+
+    private static String stripLeading(String s) {
+        return s.substring(firstNonBlank(s));
+    }
+
+    private static String stripTrailing(String s) {
+        int end = s.length();
+        while (end > 0 && Character.isWhitespace(s.charAt(end - 1))) {
+            end--;
+        }
+        return s.substring(0, end);
+    }
+
+    private static int firstNonBlank(String s) {
+        int i = 0;
+        while (i < s.length() && Character.isWhitespace(s.charAt(i))) {
+            i++;
+        }
+        return i;
     }
 
     /** The value of the first attribute of that name, or null. */

@@ -12,6 +12,7 @@ import java.io.IOException;
 import java.io.InputStream;
 import java.io.OutputStream;
 import java.io.PrintStream;
+import java.io.UnsupportedEncodingException;
 import java.nio.charset.Charset;
 
 /**
@@ -70,7 +71,7 @@ final class JadServer {
                     return 2;
                 }
                 ByteArrayOutputStream buffer = new ByteArrayOutputStream();
-                PrintStream captured = new PrintStream(buffer, true, printed);
+                PrintStream captured = new PrintStream(buffer, true, printed.name());
                 int status;
                 System.setOut(captured);
                 System.setErr(captured);
@@ -86,6 +87,9 @@ final class JadServer {
                 buffer.writeTo(out);
                 out.flush();
             }
+        } catch (UnsupportedEncodingException e) {
+            // The runtime's own default encoding is always supported.
+            throw new IllegalStateException(e);
         } catch (IOException e) {
             // The other end is gone; there is no one left to answer.
             return 2;

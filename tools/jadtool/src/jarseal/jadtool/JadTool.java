@@ -2,7 +2,6 @@ package jarseal.jadtool;
 
 import java.io.BufferedInputStream;
 import java.io.FileInputStream;
-import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.io.InputStream;
 import java.io.PrintStream;
@@ -14,6 +13,7 @@ import java.nio.file.Files;
 import java.nio.file.InvalidPathException;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
+import java.nio.file.Paths;
 import java.security.GeneralSecurityException;
 import java.security.Key;
 import java.security.KeyStore;
@@ -27,8 +27,11 @@ import java.security.cert.CertificateException;
 import java.security.cert.CertificateFactory;
 import java.security.cert.X509Certificate;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.Base64;
-import java.util.HexFormat;
+import java.util.Collections;
+import java.util.HashMap;
+import java.util.HashSet;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
@@ -39,6 +42,8 @@ import java.util.Set;
  *
  * <p>Every failure prints one line on standard error, exits with 1 and writes no output file: the result is
  * written beside the output file and renamed over it only when everything has succeeded.
+ *
+ * <p>Compiled for Java 8, so it runs on every runtime from 8 on: it uses no later library call.
  */
 public final class JadTool {
     static final String CERT_PREFIX = "MIDlet-Certificate-";
@@ -67,13 +72,22 @@ public final class JadTool {
         "A descriptor read as UTF-8 that is not valid UTF-8 is taken as 8-bit text and its bytes are kept.",
         "Output lines are \"name: value\" ended by CR LF.");
 
-    private static final Map<String, Set<String>> OPTIONS = Map.of(
-        "-addcert", Set.of("-alias", "-storepass", "-keystore", "-certnum", "-chainnum", "-encoding", "-inputjad",
-                           "-outputjad"),
-        "-addjarsig", Set.of("-jarfile", "-keypass", "-alias", "-storepass", "-keystore", "-encoding", "-inputjad",
-                             "-outputjad"),
-        "-showcert", Set.of("-certnum", "-chainnum", "-all", "-encoding", "-inputjad"),
-        "-help", Set.of());
+    private static final Map<String, Set<String>> OPTIONS = optionsOfCommands();
+
+    private static Map<String, Set<String>> optionsOfCommands() {
+        Map<String, Set<String>> options = new HashMap<>();
+        options.put("-addcert", setOf("-alias", "-storepass", "-keystore", "-certnum", "-chainnum", "-encoding",
+                                      "-inputjad", "-outputjad"));
+        options.put("-addjarsig", setOf("-jarfile", "-keypass", "-alias", "-storepass", "-keystore", "-encoding",
+                                        "-inputjad", "-outputjad"));
+        options.put("-showcert", setOf("-certnum", "-chainnum", "-all", "-encoding", "-inputjad"));
+        options.put("-help", setOf());
+        return Collections.unmodifiableMap(options);
+    }
+
+    private static Set<String> setOf(String... names) {
+        return Collections.unmodifiableSet(new HashSet<>(Arrays.asList(names)));
+    }
 
     private JadTool() {}
 
@@ -190,7 +204,7 @@ public final class JadTool {
 
     private static Path path(String name) throws ToolException {
         try {
-            return Path.of(name);
+            return Paths.get(name);
         } catch (InvalidPathException e) {
             throw new ToolException("invalid file name \"" + name + "\"");
         }
@@ -198,51 +212,74 @@ public final class JadTool {
 
     private static KeyStore loadKeyStore(Map<String, String> options) throws ToolException {
         String name = options.get("-keystore");
-        Path file = name != null ? path(name) : Path.of(System.getProperty("user.home"), ".keystore");
+        Path file = name != null ? path(name) : Paths.get(System.getProperty("user.home"), ".keystore");
         if (!Files.isRegularFile(file)) {
             throw new ToolException("key store " + file + " not found");
         }
         String storepass = options.get("-storepass");
         char[] password = storepass != null ? storepass.toCharArray() : null;
-        try {
-            KeyStore jks = loadJks(file, password);
-            if (jks != null) {
-                return jks;
+        try (InputStream in = new BufferedInputStream(new FileInputStream(file.toFile()))) {
+            String type = storeType(in);
+            if (type == null) {
+                throw new ToolException(file + " is not a JKS or PKCS12 key store");
             }
-            // Detects JKS and PKCS12 stores by their content. It asks every
-            // installed provider, which costs a run more than all the rest.
-            return KeyStore.getInstance(file.toFile(), password);
+            KeyStore store = KeyStore.getInstance(type);
+            store.load(in, password);
+            return store;
         } catch (IOException e) {
+            // Both store types report a failed password check as an
+            // IOException caused by an UnrecoverableKeyException.
             if (e.getCause() instanceof UnrecoverableKeyException) {
                 throw new ToolException("wrong password for key store " + file + " (or the store is damaged)");
             }
             throw new ToolException("cannot read key store " + file + ": " + describe(e));
-        } catch (KeyStoreException e) {
-            throw new ToolException(file + " is not a JKS or PKCS12 key store");
         } catch (GeneralSecurityException e) {
             throw new ToolException("cannot read key store " + file + ": " + describe(e));
         }
     }
 
     /**
-     * A store that starts with the JKS magic number, loaded as JKS straight away (the type the content check would
-     * find first); null for any other file, and for one that cannot be opened here, so the content check reports it.
+     * The key store type the content starts like, read without consuming it: JKS and JCEKS by their magic numbers,
+     * PKCS12 by the start of its DER encoding (a SEQUENCE whose first element is the version INTEGER 3, which no
+     * certificate or private key file starts with); null for anything else.
      */
-    private static KeyStore loadJks(Path file, char[] password) throws IOException, GeneralSecurityException {
-        try (InputStream in = new BufferedInputStream(new FileInputStream(file.toFile()))) {
-            in.mark(4);
-            byte[] magic = in.readNBytes(4);
-            if (magic.length != 4 || (magic[0] & 0xFF) != 0xFE || (magic[1] & 0xFF) != 0xED
-                || (magic[2] & 0xFF) != 0xFE || (magic[3] & 0xFF) != 0xED) {
-                return null;
-            }
-            in.reset();
-            KeyStore store = KeyStore.getInstance("JKS");
-            store.load(in, password);
-            return store;
-        } catch (FileNotFoundException e) {
+    private static String storeType(InputStream in) throws IOException {
+        in.mark(16);
+        byte[] head = new byte[16];
+        int n = 0;
+        for (int r; n < head.length && (r = in.read(head, n, head.length - n)) > 0;) {
+            n += r;
+        }
+        in.reset();
+        if (startsWith(head, n, 0xFE, 0xED, 0xFE, 0xED)) {
+            return "JKS";
+        }
+        if (startsWith(head, n, 0xCE, 0xCE, 0xCE, 0xCE)) {
+            return "JCEKS";
+        }
+        if (n < 2 || (head[0] & 0xFF) != 0x30) {
             return null;
         }
+        // The SEQUENCE's length: one byte, indefinite (0x80), or 0x8k and k bytes.
+        int lengthByte = head[1] & 0xFF;
+        int at = 2 + (lengthByte > 0x80 ? lengthByte - 0x80 : 0);
+        if (at + 3 > n) {
+            return null;
+        }
+        return (head[at] & 0xFF) == 0x02 && (head[at + 1] & 0xFF) == 0x01 && (head[at + 2] & 0xFF) == 0x03
+            ? "PKCS12" : null;
+    }
+
+    private static boolean startsWith(byte[] bytes, int length, int... prefix) {
+        if (length < prefix.length) {
+            return false;
+        }
+        for (int i = 0; i < prefix.length; i++) {
+            if ((bytes[i] & 0xFF) != prefix[i]) {
+                return false;
+            }
+        }
+        return true;
     }
 
     private static void requireAlias(KeyStore store, String alias) throws ToolException {
@@ -342,7 +379,7 @@ public final class JadTool {
         }
         if (url.regionMatches(true, 0, "file:", 0, 5)) {
             try {
-                return Path.of(URI.create(url));
+                return Paths.get(URI.create(url));
             } catch (IllegalArgumentException e) {
                 throw new ToolException("MIDlet-Jar-URL \"" + url + "\" is not a usable file URL; give -jarfile");
             }
@@ -438,12 +475,24 @@ public final class JadTool {
         out.println("  Valid from " + c.getNotBefore() + " until " + c.getNotAfter());
         out.println("  Signature algorithm: " + c.getSigAlgName());
         try {
-            HexFormat hex = HexFormat.ofDelimiter(":").withUpperCase();
-            out.println("  SHA-1 fingerprint: " + hex.formatHex(MessageDigest.getInstance("SHA-1").digest(der)));
-            out.println("  SHA-256 fingerprint: " + hex.formatHex(MessageDigest.getInstance("SHA-256").digest(der)));
+            out.println("  SHA-1 fingerprint: " + hex(MessageDigest.getInstance("SHA-1").digest(der)));
+            out.println("  SHA-256 fingerprint: " + hex(MessageDigest.getInstance("SHA-256").digest(der)));
         } catch (GeneralSecurityException e) {
             throw new ToolException("cannot compute a fingerprint: " + describe(e));
         }
+    }
+
+    /** Upper-case hexadecimal pairs joined by colons, as fingerprints are written. */
+    private static String hex(byte[] bytes) {
+        StringBuilder sb = new StringBuilder(bytes.length * 3);
+        for (byte b : bytes) {
+            if (sb.length() > 0) {
+                sb.append(':');
+            }
+            sb.append(Character.toUpperCase(Character.forDigit((b >> 4) & 0xF, 16)))
+              .append(Character.toUpperCase(Character.forDigit(b & 0xF, 16)));
+        }
+        return sb.toString();
     }
 
     static String describe(Exception e) {
