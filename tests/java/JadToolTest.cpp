@@ -286,7 +286,10 @@ TEST(JadTool, ReadsPkcs12AndFindsTheJarFromTheDescriptor) {
     EXPECT_TRUE(VerifySha1Rsa(cert.get(), jar, Value(signed_, "MIDlet-Jar-RSA-SHA1")));
 }
 
-TEST(JadTool, FailuresExitNonZeroAndWriteNoOutput) {
+// Each key store fault has an exit status of its own (2 store file, 3 store
+// password, 4 alias, 5 key password), so the program can name it without
+// reading the tool's English; every other failure exits with 1.
+TEST(JadTool, FailuresExitWithTheirStatusAndWriteNoOutput) {
     SKIP_WITHOUT_JAVA();
     TempDir dir;
     WriteFile(dir / "game.jar", SomeJarBytes());
@@ -297,34 +300,65 @@ TEST(JadTool, FailuresExitNonZeroAndWriteNoOutput) {
     const std::string in = " -inputjad " + Q(dir / "game.jad");
     const std::string out = " -outputjad " + Q(dir / "out.jad");
     const std::string chain = " -keystore " + Q(kChainStore);
+    const std::string solo = " -keystore " + Q(kSoloStore);
 
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"wrong store password", "-addcert -alias signer" + chain + " -storepass nope" + in + out},
-        {"unknown alias", "-addcert -alias nobody" + chain + " -storepass store-pw" + in + out},
-        {"missing key store",
-         "-addcert -alias signer -keystore " + Q(dir / "none.jks") + " -storepass x" + in + out},
-        {"missing input",
-         "-addcert -alias signer" + chain + " -storepass store-pw -inputjad " + Q(dir / "no.jad") + out},
-        {"malformed line",
-         "-addcert -alias signer" + chain + " -storepass store-pw -inputjad " + Q(dir / "bad.jad") + out},
-        {"continuation first",
-         "-addcert -alias signer" + chain + " -storepass store-pw -inputjad " + Q(dir / "lead.jad") + out},
-        {"missing option value", "-addcert -alias signer" + chain + in + out + " -storepass"},
-        {"wrong key password",
-         "-addjarsig -alias signer" + chain + " -storepass store-pw -keypass nope" + in + out},
-        {"missing jar", "-addjarsig -alias signer" + chain + " -storepass store-pw -keypass key-pw" + in +
-                            out + " -jarfile " + Q(dir / "none.jar")},
-        {"unknown command", "-sign" + in + out},
+    // The signer's certificate, DER and PEM, as a user might give it for the store.
+    ASSERT_EQ(JadTool("-addcert -alias signer -certnum 1" + chain + " -storepass store-pw" + in +
+                      " -outputjad " + Q(dir / "cert.jad"))
+                  .exitCode,
+              0);
+    const std::string certificate = Value(ReadJad(dir / "cert.jad"), "MIDlet-Certificate-1-1");
+    ASSERT_FALSE(Base64Decode(certificate).empty());
+    const TempDir stores;
+    WriteFile(stores / "signer.der", Base64Decode(certificate));
+    WriteFile(stores / "signer.pem",
+              "-----BEGIN CERTIFICATE-----\n" + certificate + "\n-----END CERTIFICATE-----\n");
+    ::unlink((dir / "cert.jad").c_str());
+
+    struct Case {
+        std::string what;
+        std::string arguments;
+        int status;
     };
-    for (const auto& [what, arguments] : cases) {
+    const std::vector<Case> cases = {
+        {"missing key store",
+         "-addcert -alias signer -keystore " + Q(dir / "none.jks") + " -storepass x" + in + out, 2},
+        {"DER certificate as the store",
+         "-addcert -alias signer -keystore " + Q(stores / "signer.der") + " -storepass x" + in + out, 2},
+        {"PEM certificate as the store",
+         "-addjarsig -alias signer -keystore " + Q(stores / "signer.pem") + " -storepass x" + in + out, 2},
+        {"descriptor as the store",
+         "-addcert -alias signer -keystore " + Q(dir / "game.jad") + " -storepass x" + in + out, 2},
+        {"wrong store password", "-addcert -alias signer" + chain + " -storepass nope" + in + out, 3},
+        {"wrong PKCS12 store password", "-addjarsig -alias solo" + solo + " -storepass nope" + in + out, 3},
+        {"unknown alias", "-addcert -alias nobody" + chain + " -storepass store-pw" + in + out, 4},
+        {"unknown alias, signing", "-addjarsig -alias nobody" + solo + " -storepass p12-pw" + in + out, 4},
+        {"wrong key password",
+         "-addjarsig -alias signer" + chain + " -storepass store-pw -keypass nope" + in + out, 5},
+        {"wrong PKCS12 key password",
+         "-addjarsig -alias solo" + solo + " -storepass p12-pw -keypass nope" + in + out, 5},
+        {"missing input",
+         "-addcert -alias signer" + chain + " -storepass store-pw -inputjad " + Q(dir / "no.jad") + out, 1},
+        {"malformed line",
+         "-addcert -alias signer" + chain + " -storepass store-pw -inputjad " + Q(dir / "bad.jad") + out, 1},
+        {"continuation first",
+         "-addcert -alias signer" + chain + " -storepass store-pw -inputjad " + Q(dir / "lead.jad") + out, 1},
+        {"missing option value", "-addcert -alias signer" + chain + in + out + " -storepass", 1},
+        {"missing jar",
+         "-addjarsig -alias signer" + chain + " -storepass store-pw -keypass key-pw" + in + out +
+             " -jarfile " + Q(dir / "none.jar"),
+         1},
+        {"unknown command", "-sign" + in + out, 1},
+    };
+    for (const auto& [what, arguments, status] : cases) {
         const RunOutput fresh = JadTool(arguments);
-        EXPECT_NE(fresh.exitCode, 0) << what;
+        EXPECT_EQ(fresh.exitCode, status) << what << ": " << fresh.output;
         EXPECT_EQ(fresh.output.rfind("jadtool: ", 0), 0u) << what << ": " << fresh.output;
         EXPECT_EQ(fresh.output.find('\n'), fresh.output.size() - 1) << what << ": one line, " << fresh.output;
         EXPECT_FALSE(Exists(dir / "out.jad")) << what;
 
         WriteFile(dir / "out.jad", "untouched");
-        EXPECT_NE(JadTool(arguments).exitCode, 0) << what;
+        EXPECT_EQ(JadTool(arguments).exitCode, status) << what;
         EXPECT_EQ(ReadFile(dir / "out.jad"), "untouched") << what;
         ::unlink((dir / "out.jad").c_str());
     }

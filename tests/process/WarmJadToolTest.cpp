@@ -82,9 +82,11 @@ std::string AddJarSig(const std::string& folder, const std::string& keypass = "k
 }
 
 // Runs each command line as a separate process and through the warm runner,
-// from the same files, and expects the same exit code, output and files.
+// from the same files, and expects the same exit code, output and files, and
+// the given exit codes where there are any.
 void ExpectSameAsSeparateRuns(WarmJadTool& warm, const std::string& folder,
-                              const std::vector<std::string>& commandLines) {
+                              const std::vector<std::string>& commandLines,
+                              const std::vector<int>& statuses = {}) {
     const auto before = Snapshot(folder);
     std::vector<RunOutput> separate;
     for (const auto& line : commandLines)
@@ -99,6 +101,9 @@ void ExpectSameAsSeparateRuns(WarmJadTool& warm, const std::string& folder,
         const RunOutput got = warm.Run(commandLines[i]);
         EXPECT_EQ(got.exitCode, separate[i].exitCode) << commandLines[i];
         EXPECT_EQ(got.output, separate[i].output) << commandLines[i];
+        if (i < statuses.size()) {
+            EXPECT_EQ(got.exitCode, statuses[i]) << commandLines[i] << ": " << got.output;
+        }
     }
     EXPECT_EQ(Snapshot(folder), afterSeparate);
 }
@@ -134,6 +139,26 @@ TEST(WarmJadTool, SignsOddPathsAndReportsFailuresExactlyAsSeparateRuns) {
     if (Utf8Locale()) {
         EXPECT_NE(ReadFile(f + "game.jad").find("MIDlet-Jar-RSA-SHA1: "), std::string::npos);
     }
+
+    // Each key store fault keeps its own exit status through the tool process:
+    // 2 store file, 3 store password, 4 alias, 5 key password.
+    TempDir plain;
+    const std::string p = plain / "apps/";
+    MakeDir(p);
+    WriteFile(p + "game.jar", SomeJarBytes(3));
+    WriteFile(p + "game.jad", "MIDlet-Name: Game\r\nMIDlet-Jar-URL: game.jar\r\n");
+    const std::string out = " -inputjad " + Q(p + "game.jad") + " -outputjad " + Q(p + "out.jad");
+    ExpectSameAsSeparateRuns(
+        warm, p,
+        {
+            tool + " -addcert -alias signer -keystore " + Q(p + "game.jad") + " -storepass x" + out,
+            AddCert(p, "wrong"),
+            tool + " -addcert -alias nobody -keystore " + Q(kChainStore) + " -storepass store-pw" + out,
+            AddCert(p),
+            AddJarSig(p, "wrong"),
+        },
+        {2, 3, 4, 0, 5});
+    EXPECT_EQ(warm.Answered(), 16u);
 }
 
 TEST(WarmJadTool, OtherCommandLinesRunAsProcessesOfTheirOwn) {

@@ -22,10 +22,11 @@ import java.nio.charset.Charset;
  * <p>Framing (all numbers 32-bit big-endian, so no byte of an argument or of the output can be mistaken for a
  * separator): the server first writes the eight bytes of {@link #HELLO}. A request is the number of arguments
  * followed by each argument as its length and its bytes; the arguments are decoded the way the Java launcher
- * decodes a command line, so they become the same strings a separate run would see. The answer is the exit status,
- * then the length and the bytes of everything the run printed on standard output and standard error, in the order
- * printed. End of input between requests ends the server with status 0; end of input inside a request, or a
- * request beyond the limits, ends it with status 2 without an answer.
+ * decodes a command line, so they become the same strings a separate run would see. The answer is the exit status
+ * (the number a separate run exits with, {@link ToolException}), then the length and the bytes of everything the
+ * run printed on standard output and standard error, in the order printed. End of input between requests ends the
+ * server with status 0; end of input inside a request, or a request beyond the limits, ends it with status 2 without
+ * an answer.
  *
  * <p>Each request is a run of its own: the tool keeps no state between runs, and its output goes into a buffer of
  * that request alone. The server opens no file of its own and writes nothing but the answers.

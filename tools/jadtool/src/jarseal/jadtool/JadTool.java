@@ -40,8 +40,9 @@ import java.util.Set;
 /**
  * Adds the signer's certificates and the jar's signature to a MIDlet suite descriptor (MIDP 2.0 trusted suites).
  *
- * <p>Every failure prints one line on standard error, exits with 1 and writes no output file: the result is
- * written beside the output file and renamed over it only when everything has succeeded.
+ * <p>Every failure prints one line on standard error, exits with a status other than 0 and writes no output file:
+ * the result is written beside the output file and renamed over it only when everything has succeeded. The status
+ * tells a caller which part of the key store was refused without reading the message: {@link ToolException}.
  *
  * <p>Compiled for Java 8, so it runs on every runtime from 8 on: it uses no later library call.
  */
@@ -70,7 +71,11 @@ public final class JadTool {
         "defaults to MIDlet-Jar-URL beside the input descriptor, -keypass to -storepass.",
         "Key stores may be JKS or PKCS12; -keystore defaults to ~/.keystore, -encoding to UTF-8.",
         "A descriptor read as UTF-8 that is not valid UTF-8 is taken as 8-bit text and its bytes are kept.",
-        "Output lines are \"name: value\" ended by CR LF.");
+        "Output lines are \"name: value\" ended by CR LF.",
+        "",
+        "Exit status: 0 done; 2 the key store file is missing, unreadable or not a key store;",
+        "3 wrong store password; 4 the alias is not in the store, or has no certificate or no RSA",
+        "private key; 5 wrong key password; 1 any other failure.");
 
     private static final Map<String, Set<String>> OPTIONS = optionsOfCommands();
 
@@ -108,10 +113,10 @@ public final class JadTool {
             status = run(args, out);
         } catch (ToolException e) {
             err.println("jadtool: " + e.getMessage());
-            status = 1;
+            status = e.status;
         } catch (RuntimeException e) {
             err.println("jadtool: unexpected failure: " + describe(e));
-            status = 1;
+            status = ToolException.OTHER;
         }
         out.flush();
         err.flush();
@@ -214,14 +219,14 @@ public final class JadTool {
         String name = options.get("-keystore");
         Path file = name != null ? path(name) : Paths.get(System.getProperty("user.home"), ".keystore");
         if (!Files.isRegularFile(file)) {
-            throw new ToolException("key store " + file + " not found");
+            throw new ToolException(ToolException.KEY_STORE, "key store " + file + " not found");
         }
         String storepass = options.get("-storepass");
         char[] password = storepass != null ? storepass.toCharArray() : null;
         try (InputStream in = new BufferedInputStream(new FileInputStream(file.toFile()))) {
             String type = storeType(in);
             if (type == null) {
-                throw new ToolException(file + " is not a JKS or PKCS12 key store");
+                throw new ToolException(ToolException.KEY_STORE, file + " is not a JKS or PKCS12 key store");
             }
             KeyStore store = KeyStore.getInstance(type);
             store.load(in, password);
@@ -230,11 +235,12 @@ public final class JadTool {
             // Both store types report a failed password check as an
             // IOException caused by an UnrecoverableKeyException.
             if (e.getCause() instanceof UnrecoverableKeyException) {
-                throw new ToolException("wrong password for key store " + file + " (or the store is damaged)");
+                throw new ToolException(ToolException.STORE_PASSWORD,
+                                        "wrong password for key store " + file + " (or the store is damaged)");
             }
-            throw new ToolException("cannot read key store " + file + ": " + describe(e));
+            throw new ToolException(ToolException.KEY_STORE, "cannot read key store " + file + ": " + describe(e));
         } catch (GeneralSecurityException e) {
-            throw new ToolException("cannot read key store " + file + ": " + describe(e));
+            throw new ToolException(ToolException.KEY_STORE, "cannot read key store " + file + ": " + describe(e));
         }
     }
 
@@ -285,7 +291,7 @@ public final class JadTool {
     private static void requireAlias(KeyStore store, String alias) throws ToolException {
         try {
             if (!store.containsAlias(alias)) {
-                throw new ToolException("alias \"" + alias + "\" not found in the key store");
+                throw new ToolException(ToolException.ALIAS, "alias \"" + alias + "\" not found in the key store");
             }
         } catch (KeyStoreException e) {
             throw new ToolException("cannot read the key store: " + describe(e));
@@ -306,12 +312,13 @@ public final class JadTool {
             throw new ToolException("cannot read the key store: " + describe(e));
         }
         if (chain.length == 0) {
-            throw new ToolException("alias \"" + alias + "\" has no certificate");
+            throw new ToolException(ToolException.ALIAS, "alias \"" + alias + "\" has no certificate");
         }
         List<X509Certificate> result = new ArrayList<>();
         for (Certificate c : chain) {
             if (!(c instanceof X509Certificate)) {
-                throw new ToolException("alias \"" + alias + "\" holds a certificate that is not X.509");
+                throw new ToolException(ToolException.ALIAS,
+                                        "alias \"" + alias + "\" holds a certificate that is not X.509");
             }
             result.add((X509Certificate) c);
         }
@@ -410,12 +417,12 @@ public final class JadTool {
         try {
             key = store.getKey(alias, keypass.toCharArray());
         } catch (UnrecoverableKeyException e) {
-            throw new ToolException("wrong key password for alias \"" + alias + "\"");
+            throw new ToolException(ToolException.KEY_PASSWORD, "wrong key password for alias \"" + alias + "\"");
         } catch (GeneralSecurityException e) {
             throw new ToolException("cannot read the key of alias \"" + alias + "\": " + describe(e));
         }
         if (!(key instanceof PrivateKey) || !"RSA".equalsIgnoreCase(key.getAlgorithm())) {
-            throw new ToolException("alias \"" + alias + "\" has no RSA private key");
+            throw new ToolException(ToolException.ALIAS, "alias \"" + alias + "\" has no RSA private key");
         }
         byte[] signature;
         try (InputStream in = Files.newInputStream(jar)) {
