@@ -86,4 +86,42 @@ std::optional<FileStamp> StampOfOpenFile(int fd);
 FileStamp ReadFileInPieces(const std::string& path,
                            const std::function<bool(const char*, std::size_t)>& take);
 
+// What a job knows of a file it read, to tell later whether the file at a
+// path is still that one. The stamp tells most changes; but a file changed
+// within the tick of its file system's clock (up to two seconds on a memory
+// card) may keep its stamp, so a file whose last change is that recent also
+// has the CRC-32 of its bytes.
+struct FileIdentity {
+    FileStamp stamp;
+    std::optional<std::uint32_t> crc;
+};
+// The identity of the open file now; nullopt when it cannot be read.
+std::optional<FileIdentity> IdentityOfOpenFile(int fd);
+std::optional<FileIdentity> IdentityOfFile(const std::string& path);
+// True when the file at path is still the one of that identity: the same
+// stamp (its change time aside when renamed, for a file the job itself moved)
+// and, where the identity holds one, the same CRC-32.
+enum class Renamed { No, Yes };
+bool IsStill(const std::string& path, const FileIdentity& identity, Renamed renamed = Renamed::No);
+
+// Puts the file at `replacement` in place of `target` while target is still
+// the file of identity `expected`, and the former target at `replacement`'s
+// path, so that the change can be undone the same way. Where the file system
+// exchanges two names in one step that is used; elsewhere target is moved
+// aside, checked, and the replacement renamed in. The replacement and the
+// folder are flushed to the disk first and after. Returns false, with every
+// file where it was, when target is not (or no longer) the expected file;
+// throws RunError when the names cannot be changed.
+bool ReplaceIfStill(const std::string& target, const std::string& replacement, const FileIdentity& expected);
+
+// Flushes an open file's data, and a folder's entries, to the disk; file
+// systems that cannot (EINVAL) count as done. Throw RunError.
+void FlushFile(int fd, const std::string& path);
+void FlushFolderOf(const std::string& path);
+
+// Sets an open file's permission bits; a file system without them (a memory
+// card's vfat, which answers EPERM or ENOSYS) keeps its own. Throws RunError
+// for any other failure.
+void SetModeWherePossible(int fd, unsigned mode, const std::string& path);
+
 } // namespace jarseal

@@ -192,11 +192,6 @@ std::string Le32(std::uint32_t v) {
     return out;
 }
 
-bool SameBytes(const FileStamp& a, const FileStamp& b) {
-    return a.device == b.device && a.inode == b.inode && a.size == b.size && a.modifiedSec == b.modifiedSec &&
-           a.modifiedNsec == b.modifiedNsec;
-}
-
 std::string ReadRange(const ZipBytes& bytes, std::uint64_t from, std::uint64_t to) {
     std::string out(static_cast<std::size_t>(to - from), '\0');
     if (!bytes.Read(from, out.data(), out.size()))
@@ -374,122 +369,130 @@ void WriteRewrittenJar(const ZipBytes& bytes, const ZipLayout& layout, const Zip
     Write(out, end, target);
 }
 
-// A copy of the open file's bytes as a new file at path (written beside it
-// and renamed over it); nothing is left behind on failure.
+// A copy of the open file's bytes as a new file at path (written beside it,
+// flushed and renamed over it); nothing is left behind on failure.
 void WriteCopy(const ZipBytes& bytes, const std::string& path, mode_t mode) {
     std::string name;
     Fd out(CreateTempBeside(path, name));
     TempFile temp(name);
     CopyRange(bytes, 0, bytes.Size(), out.get(), path);
-    if (::fchmod(out.get(), mode) != 0 || ::close(out.release()) != 0)
+    SetModeWherePossible(out.get(), mode, path);
+    FlushFile(out.get(), path);
+    if (::close(out.release()) != 0)
         ThrowSystemError(errno, "write", path);
     if (::rename(temp.path().c_str(), path.c_str()) != 0)
         ThrowSystemError(errno, "replace", path);
     temp.Keep();
+    FlushFolderOf(path);
+}
+
+// The manifest entry's text as the jar at in holds it now, with the entry,
+// or nullopt for a jar without a manifest.
+struct ManifestOfJar {
+    ZipLayout layout;
+    const ZipEntryLayout* entry = nullptr;
+    std::string text;
+};
+ManifestOfJar ReadManifestOf(const ZipBytes& bytes) {
+    ManifestOfJar m;
+    m.layout = LayoutOf(bytes);
+    m.entry = ManifestEntry(m.layout);
+    if (m.entry)
+        m.text = EntryText(bytes, *m.entry);
+    return m;
+}
+
+// The new manifest entry as it is stored: deflated when the old one was.
+NewManifest StoredManifest(const std::string& text, const ZipEntryLayout& old) {
+    NewManifest m;
+    m.size = text.size();
+    m.crc = static_cast<std::uint32_t>(
+        ::crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
+    m.data = old.method == kStored ? text : DeflateRaw(text);
+    return m;
+}
+
+// The rewrite must read back as a sound archive of as many entries with
+// the new manifest.
+void VerifyRewrite(int fd, const ManifestOfJar& old, const std::string& updated) {
+    struct stat written {};
+    if (::fstat(fd, &written) != 0)
+        throw RunError(kErrAccess, "the rewritten jar cannot be read back");
+    const ZipFileBytes check(fd, static_cast<std::uint64_t>(written.st_size));
+    const ManifestOfJar again = ReadManifestOf(check);
+    if (again.layout.entries.size() != old.layout.entries.size() || !again.entry || again.text != updated)
+        throw RunError(kErrAccess, "the rewritten jar does not hold the new manifest");
 }
 
 } // namespace
 
 JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backupPath,
-                           const FileStamp& jarStamp, const PermissionAttributes& descriptor)
-    : jarPath_(jarPath), backupPath_(backupPath), stamp_(jarStamp) {
+                           const FileIdentity& jar, const PermissionAttributes& descriptor)
+    : jarPath_(jarPath), backupPath_(backupPath), identity_(jar) {
+    // Step: the manifest of the jar the job read, and what it must become.
     Fd in(::open(jarPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         ThrowSystemError(errno, "read", jarPath);
-    if (StampOfOpenFile(in.get()) != jarStamp)
+    if (!IsStill(jarPath, jar))
         throw JarChangedError("the jar changed before its manifest was read");
-    const ZipFileBytes bytes(in.get(), static_cast<std::uint64_t>(jarStamp.size));
-    const ZipLayout layout = LayoutOf(bytes);
-    const ZipEntryLayout* entry = ManifestEntry(layout);
-    if (!entry)
-        return; // nothing to agree with; the check after signing says so
-    const std::optional<std::string> updated = AgreeingManifest(EntryText(bytes, *entry), descriptor);
+    const ZipFileBytes bytes(in.get(), static_cast<std::uint64_t>(jar.stamp.size));
+    const ManifestOfJar old = ReadManifestOf(bytes);
+    if (!old.entry)
+        return; // nothing to agree with; the check before signing refuses it
+    const std::optional<std::string> updated = AgreeingManifest(old.text, descriptor);
     if (!updated)
         return;
-
-    NewManifest m;
-    m.size = updated->size();
-    m.crc = static_cast<std::uint32_t>(
-        ::crc32(0, reinterpret_cast<const Bytef*>(updated->data()), static_cast<uInt>(updated->size())));
-    m.data = entry->method == kStored ? *updated : DeflateRaw(*updated);
     struct stat st {};
     if (::fstat(in.get(), &st) != 0)
         ThrowSystemError(errno, "read", jarPath);
 
-    // The new jar, beside the old one.
+    // Step: the new jar, written beside the old one and read back.
     std::string name;
     Fd out(CreateTempBeside(jarPath, name));
     TempFile rewritten(name);
-    WriteRewrittenJar(bytes, layout, *entry, m, out.get(), jarPath);
-    if (::fchmod(out.get(), st.st_mode & 07777) != 0)
+    WriteRewrittenJar(bytes, old.layout, *old.entry, StoredManifest(*updated, *old.entry), out.get(), jarPath);
+    SetModeWherePossible(out.get(), st.st_mode & 07777, jarPath);
+    VerifyRewrite(out.get(), old, *updated);
+    FlushFile(out.get(), jarPath);
+    const std::optional<FileIdentity> rewrite = IdentityOfOpenFile(out.get());
+    if (::close(out.release()) != 0 || !rewrite)
         ThrowSystemError(errno, "write", jarPath);
-    {
-        // It must read back as a sound archive with the new manifest.
-        struct stat written {};
-        if (::fstat(out.get(), &written) != 0)
-            ThrowSystemError(errno, "write", jarPath);
-        const ZipFileBytes check(out.get(), static_cast<std::uint64_t>(written.st_size));
-        const ZipLayout again = LayoutOf(check);
-        const ZipEntryLayout* newEntry = ManifestEntry(again);
-        if (again.entries.size() != layout.entries.size() || !newEntry ||
-            EntryText(check, *newEntry) != *updated)
-            throw RunError(kErrAccess, "the rewritten jar does not hold the new manifest");
-    }
-    if (::close(out.release()) != 0)
-        ThrowSystemError(errno, "write", jarPath);
-    if (StampOfOpenFile(in.get()) != jarStamp)
+    if (!IsStill(jarPath, jar))
         throw JarChangedError("the jar was written while it was copied");
 
-    // The old jar is kept once, from the bytes just read.
+    // Step: the old jar is kept once, from the bytes just read.
     if (KindOfPath(backupPath) == PathKind::Missing) {
         WriteCopy(bytes, backupPath, st.st_mode & 07777);
         madeBackup_ = true;
     }
-    const auto dropBackup = [&] {
-        if (madeBackup_)
-            ::unlink(backupPath.c_str());
-        madeBackup_ = false;
-    };
 
-    // The new jar and the old one change places in one step; the old one,
-    // now under the temporary name, must be the jar that was read.
-    const std::optional<FileStamp> before = StampOfFile(jarPath);
-    if (!before || *before != jarStamp) {
-        dropBackup();
-        throw JarChangedError("the jar changed while its rewrite was written");
+    // Step: the new jar takes the old one's place only while the old one is
+    // the jar that was read; the old one waits under the temporary name.
+    bool replaced = false;
+    try {
+        replaced = ReplaceIfStill(jarPath, rewritten.path(), jar);
+    } catch (...) {
+        DropBackup();
+        throw;
     }
-    if (::renameat2(AT_FDCWD, rewritten.path().c_str(), AT_FDCWD, jarPath.c_str(), RENAME_EXCHANGE) == 0) {
-        const std::optional<FileStamp> swapped = StampOfFile(rewritten.path());
-        if (!swapped || !SameBytes(*swapped, jarStamp)) {
-            ::renameat2(AT_FDCWD, rewritten.path().c_str(), AT_FDCWD, jarPath.c_str(), RENAME_EXCHANGE);
-            dropBackup();
-            throw JarChangedError("the jar changed while it was being replaced");
-        }
-        oldJar_ = rewritten.Keep();
-    } else if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) {
-        // A file system without exchange: the old jar is copied aside first.
-        std::string aside;
-        Fd keep(CreateTempBeside(jarPath, aside));
-        TempFile old(aside);
-        WriteCopy(bytes, aside, st.st_mode & 07777);
-        if (::rename(rewritten.path().c_str(), jarPath.c_str()) != 0) {
-            const int err = errno;
-            dropBackup();
-            ThrowSystemError(err, "replace", jarPath);
-        }
-        rewritten.Keep();
-        oldJar_ = old.Keep();
-    } else {
-        const int err = errno;
-        dropBackup();
-        ThrowSystemError(err, "replace", jarPath);
+    if (!replaced) {
+        DropBackup();
+        throw JarChangedError("the jar changed while it was being replaced");
     }
-    const std::optional<FileStamp> now = StampOfFile(jarPath);
-    stamp_ = now ? *now : FileStamp{};
+    oldJar_ = rewritten.Keep();
+    identity_ = *rewrite;
+    if (const std::optional<FileStamp> now = StampOfFile(jarPath))
+        identity_.stamp = *now; // the rename gave it a new change time
 }
 
 JarAgreement::~JarAgreement() {
     Undo();
+}
+
+void JarAgreement::DropBackup() noexcept {
+    if (madeBackup_)
+        ::unlink(backupPath_.c_str());
+    madeBackup_ = false;
 }
 
 void JarAgreement::Keep() {
@@ -499,21 +502,22 @@ void JarAgreement::Keep() {
     madeBackup_ = false;
 }
 
-void JarAgreement::Undo() noexcept {
+JarAgreement::Restore JarAgreement::Undo() noexcept {
     if (oldJar_.empty())
-        return;
-    // The old jar goes back only over the rewrite; a jar put there since by
-    // someone else stays.
-    const std::optional<FileStamp> now = StampOfFile(jarPath_);
-    if (now && now->device == stamp_.device && now->inode == stamp_.inode)
-        ::rename(oldJar_.c_str(), jarPath_.c_str());
-    else
-        ::unlink(oldJar_.c_str());
+        return Restore::NothingToDo;
+    // The old jar goes back only over the rewrite as the job left it; a jar
+    // written or put there since by someone else stays.
+    bool putBack = false;
+    try {
+        putBack = ReplaceIfStill(jarPath_, oldJar_, identity_);
+    } catch (...) {
+        putBack = false;
+    }
+    ::unlink(oldJar_.c_str()); // the rewrite, or the old jar when the user's new one stays
     oldJar_.clear();
-    if (madeBackup_)
-        ::unlink(backupPath_.c_str());
-    madeBackup_ = false;
-    stamp_ = FileStamp{};
+    DropBackup();
+    identity_ = FileIdentity{};
+    return putBack ? Restore::PutBack : Restore::ChangedMeanwhile;
 }
 
 } // namespace jarseal

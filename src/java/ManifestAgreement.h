@@ -50,10 +50,10 @@ class JarAgreement {
   public:
     // Rewrites the jar when its manifest does not agree; nothing changes
     // when it does, or when it has no manifest. The jar must still be the
-    // file whose stamp is given (checked before the backup and before the
-    // exchange). Throws JarChangedError, JarDamagedError, or RunError when
+    // file of the identity given (checked before reading, before the backup
+    // and at the exchange). Throws JarChangedError, JarDamagedError, or RunError when
     // the jar cannot be written (every file is then as it was).
-    JarAgreement(const std::string& jarPath, const std::string& backupPath, const FileStamp& jarStamp,
+    JarAgreement(const std::string& jarPath, const std::string& backupPath, const FileIdentity& jar,
                  const PermissionAttributes& descriptor);
     // Puts the old jar back unless Keep was called.
     ~JarAgreement();
@@ -61,21 +61,25 @@ class JarAgreement {
     JarAgreement& operator=(const JarAgreement&) = delete;
 
     bool Changed() const { return !oldJar_.empty(); }
-    // The stamp of the jar as the job now expects it: the rewritten one, or
-    // the one given.
-    const FileStamp& Stamp() const { return stamp_; }
+    // The jar as the job now expects it: the rewritten one, or the one
+    // given.
+    const FileIdentity& Identity() const { return identity_; }
     // The change stays: the old jar's copy beside it is removed.
     void Keep();
-    // Puts the old jar back, byte for byte, unless the jar was replaced
-    // since; does nothing when nothing changed or after Keep.
-    void Undo() noexcept;
+    // Puts the old jar back, byte for byte, unless the jar was written or
+    // replaced since (that newer jar stays); does nothing when nothing
+    // changed or after Keep.
+    enum class Restore { NothingToDo, PutBack, ChangedMeanwhile };
+    Restore Undo() noexcept;
 
   private:
+    void DropBackup() noexcept;
+
     std::string jarPath_;
     std::string backupPath_;
     bool madeBackup_ = false;
     std::string oldJar_; // where the old jar waits while the change may be undone
-    FileStamp stamp_;
+    FileIdentity identity_;
 };
 
 } // namespace jarseal

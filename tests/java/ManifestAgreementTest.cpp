@@ -210,7 +210,7 @@ TEST(JarAgreement, ARewriteCopiesEveryOtherRecordAndCanBeUndone) {
     // Kept: every other record byte for byte, the manifest entry's flags and
     // name in both records, the new manifest, one backup, nothing else.
     {
-        JarAgreement agreement(jar, backup, *StampOfFile(jar), http);
+        JarAgreement agreement(jar, backup, *IdentityOfFile(jar), http);
         ASSERT_TRUE(agreement.Changed());
         agreement.Keep();
     }
@@ -238,7 +238,7 @@ TEST(JarAgreement, ARewriteCopiesEveryOtherRecordAndCanBeUndone) {
     RemoveFile(backup);
     WriteFile(jar, original);
     {
-        JarAgreement agreement(jar, backup, *StampOfFile(jar), {kLongValue, kHttp});
+        JarAgreement agreement(jar, backup, *IdentityOfFile(jar), {kLongValue, kHttp});
         ASSERT_TRUE(agreement.Changed());
         EXPECT_NE(ReadFile(jar), original);
     }
@@ -246,10 +246,10 @@ TEST(JarAgreement, ARewriteCopiesEveryOtherRecordAndCanBeUndone) {
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"game.jar"});
 
     // A jar that agrees, or has no manifest, is not touched.
-    JarAgreement none(jar, backup, *StampOfFile(jar), {});
+    JarAgreement none(jar, backup, *IdentityOfFile(jar), {});
     EXPECT_FALSE(none.Changed());
     WriteZip(jar, {{"a.class", "x"}});
-    JarAgreement noManifest(jar, backup, *StampOfFile(jar), http);
+    JarAgreement noManifest(jar, backup, *IdentityOfFile(jar), http);
     EXPECT_FALSE(noManifest.Changed());
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"game.jar"});
 }
@@ -273,14 +273,14 @@ TEST(JarAgreement, ADamagedOrChangedJarIsRefusedAndNothingIsWritten) {
                deflated);
     for (const std::string& damaged : {bomb.Finish(), badCrc.Finish(), std::string("not a zip")}) {
         WriteFile(jar, damaged);
-        EXPECT_THROW(JarAgreement(jar, backup, *StampOfFile(jar), http), JarDamagedError);
+        EXPECT_THROW(JarAgreement(jar, backup, *IdentityOfFile(jar), http), JarDamagedError);
         EXPECT_EQ(ReadFile(jar), damaged);
         EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"game.jar"});
     }
 
     // The stamp the job took is no longer the jar's.
     WriteZip(jar, {{"META-INF/MANIFEST.MF", manifest}});
-    const FileStamp stamp = *StampOfFile(jar);
+    const FileIdentity stamp = *IdentityOfFile(jar);
     WriteZip(jar + ".new", {{"META-INF/MANIFEST.MF", manifest}, {"b", "b"}});
     ASSERT_EQ(std::rename((jar + ".new").c_str(), jar.c_str()), 0);
     const std::string replaced = ReadFile(jar);
