@@ -2,6 +2,7 @@
 
 #include "app/Intake.h"
 #include "common/Errors.h"
+#include "common/FileSystem.h"
 #include "settings/PathChoosers.h"
 
 #include <cmath>
@@ -38,9 +39,15 @@ void StartUp(Context& ctx, PermissionPreferences& preferences, const StartUpHook
     const std::string keystore = ctx.Where().defaultKeystore;
 
     Guarded([&] {
-        if (FirstRunSetUpNeeded(ctx.settings.Read("Jarseal", "FirstRun"))) {
+        const std::string firstRun = ctx.settings.Read("Jarseal", "FirstRun");
+        if (FirstRunSetUpNeeded(firstRun)) {
+            // A settings file that never went through a first run but names a
+            // key store that is there was written by the user: it stays.
+            const std::string usersKeystore = ctx.settings.Read("Java", "keystore");
+            const bool keep = firstRun.empty() && !usersKeystore.empty() && FileExist(usersKeystore);
             ctx.settings.Write("Jarseal", "FirstRun", "0");
-            ctx.settings.Write("Java", "keystore", keystore);
+            if (!keep)
+                ctx.settings.Write("Java", "keystore", keystore);
             ctx.settings.Write("Jarseal", "AppPath", ctx.programFolder);
         }
     });

@@ -9,6 +9,7 @@
 #include "app/StartUp.h"
 #include "app/UserFolders.h"
 #include "check/SuiteCheck.h"
+#include "common/Errors.h"
 #include "common/FileSystem.h"
 #include "common/LocalTime.h"
 #include "process/RunAndWait.h"
@@ -102,7 +103,16 @@ int main(int argc, char** argv) {
     ConsoleUi ui;
     ui.SetQuiet(options->quiet);
     const std::string programFolder = ExecutableFolder();
-    const RunPlaces places(programFolder);
+    // A folder the run needs that cannot be had (a HOME the user may not
+    // enter, say) ends the run with its name, before anything is done.
+    std::optional<RunPlaces> placesOfRun;
+    try {
+        placesOfRun.emplace(programFolder);
+    } catch (const RunError& e) {
+        std::fprintf(stderr, "jarseal-cli: %s\n", e.what());
+        return kExitFailure;
+    }
+    const RunPlaces& places = *placesOfRun;
     IniSettings settings(places.Get().settingsFile);
     PermissionPreferences preferences(settings);
     {
@@ -111,7 +121,12 @@ int main(int argc, char** argv) {
         // the stored permission preferences.
         ui.SetYesNoAnswer(options->defaultKeystore ? Answer::Yes : Answer::No);
         Context startCtx{ui, settings, preferences, programFolder, "", nullptr, places.Get()};
-        PrepareUserFolders(startCtx);
+        try {
+            PrepareUserFolders(startCtx);
+        } catch (const RunError& e) {
+            std::fprintf(stderr, "jarseal-cli: %s\n", e.what());
+            return kExitFailure;
+        }
         StartUpHooks hooks;
         hooks.loadPermissionPreferences = !options->permissions.has_value() && !options->exportCertificate;
         StartUp(startCtx, preferences, hooks);

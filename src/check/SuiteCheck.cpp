@@ -417,8 +417,16 @@ JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries) {
     case ZipLayoutStatus::Sound:
         break;
     }
-    for (const ZipEntryLayout& entry : layout.entries)
+    for (const ZipEntryLayout& entry : layout.entries) {
+        // An installer that reads the jar as a stream knows the entry by its
+        // local name alone, and so misses it (the manifest above all).
+        if (!entry.localNameAgrees) {
+            facts.archiveWhy = "names the entry " + Shown(entry.name) +
+                               " otherwise in its local header than in its directory";
+            return facts;
+        }
         facts.entryNames.insert(entry.name);
+    }
     if (testEntries)
         TestEntries(bytes, layout, facts);
     ReadManifest(bytes, layout, facts);
@@ -912,6 +920,28 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
 }
 
 } // namespace
+
+CheckReport CheckJarBeforeSigning(const std::string& archivePath, const std::vector<std::string>& damagedEntries) {
+    CheckReport report;
+    Suite suite;
+    suite.jar = ReadJarFacts(archivePath, false);
+    if (!suite.jar.readError.empty()) {
+        report.findings.push_back({kInvalidJar, "jar cannot be read: " + suite.jar.readError});
+        return report;
+    }
+    if (!damagedEntries.empty()) {
+        suite.jar.damagedEntries = damagedEntries;
+        suite.jar.firstDamage = "damaged data";
+    }
+    CheckReport contents;
+    CheckJarContents(suite, contents);
+    // Only what the jar itself gets wrong: a descriptor of the user's may
+    // still give what the manifest lacks.
+    for (Finding& f : contents.findings)
+        if (f.code == kInvalidJar)
+            report.findings.push_back(std::move(f));
+    return report;
+}
 
 bool CheckReport::Refused() const {
     return std::any_of(findings.begin(), findings.end(), [](const Finding& f) { return f.code != 0; });

@@ -55,6 +55,13 @@ CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string&
 CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath,
                            const std::vector<std::string>& damagedEntries);
 
+// What a phone would refuse of a suite that its jar alone shows, before a
+// descriptor is made for it: the jar's records and the names of its local
+// headers, the entries (damagedEntries, the names of those unpacking found
+// damaged, stand in for their test), the manifest's name, version and vendor,
+// and the class of every MIDlet the manifest declares (907).
+CheckReport CheckJarBeforeSigning(const std::string& archivePath, const std::vector<std::string>& damagedEntries);
+
 // Checks a jar that comes without a descriptor, as a phone installs it: from
 // its manifest alone, untrusted.
 CheckReport CheckJarOnlySuite(const std::string& archivePath);

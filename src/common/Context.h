@@ -6,6 +6,7 @@
 #include "common/ToolRunner.h"
 #include "common/UserInterface.h"
 
+#include <functional>
 #include <string>
 
 namespace jarseal {
@@ -22,6 +23,10 @@ struct Context {
     // The Java job carries the attributes of the user's own earlier
     // descriptor that the new one would not have into the new one.
     bool keepDescriptorAttributes = false;
+    // Told as the Java job reaches each of these steps; for tests that
+    // change the user's files under a running job.
+    enum class JavaStep { Unpacking, RewritingJar, Checking };
+    std::function<void(JavaStep)> onJavaStep{};
 
     // Where the settings file, the default key store and the working folder are.
     Places Where() const { return places.settingsFile.empty() ? PortablePlaces(programFolder) : places; }

@@ -1,5 +1,6 @@
 #include "common/Places.h"
 
+#include "common/Errors.h"
 #include "common/FileSystem.h"
 
 #include <cerrno>
@@ -29,12 +30,24 @@ std::string BaseDirectory(const char* name, const char* fallback) {
     return base + fallback;
 }
 
-// Makes the folder and the folders on its way; the last one only for this user.
-void MakeFolders(const std::string& path) {
+// Makes the folder and the folders on its way; the last one only for this
+// user. Throws RunError naming the folder when it cannot be had.
+void MakeFolders(const std::string& path, const char* purpose) {
     for (std::size_t pos = 1; pos <= path.size(); ++pos) {
         if (pos == path.size() || path[pos] == kSep)
             ::mkdir(path.substr(0, pos).c_str(), pos == path.size() ? 0700 : 0755);
     }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || ::access(path.c_str(), W_OK | X_OK) != 0)
+        ThrowSystemError(errno == 0 ? EACCES : errno, std::string("make the folder for ") + purpose + " at", path);
+}
+
+// True when this user may change the program folder's settings file, or
+// make it: the program folder is then a portable one.
+bool SettingsWritable(const std::string& settingsFile, const std::string& programFolder) {
+    if (::access(settingsFile.c_str(), W_OK) == 0)
+        return true;
+    return errno == ENOENT && ::access(programFolder.c_str(), W_OK | X_OK) == 0;
 }
 
 // Removes the ordinary files of a folder, then the folder.
@@ -66,13 +79,18 @@ Places PortablePlaces(const std::string& programFolder) {
 }
 
 RunPlaces::RunPlaces(const std::string& programFolder) : places_(PortablePlaces(programFolder)) {
-    if (::access(places_.workDir.c_str(), W_OK | X_OK) == 0)
+    if (SettingsWritable(places_.settingsFile, programFolder)) {
+        // A portable folder keeps its own settings even without its working
+        // folder, which is made again.
+        ::mkdir(places_.lockFolder.c_str(), 0755);
+        MakeFolders(places_.workDir, "unpacking");
         return;
+    }
     places_.userFolders = true;
     const std::string config = BaseDirectory("XDG_CONFIG_HOME", "/.config") + kSep + "jarseal";
     const std::string data = BaseDirectory("XDG_DATA_HOME", "/.local/share") + kSep + "jarseal";
-    MakeFolders(config);
-    MakeFolders(data);
+    MakeFolders(config, "the settings");
+    MakeFolders(data, "the key store");
     places_.settingsFile = config + kSep + "Jarseal.ini";
     places_.defaultKeystore = data + kSep + "key";
     places_.lockFolder = data;
@@ -84,7 +102,7 @@ RunPlaces::RunPlaces(const std::string& programFolder) : places_(PortablePlaces(
     else
         places_.workDir = data + kSep + "temp"; // no temporary folder to be had: one of the user's own
     if (places_.workDir == data + kSep + "temp")
-        MakeFolders(places_.workDir);
+        MakeFolders(places_.workDir, "unpacking");
 }
 
 RunPlaces::~RunPlaces() {

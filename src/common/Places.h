@@ -5,7 +5,7 @@
 namespace jarseal {
 
 // Where a run of the program keeps its things. A program folder whose
-// working folder (data/temp) this user may write is a portable one: the
+// settings file this user may write (or make) is a portable one: the
 // settings file, the default key store and the working folder are in it. A
 // program folder installed read-only (under /usr, say) keeps only what it
 // reads (data/jadtool.jar, data/signsis); each user's settings and key
@@ -27,7 +27,9 @@ Places PortablePlaces(const std::string& programFolder);
 // directories ($XDG_CONFIG_HOME/jarseal, $XDG_DATA_HOME/jarseal, made when
 // missing) for a read-only program folder. Such a run's private working
 // folder (mode 0700, under $TMPDIR or /tmp) is made here and removed, with
-// what is left in it, when the object goes.
+// what is left in it, when the object goes. A portable folder's missing
+// working folder is made again. Throws RunError, naming the folder, when a
+// folder the run needs cannot be made or written.
 class RunPlaces {
   public:
     explicit RunPlaces(const std::string& programFolder);

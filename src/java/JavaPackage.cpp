@@ -175,13 +175,13 @@ Unpacked UnpackManifest(Context& ctx, const JavaRun& run) {
 // Step: a signed suite whose manifest asks for other permissions than its
 // descriptor is refused by phones, so the jar's manifest gets the
 // descriptor's permission attributes first (an undoable change).
-std::optional<JobFailure> AgreeJar(Context& ctx, const JavaRun& run, const FileStamp& jarStamp,
+std::optional<JobFailure> AgreeJar(Context& ctx, const JavaRun& run, const FileIdentity& jar,
                                    std::optional<JarAgreement>& agreement) {
     const std::optional<std::string> permissions = PermissionAppendix(ctx, run.permissionText);
     if (!permissions)
         return std::nullopt;
     try {
-        agreement.emplace(run.paths.archive, run.paths.archiveBackup, jarStamp,
+        agreement.emplace(run.paths.archive, run.paths.archiveBackup, jar,
                           PermissionAttributesOf(*permissions));
     } catch (const JarChangedError&) {
         return JarChanged();
@@ -285,8 +285,13 @@ void WriteFirstDescriptor(const JavaPaths& p, const std::string& body) {
     });
 }
 
-// A file as it is now, kept aside under a name of the job's own (a second
-// link, so it costs no room on the disk), to be put back in one step.
+// A file as it is now, kept aside under a name of the job's own, to be put
+// back in one step: a second link where the file system allows it (no room
+// on the disk), else a copy with the file's owner and mode. A file that
+// cannot be kept exactly throws NotKeptError before anything is changed.
+struct NotKeptError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 class KeptFile {
   public:
     explicit KeptFile(std::string path) : path_(std::move(path)) {
@@ -294,13 +299,9 @@ class KeptFile {
             return; // none: putting it back removes what the job wrote there
         ::close(CreateTempBeside(path_, kept_));
         ::unlink(kept_.c_str());
-        if (::link(path_.c_str(), kept_.c_str()) != 0) {
-            kept_.clear();
-            std::string copy;
-            ::close(CreateTempBeside(path_, copy));
-            kept_ = copy;
-            CopyWholeFile(path_, kept_);
-        }
+        if (::link(path_.c_str(), kept_.c_str()) == 0)
+            return;
+        KeepACopy();
     }
     ~KeptFile() {
         if (!kept_.empty())
@@ -308,68 +309,152 @@ class KeptFile {
     }
     KeptFile(const KeptFile&) = delete;
     KeptFile& operator=(const KeptFile&) = delete;
+    bool Existed() const { return !kept_.empty(); }
     void PutBack() noexcept {
-        if (kept_.empty())
+        if (kept_.empty()) {
             ::unlink(path_.c_str());
-        else if (::rename(kept_.c_str(), path_.c_str()) == 0)
+            return;
+        }
+        // Two links of one file: rename does nothing, so the file is still
+        // there and only the second link goes.
+        struct stat now {};
+        struct stat kept {};
+        if (::stat(path_.c_str(), &now) == 0 && ::stat(kept_.c_str(), &kept) == 0 && now.st_dev == kept.st_dev &&
+            now.st_ino == kept.st_ino) {
+            ::unlink(kept_.c_str());
             kept_.clear();
+        } else if (::rename(kept_.c_str(), path_.c_str()) == 0) {
+            kept_.clear();
+        }
     }
 
   private:
+    void KeepACopy() {
+        struct stat st {};
+        if (::stat(path_.c_str(), &st) != 0)
+            ThrowSystemError(errno, "read", path_);
+        std::string copy;
+        ::close(CreateTempBeside(path_, copy));
+        kept_ = copy;
+        try {
+            CopyWholeFile(path_, kept_);
+            struct stat made {};
+            const bool sameOwner = ::stat(kept_.c_str(), &made) == 0 &&
+                                   ((made.st_uid == st.st_uid && made.st_gid == st.st_gid) ||
+                                    ::chown(kept_.c_str(), st.st_uid, st.st_gid) == 0);
+            if (!sameOwner)
+                throw NotKeptError("the copy would belong to another user");
+            if (::chmod(kept_.c_str(), st.st_mode & 07777) != 0 && errno != EPERM && errno != ENOSYS)
+                ThrowSystemError(errno, "write", kept_);
+        } catch (...) {
+            ::unlink(kept_.c_str());
+            kept_.clear();
+            throw;
+        }
+    }
+
     std::string path_;
     std::string kept_;
 };
 
+JobFailure DescriptorNotKept(const JavaPaths& p) {
+    return {"Дескриптор " + p.descriptorFileName +
+            " принадлежит другому пользователю, и в этой папке Jarseal не может сохранить его так, чтобы "
+            "при ошибке вернуть в точности.\r\nФайлы не изменены. Скопируйте набор в свою папку и повторите "
+            "попытку."};
+}
+
+// Step: what a phone would refuse that the jar alone already shows (a
+// damaged archive or entry, a manifest without the suite's name, version
+// or vendor, a MIDlet whose class is missing) ends the job before anything
+// is written.
+std::optional<JobFailure> RefusalBeforeWriting(const JavaPaths& p, const std::vector<std::string>& damaged) {
+    const CheckReport report = CheckJarBeforeSigning(p.archive, damaged);
+    if (!report.Refused())
+        return std::nullopt;
+    return JobFailure{RefusalText("Набор не подписан: телефон его не установит.", report), MessageIcon::Stop};
+}
+
+void Tell(const Context& ctx, Context::JavaStep step) {
+    if (ctx.onJavaStep)
+        ctx.onJavaStep(step);
+}
+
 // The job's steps after the paths; nullopt when it succeeded.
 std::optional<JobFailure> RunJavaJob(Context& ctx, JavaRun& run) {
     const JavaPaths& p = run.paths;
-    if (auto failure = KeepDescriptorBackup(p))
-        return failure;
-    if (KindOfPath(p.archiveBackup) == PathKind::Other)
-        return NotABackup(p.archiveBackup);
+    for (const std::string& backup : {p.backup, p.archiveBackup})
+        if (KindOfPath(backup) == PathKind::Other)
+            return NotABackup(backup);
     bool archiveMissing = false;
     StepOverMissing([&] { archiveMissing = !FileExist(p.archive); });
-    const std::optional<FileStamp> jarStamp = StampOfFile(p.archive);
-    if (archiveMissing || !jarStamp)
+    const std::optional<FileIdentity> jar = archiveMissing ? std::nullopt : IdentityOfFile(p.archive);
+    if (!jar) {
+        KeepDescriptorBackup(p);
         return JobFailure{"jar файл отсутствует.", MessageIcon::Information};
+    }
 
+    Tell(ctx, Context::JavaStep::Unpacking);
     const Unpacked unpacked = UnpackManifest(ctx, run);
     if (!unpacked.manifest)
         return JobFailure{kDamagedArchive, MessageIcon::Information};
-    if (StampOfFile(p.archive) != jarStamp)
+    if (!IsStill(p.archive, *jar))
         return JarChanged();
+    if (auto refusal = RefusalBeforeWriting(p, unpacked.damaged))
+        return refusal;
+    if (auto failure = KeepDescriptorBackup(p))
+        return failure;
     const ManifestScan scan = ScanManifest(ManifestLines(*unpacked.manifest));
     run.permissionText = scan.permissionText;
 
+    // While the job may still fail, the descriptor as the user had it waits
+    // to go back: a failed job never leaves an unsigned descriptor, or none,
+    // in place of the user's.
+    Tell(ctx, Context::JavaStep::RewritingJar);
     std::optional<JarAgreement> agreement;
-    if (auto failure = AgreeJar(ctx, run, *jarStamp, agreement))
+    if (auto failure = AgreeJar(ctx, run, *jar, agreement))
         return failure;
-    // While the jar's change may be undone, the descriptor as the user had
-    // it waits to go back with the old jar: a failed job changes neither.
     std::optional<KeptFile> usersDescriptor;
-    const auto undo = [&] {
-        if (!agreement || !agreement->Changed())
-            return;
-        agreement->Undo();
-        if (usersDescriptor)
+    try {
+        usersDescriptor.emplace(p.descriptor);
+    } catch (const NotKeptError&) {
+        return DescriptorNotKept(p);
+    }
+    std::string body;
+    const auto undo = [&](bool jarChanged) {
+        const JarAgreement::Restore restored =
+            agreement ? agreement->Undo() : JarAgreement::Restore::NothingToDo;
+        // Without a descriptor of the user's, the first stage's one stays, as
+        // after a missing Java, while it names the jar that is there.
+        if (usersDescriptor->Existed() || jarChanged || restored != JarAgreement::Restore::NothingToDo ||
+            body.empty())
             usersDescriptor->PutBack();
+        else
+            StepOverMissing([&] { WriteFirstDescriptor(p, body); });
     };
     try {
-        if (agreement && agreement->Changed())
-            usersDescriptor.emplace(p.descriptor);
-        WriteFirstDescriptor(p, FirstDescriptorBody(ctx, p, scan.body, *unpacked.manifest));
+        const std::string firstBody = FirstDescriptorBody(ctx, p, scan.body, *unpacked.manifest);
+        WriteFirstDescriptor(p, firstBody);
+        body = firstBody;
         std::optional<JobFailure> failure = SignJavaPackage(ctx, run);
-        if (!failure)
+        // A jar written while the tool ran is reported as such, not as what
+        // the check would find wrong with the mixture.
+        const FileIdentity& expected = agreement ? agreement->Identity() : *jar;
+        bool jarChanged = !IsStill(p.archive, expected);
+        if (!failure && !jarChanged) {
+            Tell(ctx, Context::JavaStep::Checking);
             failure = CheckSignedSuite(ctx.ui, p, unpacked.damaged);
-        const FileStamp expected = agreement ? agreement->Stamp() : *jarStamp;
-        if (!failure && StampOfFile(p.archive) != expected)
+            jarChanged = !IsStill(p.archive, expected);
+        }
+        if (jarChanged)
             failure = JarChanged();
         if (failure) {
-            undo();
+            undo(jarChanged);
             return failure;
         }
     } catch (...) {
-        undo();
+        body.clear();
+        undo(false);
         throw;
     }
     if (agreement)

@@ -29,10 +29,47 @@ std::string ReadJava(const Context& ctx, const char* key) {
     return ctx.settings.Read("Java", key);
 }
 
-// What a phone would show for each refusal of the check, in the words of the
-// installer's status code, with the check's own detail.
-std::string RefusalText(const CheckReport& report) {
-    std::string text = "Подписанный набор не будет установлен на телефон:";
+// The exit statuses by which the JAD tool names a fault of the key store
+// settings (any other failure exits with 1).
+enum KeyStoreFault { kStoreUnreadable = 2, kStorePassword = 3, kNoSuchAlias = 4, kKeyPassword = 5 };
+
+// The message for a key store fault the tool reported, or nullopt for any
+// other end of the run.
+std::optional<std::string> KeyStoreFaultText(const Context& ctx, int exitCode, const char* aliasKey) {
+    std::string what;
+    switch (exitCode) {
+    case kStoreUnreadable:
+        what = "Файл хранилища ключей не найден или не является хранилищем ключей (JKS или PKCS12):\r\n" +
+               ReadJava(ctx, "keystore");
+        break;
+    case kStorePassword:
+        what = "Неверный пароль хранилища ключей (storepass).";
+        break;
+    case kNoSuchAlias:
+        what = "В хранилище ключей нет ключа с псевдонимом (" + std::string(aliasKey) + ") \"" +
+               ReadJava(ctx, aliasKey) + "\".";
+        break;
+    case kKeyPassword:
+        what = "Неверный пароль ключа (keypass) для псевдонима \"" + ReadJava(ctx, aliasKey) + "\".";
+        break;
+    default:
+        return std::nullopt;
+    }
+    return what + "\r\nИсправьте настройки Java на странице \"Настройки\" (раздел [Java] файла Jarseal.ini)."
+                  "\r\nЗа подробностями в ReadMe, раздел \"Java signing: what it needs\".";
+}
+
+// The message of a failed tool run: its own text, then what the tool said.
+std::string WithToolOutput(std::string text, const RunOutput& run) {
+    if (run.exitCode != -1 && !run.output.empty())
+        text += "\r\n\r\n" + OutputForMessage(run.output);
+    return text;
+}
+
+} // namespace
+
+std::string RefusalText(const std::string& heading, const CheckReport& report) {
+    std::string text = heading;
     for (const Finding& f : report.findings) {
         if (f.code == 0)
             continue;
@@ -64,8 +101,6 @@ std::string RefusalText(const CheckReport& report) {
     }
     return text;
 }
-
-} // namespace
 
 std::string AddCertCommandLine(const Context& ctx, const JavaPaths& paths) {
     return JadToolStart(ctx) + " -addcert -alias " + CommandLineArgument(ReadJava(ctx, "alias1")) +
@@ -114,11 +149,9 @@ std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run) {
     if (first.exitCode != 0)
         StepOverMissing([&] { RemoveFile(tempJad); });
     if (!FileExist(tempJad)) {
-        std::string text = kMissingJava;
-        if (first.exitCode != -1 && !first.output.empty())
-            text += "\r\n\r\n" + OutputForMessage(first.output);
         ClearWorkDir(run.workDir);
-        return JobFailure{text, MessageIcon::Information};
+        const std::optional<std::string> fault = KeyStoreFaultText(ctx, first.exitCode, "alias1");
+        return JobFailure{WithToolOutput(fault ? *fault : kMissingJava, first), MessageIcon::Information};
     }
 
     // The first stage's descriptor, to put back should the signing run fail
@@ -133,12 +166,12 @@ std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run) {
                 WriteFileReplacing(p.descriptor, firstStage);
         });
         StepOverMissing([&] { RemoveFile(tempJad); });
+        if (const std::optional<std::string> fault = KeyStoreFaultText(ctx, second.exitCode, "alias2"))
+            return JobFailure{WithToolOutput(*fault, second), MessageIcon::Information};
         std::string text = "Не удалось подписать jar файл: JAD-инструмент завершился с ошибкой";
         text += second.exitCode == -1 ? std::string(" (не запущен).")
                                       : " (код " + std::to_string(second.exitCode) + ").";
-        if (!second.output.empty())
-            text += "\r\n\r\n" + OutputForMessage(second.output);
-        return JobFailure{text, MessageIcon::Stop};
+        return JobFailure{WithToolOutput(text, second), MessageIcon::Stop};
     }
 
     StepOverMissing([&] {
@@ -154,7 +187,8 @@ std::optional<JobFailure> CheckSignedSuite(UserInterface& ui, const JavaPaths& p
                                            const std::vector<std::string>& damagedEntries) {
     const CheckReport report = CheckJavaSuite(paths.descriptor, paths.archive, damagedEntries);
     if (report.Refused())
-        return JobFailure{RefusalText(report), MessageIcon::Stop};
+        return JobFailure{RefusalText("Подписанный набор не будет установлен на телефон:", report),
+                          MessageIcon::Stop};
     for (const Finding& note : report.findings)
         ui.Note(paths.fileName + ": " + note.text);
     return std::nullopt;

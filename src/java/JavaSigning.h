@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Context.h"
+#include "check/SuiteCheck.h"
 #include "common/Text.h"
 #include "java/JavaPackage.h"
 
@@ -29,6 +30,10 @@ std::optional<std::string> PermissionAppendix(const Context& ctx, const std::str
 // wrote and adds the permission line. Returns how the job ends when the JAD
 // tool gave no result (the descriptor is then the first stage's).
 std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run);
+
+// What a phone would show for each refusal of the check, in the words of the
+// installer's status code with the check's own detail, after a heading.
+std::string RefusalText(const std::string& heading, const CheckReport& report);
 
 // Checks the signed suite as a phone's installer would; damagedEntries are
 // the jar's entries that unpacking found damaged (the check does not inflate

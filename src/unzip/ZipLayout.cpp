@@ -214,6 +214,16 @@ ZipLayoutStatus ReadZipLayout(const ZipBytes& bytes, std::uint64_t maxEntries, Z
         if (entry.dataOffset > layout.centralOffset ||
             entry.compressedSize > layout.centralOffset - entry.dataOffset)
             return Damaged(why, "the data of " + entry.name + " runs past the end of the entries");
+        // Readers that go through the archive from its start know an entry
+        // by the name of its local header only.
+        if (Get16(local + 26) == entry.name.size()) {
+            std::string localName(entry.name.size(), '\0');
+            if (!bytes.Read(entry.localOffset + kLocalHeaderSize, localName.data(), localName.size()))
+                return Damaged(why, "the local header of " + entry.name + " is missing or out of place");
+            entry.localNameAgrees = localName == entry.name;
+        } else {
+            entry.localNameAgrees = false;
+        }
         layout.entries.push_back(std::move(entry));
         at += length;
     }

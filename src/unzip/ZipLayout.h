@@ -16,6 +16,7 @@ namespace jarseal {
 // One entry, as its central-directory record and its local header state it.
 struct ZipEntryLayout {
     std::string name;         // the name of its central record
+    bool localNameAgrees = true; // its local header names it alike
     std::uint16_t flags = 0;  // general-purpose flags of the central record
     std::uint16_t method = 0; // compression method
     std::uint32_t crc = 0;    // CRC-32 of the uncompressed data

@@ -6,8 +6,10 @@
 #include "support/Signature.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
+#include "unzip/RawZip.h"
 
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -169,19 +171,81 @@ TEST_F(SigningFixture, MissingJavaLeavesTheFirstDescriptorAndAnEmptyWorkDir) {
     EXPECT_TRUE(ListDir(program + "/data/temp").empty());
 }
 
-TEST_F(SigningFixture, ASuiteAPhoneWouldRefuseIsAFailureWithTheReason) {
-    // No MIDlet-Vendor anywhere: the descriptor lacks a mandatory attribute.
-    std::string manifest = kManifest;
-    manifest.erase(manifest.find("MIDlet-Vendor: Acme\r\n"), 21);
-    WriteZip(apps + "/game.jar", {{"META-INF/MANIFEST.MF", manifest}});
-    ctx.commandLine = apps + "/game.jar";
-    EXPECT_EQ(Run(), kExitFailure);
-    ASSERT_EQ(ui.Messages().size(), 1u);
-    EXPECT_EQ(ui.Messages()[0].rfind("Подписанный набор не будет установлен на телефон:\r\n906 ", 0), 0u)
-        << ui.Messages()[0];
-    EXPECT_NE(ui.Messages()[0].find("descriptor lacks MIDlet-Vendor"), std::string::npos);
-    EXPECT_EQ(ui.shown[0].icon, MessageIcon::Stop);
-    EXPECT_FALSE(Exists(apps + "/temp.jad"));
+TEST_F(SigningFixture, WhatTheJarAloneShowsIsRefusedBeforeAnythingIsWritten) {
+    std::string noVendor = kManifest;
+    noVendor.erase(noVendor.find("MIDlet-Vendor: Acme\r\n"), 21);
+    const std::string cls = "CAFEBABE";
+    struct Case {
+        const char* what;
+        std::function<std::string()> jar;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"no class for MIDlet-1",
+         [&] {
+             rawzip::Builder b;
+             b.AddDeflated("META-INF/MANIFEST.MF", kManifest);
+             return b.Finish();
+         },
+         "the jar has no game/Main.class"},
+        {"no MIDlet-Vendor",
+         [&] {
+             rawzip::Builder b;
+             b.AddDeflated("META-INF/MANIFEST.MF", noVendor);
+             b.AddStored("game/Main.class", cls);
+             return b.Finish();
+         },
+         "manifest lacks MIDlet-Vendor"},
+        {"an entry with a bad CRC",
+         [&] {
+             rawzip::Builder b;
+             b.AddDeflated("META-INF/MANIFEST.MF", kManifest);
+             b.Add({"game/Main.class", rawzip::kStored, rawzip::Crc(cls) ^ 1u, cls.size(), cls.size()}, cls);
+             return b.Finish();
+         },
+         "game/Main.class"},
+        {"a manifest named otherwise in its local header",
+         [&] {
+             rawzip::Builder b;
+             const rawzip::Header h{"META-INF/MANIFEST.MF", rawzip::kStored, rawzip::Crc(kManifest),
+                                    kManifest.size(), kManifest.size()};
+             rawzip::Header local = h;
+             local.name = "META-INF/manifest.mf";
+             b.AddCentral(h, b.AddLocal(local, kManifest));
+             b.AddStored("game/Main.class", cls);
+             return b.Finish();
+         },
+         "otherwise in its local header"},
+    };
+    ctx.commandLine = "x";
+    for (const bool usersDescriptor : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (usersDescriptor ? ", with the user's descriptor" : ""));
+            for (const std::string& name : ListDir(apps))
+                ::unlink((apps + "/" + name).c_str());
+            WriteFile(apps + "/game.jar", c.jar());
+            if (usersDescriptor)
+                WriteFile(apps + "/game.jad", "MIDlet-Name: Game\r\n");
+            const auto before = ListDir(apps);
+            ui.shown.clear();
+            EXPECT_EQ(Run(), kExitFailure);
+            ASSERT_FALSE(ui.Messages().empty());
+            const std::string message = ui.Messages().back();
+            EXPECT_EQ(message.rfind("Набор не подписан: телефон его не установит.\r\n907 ", 0), 0u) << message;
+            EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+            EXPECT_EQ(ui.shown.back().icon, MessageIcon::Stop);
+            EXPECT_EQ(ListDir(apps), before);
+            EXPECT_EQ(ReadFile(apps + "/game.jar"), c.jar());
+            if (usersDescriptor) {
+                EXPECT_EQ(ReadFile(apps + "/game.jad"), "MIDlet-Name: Game\r\n");
+            }
+        }
+    }
+    // What the check says of the last one, as an installer reading the jar
+    // as a stream would.
+    ::unlink((apps + "/game.jad").c_str());
+    const CheckReport report = CheckPackage(apps + "/game.jar");
+    EXPECT_TRUE(report.Has(907)) << report.Verdict();
 }
 
 TEST_F(SigningFixture, AttributesOnlyTheUsersDescriptorHadAreNamedOrCarriedOver) {

@@ -8,12 +8,14 @@
 #include "app/UserFolders.h"
 #include "app/qt/Form1.h"
 #include "app/qt/QtUi.h"
+#include "common/Errors.h"
 #include "common/FileSystem.h"
 #include "settings/IniSettings.h"
 #include "settings/PermissionPreferences.h"
 
 #include <QApplication>
 #include <cstdio>
+#include <optional>
 
 int main(int argc, char** argv) {
     using namespace jarseal;
@@ -27,11 +29,23 @@ int main(int argc, char** argv) {
 
     QtUi ui;
     const std::string programFolder = ExecutableFolder();
-    const RunPlaces places(programFolder);
+    std::optional<RunPlaces> placesOfRun;
+    try {
+        placesOfRun.emplace(programFolder);
+    } catch (const RunError& e) {
+        ui.ShowMessage(std::string("Jarseal не может начать работу: ") + e.what(), MessageIcon::Stop, "Jarseal");
+        return kExitFailure;
+    }
+    const RunPlaces& places = *placesOfRun;
     IniSettings settings(places.Get().settingsFile);
     PermissionPreferences permissions(settings);
     Context ctx{ui, settings, permissions, programFolder, commandLine, nullptr, places.Get()};
-    PrepareUserFolders(ctx);
+    try {
+        PrepareUserFolders(ctx);
+    } catch (const RunError& e) {
+        ui.ShowMessage(std::string("Jarseal не может начать работу: ") + e.what(), MessageIcon::Stop, "Jarseal");
+        return kExitFailure;
+    }
     Form1 window(ctx, permissions);
     ui.SetParent(&window);
     StartUpHooks hooks;
