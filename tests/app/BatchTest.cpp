@@ -390,6 +390,34 @@ TEST_F(CliFixture, PermissionsOptionLeavesTheSettingsFileAsItWas) {
     EXPECT_EQ(ReadFile(program + "/Jarseal.ini"), ini);
 }
 
+TEST_F(CliFixture, TheFirstRunKeepsTheUsersOwnKeyStoreAndAFolderWithoutItsWorkingFolderStaysPortable) {
+    // The user's own PKCS12 store, named in the new folder's settings file
+    // before its first start, as the README tells.
+    const std::string store = root / "mine.p12";
+    ASSERT_EQ(RunAndWaitCapture("keytool -genkeypair -noprompt -storetype PKCS12 -keystore \"" + store +
+                                "\" -storepass secret1 -keypass secret1 -alias mine -keyalg RSA -keysize 2048 "
+                                "-sigalg SHA1withRSA -validity 365 -dname CN=Mine")
+                  .exitCode,
+              0);
+    const std::string ini = "[Java]\r\nkeystore=" + store +
+                            "\r\nstorepass=secret1\r\nkeypass=secret1\r\nalias1=mine\r\nalias2=mine\r\n";
+    WriteFile(program + "/Jarseal.ini", ini);
+    MakeDir(root / "apps");
+    WriteZip(root / "apps/game.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
+    RunOutput out = Cli("\"" + root / "apps/game.jar" + "\"");
+    EXPECT_EQ(out.exitCode, 0) << out.output;
+    EXPECT_NE(ReadFile(program + "/Jarseal.ini").find("keystore=" + store + "\r\n"), std::string::npos);
+    EXPECT_NE(out.output.find("/CN=Mine"), std::string::npos) << out.output; // the root note
+
+    // Without data/temp the folder keeps its own settings and gets it back.
+    std::filesystem::remove_all(program + "/data/temp");
+    out = Cli("\"" + root / "apps/game.jar" + "\"");
+    EXPECT_EQ(out.exitCode, 0) << out.output;
+    EXPECT_NE(out.output.find("/CN=Mine"), std::string::npos) << out.output;
+    EXPECT_TRUE(std::filesystem::is_directory(program + "/data/temp"));
+    EXPECT_NE(ReadFile(program + "/Jarseal.ini").find("keystore=" + store + "\r\n"), std::string::npos);
+}
+
 TEST_F(CliFixture, UsageErrorsAndHelp) {
     const RunOutput help = Cli("--help");
     EXPECT_EQ(help.exitCode, 0);

@@ -235,7 +235,7 @@ TEST(BrokenSettingsFile, FolderGarbageOrHugeFileNeverStopsTheProgram) {
         ScriptedUi ui;
         EXPECT_EQ(startAndSign(root / "prog", root / "apps", ui), kExitFailure);
         ASSERT_EQ(ui.Messages().size(), 1u);
-        EXPECT_EQ(ui.Messages()[0].rfind("Не устанвлен дистрибутив Java.", 0), 0u);
+        EXPECT_EQ(ui.Messages()[0].rfind("Файл хранилища ключей не найден", 0), 0u) << ui.Messages()[0];
     }
     {
         TempDir root;
@@ -246,7 +246,7 @@ TEST(BrokenSettingsFile, FolderGarbageOrHugeFileNeverStopsTheProgram) {
         WriteFile(root / "prog/Jarseal.ini", garbage);
         ScriptedUi ui;
         EXPECT_EQ(startAndSign(root / "prog", root / "apps", ui), kExitFailure);
-        EXPECT_EQ(ui.Messages().back().rfind("Не устанвлен дистрибутив Java.", 0), 0u);
+        EXPECT_EQ(ui.Messages().back().rfind("Неверный пароль хранилища ключей", 0), 0u) << ui.Messages().back();
     }
     {
         // 10 MB of comments, then the signing settings: the job still signs.
