@@ -288,6 +288,9 @@ struct JarRewriteFaultFixture : FaultFixture {
         permissions.mode = PermissionMode::User;
         permissions.boxes[3] = kBoxChecked; // http
     }
+    // The user's change of the jar at each step of a job, in each way, is
+    // what stays; the job fails and leaves the descriptor as it was.
+    void ExpectEveryChangeOfTheJarToStay();
     void ExpectEverythingAsItWas() {
         EXPECT_EQ(ReadFile(apps + "/game.jar"), jar);
         EXPECT_FALSE(Exists(apps + "/game.jar.original"));
@@ -459,9 +462,7 @@ TEST_F(JarRewriteFaultFixture, EveryFailureAfterTheFirstDescriptorLeavesTheJarAn
     }
 }
 
-TEST_F(JarRewriteFaultFixture, AJarChangedAtAnyStepOfTheJobIsTheOneThatStays) {
-    if (!JavaAvailable())
-        GTEST_SKIP() << "java is not on the search path";
+void JarRewriteFaultFixture::ExpectEveryChangeOfTheJarToStay() {
     const std::string path = apps + "/game.jar";
     WriteZip(apps + "/other.jar", {{"META-INF/MANIFEST.MF", kManifest + "X-Other: yes\r\n"},
                                    {"game/Main.class", std::string(5000, 'o')}});
@@ -546,6 +547,67 @@ TEST_F(JarRewriteFaultFixture, AJarChangedAtAnyStepOfTheJobIsTheOneThatStays) {
     }
     ctx.tools = nullptr;
     ctx.onJavaStep = nullptr;
+}
+
+TEST_F(JarRewriteFaultFixture, AJarChangedAtAnyStepOfTheJobIsTheOneThatStays) {
+    if (!JavaAvailable())
+        GTEST_SKIP() << "java is not on the search path";
+    ExpectEveryChangeOfTheJarToStay();
+}
+
+namespace {
+
+// A memory card: an exFAT image mounted through FUSE, as phones and card
+// readers format them. Names cannot be exchanged there, links are refused,
+// permission bits are ignored and times tick in whole seconds.
+struct MemoryCardFixture : JarRewriteFaultFixture {
+    std::string image = root / "card.img";
+    std::string card = root / "card";
+    std::string loop;
+    bool mounted = false;
+    MemoryCardFixture() { apps = card + "/apps"; }
+    void SetUp() override {
+        if (!JavaAvailable())
+            GTEST_SKIP() << "java is not on the search path";
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "mounting an image needs root";
+        MakeDir(card);
+        const RunOutput made = RunAndWaitCapture("sh -c \"truncate -s 48M '" + image + "' && mkfs.exfat '" + image +
+                                                 "' && losetup -f --show '" + image + "'\"");
+        if (made.exitCode != 0)
+            GTEST_SKIP() << "no exFAT image to be had: " << made.output;
+        loop = made.output.substr(made.output.rfind("/dev/"));
+        while (!loop.empty() && (loop.back() == '\n' || loop.back() == '\r'))
+            loop.pop_back();
+        const RunOutput mount = RunAndWaitCapture("mount.exfat-fuse " + loop + " \"" + card + "\"");
+        if (mount.exitCode != 0)
+            GTEST_SKIP() << "the exFAT image cannot be mounted here: " << mount.output;
+        mounted = true;
+        JarRewriteFaultFixture::SetUp();
+    }
+    void TearDown() override {
+        JarRewriteFaultFixture::TearDown();
+        if (mounted)
+            RunAndWaitCapture("umount \"" + card + "\"");
+        if (!loop.empty())
+            RunAndWaitCapture("losetup -d " + loop);
+    }
+};
+
+} // namespace
+
+TEST_F(MemoryCardFixture, OnAMemoryCardAJarChangedAtAnyStepStaysAndAJobSucceeds) {
+    // Nothing the card cannot do: a job with a rewrite signs there.
+    ASSERT_EQ(Run(), kExitSuccess) << (ui.Messages().empty() ? "" : ui.Messages().back());
+    EXPECT_EQ(ui.Messages().back(), "Готово!");
+    EXPECT_NE(ReadFile(apps + "/game.jar"), jar);
+    EXPECT_EQ(ReadFile(apps + "/game.jar.original"), jar);
+    for (const auto& name : ListDir(apps))
+        EXPECT_TRUE(name == "game.jar" || name == "game.jad" || name == "game.jad.original" ||
+                    name == "game.jar.original")
+            << name;
+    ::unlink((apps + "/game.jar.original").c_str());
+    ExpectEveryChangeOfTheJarToStay();
 }
 
 TEST_F(JarRewriteFaultFixture, AJarReplacedDuringTheJobIsNeitherRewrittenNorLost) {
