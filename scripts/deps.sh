@@ -2,7 +2,7 @@
 # Installs the Debian packages Jarseal needs, when missing (Debian 12 and 13).
 #   scripts/deps.sh          what building the programs and running them needs
 #   scripts/deps.sh --tests  that, and what the tests, the benchmarks and the
-#                            fuzz targets add (googletest, zip, unzip, clang)
+#                            fuzz targets add (googletest, zip, unzip, exFAT, clang)
 # Runs apt-get itself when root, through sudo otherwise; without sudo it names
 # the missing packages and stops.
 set -euo pipefail
@@ -37,6 +37,7 @@ test_packages=(
     libgtest-dev libgmock-dev
     zip unzip          # the benchmarks: zip makes suites, unzip is timed
     desktop-file-utils # the install test checks the menu entry
+    exfatprogs exfat-fuse # a memory card's file system for the tests of jobs on one
 )
 # The fuzz targets need clang with its sanitizer and libFuzzer runtime: the
 # release's default clang where it has one (clang, libclang-rt-dev), else its
