@@ -459,8 +459,28 @@ bool ReplaceIfStill(const std::string& target, const std::string& replacement, c
 }
 
 void CopyWholeFile(const std::string& from, const std::string& to) {
-    const std::string content = ReadWholeFile(from);
-    ReplaceAtomically(to, content, ModeForReplacing(to));
+    // A piece at a time: a descriptor of hundreds of megabytes costs no
+    // memory of its size.
+    const mode_t mode = ModeForReplacing(to);
+    std::string temp;
+    Fd fd(CreateTempBeside(to, temp));
+    try {
+        ReadFileInPieces(from, [&](const char* data, std::size_t n) {
+            if (const int err = WriteFully(fd.get(), data, n))
+                ThrowSystemError(err, "write", to);
+            return true;
+        });
+        SetModeWherePossible(fd.get(), mode, to);
+        FlushFile(fd.get(), to);
+        if (::close(fd.release()) != 0)
+            ThrowSystemError(errno, "write", to);
+        if (::rename(temp.c_str(), to.c_str()) != 0)
+            ThrowSystemError(errno, "replace", to);
+        FlushFolderOf(to);
+    } catch (...) {
+        ::unlink(temp.c_str());
+        throw;
+    }
 }
 
 void WriteFileReplacing(const std::string& path, const std::string& content) {

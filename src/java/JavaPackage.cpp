@@ -12,6 +12,7 @@
 #include "unzip/CGUnzipFiles.h"
 
 #include <algorithm>
+#include <cctype>
 #include <dirent.h>
 #include <memory>
 #include <optional>
@@ -211,11 +212,20 @@ std::vector<Attribute> DescriptorAttributes(const std::string& text) {
     return attributes;
 }
 
-// True for the attributes the job writes itself: the jar's URL and size,
-// certificates, the signature and the permissions.
+// An attribute name in lower case: phones and tools that read descriptors
+// leniently take names in any letter case as the same.
+std::string NameKey(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name;
+}
+
+// True for the attributes the job writes itself (in any letter case): the
+// jar's URL and size, certificates, the signature and the permissions.
 bool WrittenByTheJob(const std::string& name) {
-    return name.rfind("MIDlet-Jar-", 0) == 0 || name.rfind("MIDlet-Certificate-", 0) == 0 ||
-           name == "MIDlet-Permissions" || name == "MIDlet-Permissions-Opt";
+    const std::string key = NameKey(name);
+    return key.rfind("midlet-jar-", 0) == 0 || key.rfind("midlet-certificate-", 0) == 0 ||
+           key == "midlet-permissions" || key == "midlet-permissions-opt";
 }
 
 // The attributes of the user's own descriptor (as its backup keeps it) that
@@ -235,18 +245,18 @@ std::vector<Attribute> AttributesLeftOut(UserInterface& ui, const JavaPaths& p, 
             ui.Note(p.descriptorFileName +
                     ".original больше 8 МБ: атрибуты прежнего дескриптора не прочитаны");
     });
-    std::set<std::string> carried;
+    std::set<std::string> carried; // by NameKey
     for (const auto& [name, value] : DescriptorAttributes(body))
-        carried.insert(name);
+        carried.insert(NameKey(name));
     for (const std::string& line : ManifestLines(manifest)) {
         if (line.empty())
             break; // the per-entry sections follow
-        carried.insert(line.substr(0, line.find(':')));
+        carried.insert(NameKey(line.substr(0, line.find(':'))));
     }
     std::vector<Attribute> left;
     for (auto& attribute : DescriptorAttributes(usersText))
         if (ValidAttributeName(attribute.first) && !HasControlCharacter(attribute.second, true) &&
-            !WrittenByTheJob(attribute.first) && carried.insert(attribute.first).second)
+            !WrittenByTheJob(attribute.first) && carried.insert(NameKey(attribute.first)).second)
             left.push_back(std::move(attribute));
     return left;
 }

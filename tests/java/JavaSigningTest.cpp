@@ -256,6 +256,7 @@ TEST_F(SigningFixture, AttributesOnlyTheUsersDescriptorHadAreNamedOrCarriedOver)
         "MIDlet-Jar-Size: 1\r\nMIDlet-Install-Notify: http://example.com/\r\n n\r\n" +
         std::string("X-Broken: a\0b\r\n", 15) +
         "MIDlet-Certificate-1-1: stale\r\nMIDlet-Permissions: stale\r\n"
+        "midlet-jar-url: stale.jar\r\nMIDLET-PERMISSIONS-OPT: stale\r\nmidlet-data-size: stale\r\n"
         "MIDlet-Data-Size: 2048\r\nNot\x01Attribute: x\r\n";
     // The manifest's own attributes are the manifest's, whatever the user's
     // descriptor said: a signed suite's descriptor may not differ.
@@ -279,7 +280,7 @@ TEST_F(SigningFixture, AttributesOnlyTheUsersDescriptorHadAreNamedOrCarriedOver)
     EXPECT_EQ(attrs.at("Unlock-Key"), "7F3A-11");
     EXPECT_EQ(attrs.at("MIDlet-Install-Notify"), "http://example.com/n");
     EXPECT_NE(attrs.at("MIDlet-Certificate-1-1"), "stale");
-    EXPECT_EQ(Descriptor().find("stale"), std::string::npos);
+    EXPECT_EQ(Descriptor().find("stale"), std::string::npos); // also as other letter cases
     EXPECT_EQ(attrs.count("MIDlet-Data-Size"), 0u);
     ExpectSignatureVerifies();
     EXPECT_FALSE(CheckJavaSuite(apps + "/game.jad", apps + "/game.jar").Refused());
