@@ -1,8 +1,8 @@
 package jarseal.jadtool;
 
 import java.io.IOException;
-import java.io.OutputStream;
 import java.nio.ByteBuffer;
+import java.nio.channels.FileChannel;
 import java.nio.CharBuffer;
 import java.nio.charset.CharacterCodingException;
 import java.nio.charset.Charset;
@@ -210,18 +210,32 @@ final class Descriptor {
         }
         Path absolute = target.toAbsolutePath();
         Path folder = absolute.getParent();
-        Path temp = folder.resolve("." + absolute.getFileName() + "."
-                                   + Long.toHexString(ThreadLocalRandom.current().nextLong() & Long.MAX_VALUE)
-                                   + ".tmp");
+        // Named as Jarseal names its own files beside a package (".NAME.jarseal-XXXXXX"), so that
+        // what a killed run leaves is removed by the next one; flushed before the move, so that a
+        // card pulled after it never holds an empty descriptor.
+        String letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        StringBuilder mark = new StringBuilder();
+        for (int i = 0; i < 6; i++) {
+            mark.append(letters.charAt(ThreadLocalRandom.current().nextInt(letters.length())));
+        }
+        Path temp = folder.resolve("." + absolute.getFileName() + ".jarseal-" + mark);
         try {
-            try (OutputStream out = Files.newOutputStream(temp, StandardOpenOption.CREATE_NEW,
-                                                          StandardOpenOption.WRITE)) {
-                out.write(bytes);
+            try (FileChannel out = FileChannel.open(temp, StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE)) {
+                ByteBuffer buffer = ByteBuffer.wrap(bytes);
+                while (buffer.hasRemaining()) {
+                    out.write(buffer);
+                }
+                out.force(true);
             }
             try {
                 Files.move(temp, absolute, StandardCopyOption.REPLACE_EXISTING, StandardCopyOption.ATOMIC_MOVE);
             } catch (java.nio.file.AtomicMoveNotSupportedException e) {
                 Files.move(temp, absolute, StandardCopyOption.REPLACE_EXISTING);
+            }
+            try (FileChannel dir = FileChannel.open(folder, StandardOpenOption.READ)) {
+                dir.force(true);
+            } catch (IOException e) {
+                // a folder that cannot be flushed (not every system allows it) keeps the move as it is
             }
         } catch (IOException e) {
             try {
