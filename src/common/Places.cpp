@@ -5,9 +5,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -66,6 +69,39 @@ void RemoveFolder(const std::string& path) {
     ::rmdir(path.c_str());
 }
 
+// A run's private working folder: its name's beginning, and the file in it
+// that the run holds locked for as long as it lives.
+const char* const kWorkFolderPrefix = "jarseal-";
+const char* const kHeldName = ".held";
+
+// Removes the private working folders of this user's runs that ended
+// without clearing up (killed, or the power gone): those whose held file
+// nobody holds any more. A folder a starting run has just made, before it
+// holds its file, has none yet and stays.
+void RemoveLeftWorkFolders(const std::string& tmpFolder) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(tmpFolder.c_str()), ::closedir);
+    if (!dir)
+        return;
+    std::vector<std::string> left;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name.size() != std::strlen(kWorkFolderPrefix) + 6 || name.rfind(kWorkFolderPrefix, 0) != 0)
+            continue;
+        const std::string path = tmpFolder + kSep + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+            continue;
+        const int held = ::open((path + kSep + kHeldName).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (held < 0)
+            continue;
+        if (::flock(held, LOCK_EX | LOCK_NB) == 0)
+            left.push_back(path);
+        ::close(held);
+    }
+    for (const auto& path : left)
+        RemoveFolder(path);
+}
+
 } // namespace
 
 Places PortablePlaces(const std::string& programFolder) {
@@ -95,11 +131,15 @@ RunPlaces::RunPlaces(const std::string& programFolder) : places_(PortablePlaces(
     places_.defaultKeystore = data + kSep + "key";
     places_.lockFolder = data;
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + kSep + "jarseal-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr)
+    const std::string tmpFolder = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+    RemoveLeftWorkFolders(tmpFolder);
+    std::string pattern = tmpFolder + kSep + kWorkFolderPrefix + "XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) {
         places_.workDir = pattern; // mkdtemp makes it with mode 0700
-    else
+        held_ = ::open((pattern + kSep + kHeldName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (held_ >= 0)
+            ::flock(held_, LOCK_EX);
+    } else
         places_.workDir = data + kSep + "temp"; // no temporary folder to be had: one of the user's own
     if (places_.workDir == data + kSep + "temp")
         MakeFolders(places_.workDir, "unpacking");
@@ -108,6 +148,8 @@ RunPlaces::RunPlaces(const std::string& programFolder) : places_(PortablePlaces(
 RunPlaces::~RunPlaces() {
     if (places_.userFolders && places_.workDir.rfind(places_.lockFolder, 0) != 0)
         RemoveFolder(places_.workDir);
+    if (held_ >= 0)
+        ::close(held_);
 }
 
 } // namespace jarseal

@@ -27,7 +27,8 @@ Places PortablePlaces(const std::string& programFolder);
 // directories ($XDG_CONFIG_HOME/jarseal, $XDG_DATA_HOME/jarseal, made when
 // missing) for a read-only program folder. Such a run's private working
 // folder (mode 0700, under $TMPDIR or /tmp) is made here and removed, with
-// what is left in it, when the object goes. A portable folder's missing
+// what is left in it, when the object goes; those of runs that were killed
+// are removed by the next run. A portable folder's missing
 // working folder is made again. Throws RunError, naming the folder, when a
 // folder the run needs cannot be made or written.
 class RunPlaces {
@@ -40,6 +41,7 @@ class RunPlaces {
 
   private:
     Places places_;
+    int held_ = -1; // the private working folder's held file, locked while the run lives
 };
 
 } // namespace jarseal

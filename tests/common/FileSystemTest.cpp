@@ -1,6 +1,8 @@
 #include "common/FileSystem.h"
 #include "common/Errors.h"
 #include "common/OpenDialog.h"
+#include "common/Places.h"
+#include "support/Child.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
 
@@ -117,4 +119,51 @@ TEST(OpenDialog, FilterTextRoundTripsAndLongPathsAreToldAndCountAsCancel) {
         EXPECT_EQ(ui.shown[1].icon, MessageIcon::Exclamation);
         EXPECT_EQ(ui.shown[1].title, "Jarseal");
     }
+}
+
+TEST(RunPlaces, AReadOnlyInstallLeavesNoWorkingFolderAndTakesUpWhatAKilledRunLeft) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as another user beside a folder that user may not write";
+    TempDir root;
+    const std::string program = root / "prog";
+    const std::string tmp = root / "tmp";
+    MakeDir(program + "/data/temp");
+    MakeDir(tmp);
+    MakeDir(root / "home");
+    for (const std::string& dir : {root.path(), program})
+        ::chmod(dir.c_str(), 0755);
+    ::chmod(tmp.c_str(), 01777);
+    ::chown((root / "home").c_str(), 65534, 65534);
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    ::setenv("HOME", (root / "home").c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_DATA_HOME");
+    // Killed: the run ends without clearing up.
+    const int killed = RunInChild(
+        [&] {
+            const auto* places = new RunPlaces(program);
+            WriteFile(places->Get().workDir + "/MANIFEST.MF", "left");
+            return places->Get().userFolders ? 0 : 1;
+        },
+        {.unprivileged = true});
+    EXPECT_EQ(killed, 0);
+    EXPECT_EQ(ListDir(tmp).size(), 1u);
+    // The next run takes it up, and leaves nothing of its own.
+    EXPECT_EQ(RunInChild([&] { return RunPlaces(program).Get().userFolders ? 0 : 1; }, {.unprivileged = true}), 0);
+    EXPECT_TRUE(ListDir(tmp).empty());
+    // A HOME the user may not enter ends the run naming the folder, without abort.
+    ::chmod((root / "home").c_str(), 0700);
+    ::chown((root / "home").c_str(), 0, 0);
+    const int refused = RunInChild(
+        [&] {
+            try {
+                RunPlaces places(program);
+            } catch (const RunError& e) {
+                return std::string(e.what()).find(root / "home") != std::string::npos ? 0 : 2;
+            }
+            return 1;
+        },
+        {.unprivileged = true});
+    EXPECT_EQ(refused, 0);
+    ::unsetenv("TMPDIR");
 }
