@@ -138,7 +138,7 @@ TEST_F(SigningFixture, StaleTempJadNeverPassesForAFailedFirstRun) {
     ctx.commandLine = "x";
     EXPECT_EQ(Run(), kExitFailure);
     ASSERT_EQ(ui.Messages().size(), 1u);
-    EXPECT_EQ(ui.Messages()[0].rfind(kMissingJavaText, 0), 0u);
+    EXPECT_EQ(ui.Messages()[0].rfind("Неверный пароль хранилища ключей", 0), 0u) << ui.Messages()[0];
     EXPECT_FALSE(Exists(apps + "/temp.jad"));
     EXPECT_EQ(Descriptor().rfind("MIDlet-Jar-URL: game.jar\r\nMIDlet-Jar-Size: ", 0), 0u);
     EXPECT_EQ(Descriptor().find("MIDlet-Certificate"), std::string::npos);
@@ -149,8 +149,8 @@ TEST_F(SigningFixture, FailedSignatureRunIsReportedAndKeepsTheFirstDescriptor) {
     ctx.commandLine = "x";
     EXPECT_EQ(Run(), kExitFailure);
     ASSERT_EQ(ui.Messages().size(), 1u);
-    EXPECT_EQ(ui.Messages()[0].rfind("Не удалось подписать jar файл", 0), 0u);
-    EXPECT_EQ(ui.shown[0].icon, MessageIcon::Stop);
+    EXPECT_EQ(ui.Messages()[0].rfind("Неверный пароль ключа (keypass)", 0), 0u) << ui.Messages()[0];
+    EXPECT_EQ(ui.shown[0].icon, MessageIcon::Information);
     EXPECT_FALSE(Exists(apps + "/temp.jad"));
     EXPECT_EQ(Descriptor().find("MIDlet-Certificate"), std::string::npos);
     EXPECT_EQ(Descriptor().rfind("MIDlet-Jar-URL: game.jar\r\n", 0), 0u);
