@@ -22,6 +22,8 @@ struct Context {
     // The Java job carries the attributes of the user's own earlier
     // descriptor that the new one would not have into the new one.
     bool keepDescriptorAttributes = false;
+    // The Symbian job removes every signature chain before signing.
+    bool resignSymbian = false;
 
     // Where the settings file, the default key store and the working folder are.
     Places Where() const { return places.settingsFile.empty() ? PortablePlaces(programFolder) : places; }

@@ -94,7 +94,9 @@ void ReplaceAtomically(const std::string& target, const std::string& content, mo
         // crash leaves either the old or the new file whole, and ext4 and
         // btrfs write the data out before such a rename becomes durable; an
         // fsync per write would cost several milliseconds each time.
-        if (::fchmod(fd.get(), mode) != 0)
+        // A file system without permissions (vfat, exFAT) refuses chmod; its
+        // files all have the mode it was mounted with.
+        if (::fchmod(fd.get(), mode) != 0 && errno != EPERM && errno != ENOSYS && errno != EOPNOTSUPP)
             ThrowSystemError(errno, "write", target);
         if (::close(fd.release()) != 0)
             ThrowSystemError(errno, "write", target);
