@@ -108,6 +108,9 @@ void AddChainFindings(const signsis::PackageReport& sis, CheckReport& report) {
 void AddTrustFindings(const signsis::PackageReport& sis, CheckReport& report) {
     const bool selfSigned = SelfSigned(sis);
     report.trust = selfSigned ? SuiteTrust::Unsigned : SuiteTrust::NeedsRoot;
+    if (selfSigned)
+        report.findings.push_back({0, "self-signed: a phone warns that the supplier is not trusted before it "
+                                      "installs the package, and grants it only what a user may grant"});
     for (const signsis::ControllerFacts& c : sis.controllers) {
         // An embedded package with its own signatures is judged by them.
         if (c.embedded && c.chains > 0)

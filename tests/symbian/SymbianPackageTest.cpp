@@ -4,6 +4,8 @@
 #include "SisFormat.h"
 #include "check/SisCheck.h"
 #include "common/RefusalTexts.h"
+#include "process/RunAndWait.h"
+#include "support/CliFixture.h"
 #include "support/FakeSettings.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
@@ -387,4 +389,33 @@ TEST_F(SymbianFixture, ToolFailureIsReportedAndChangesNothing) {
     EXPECT_EQ(Sign(root / "missing.sis"), -1); // the tool complains
     EXPECT_EQ(ui.Messages()[0].rfind("Программа подписи sis файлов завершилась с ошибкой", 0), 0u);
     ExpectOnly({"app.sis"});
+}
+
+// jarseal-cli on a file system that refuses chmod (a preloaded stand-in, as
+// a vfat memory card mounted without permissions): the Symbian job signs,
+// makes its backup and prints the note on earlier signatures.
+TEST(SymbianOnCards, SignsWhereChmodIsRefused) {
+    TempDir root;
+    const std::string program = root / "prog";
+    CliFixture::MakeProgramFolder(program);
+    ::symlink(JARSEAL_SIGNSIS, (program + "/data/signsis").c_str());
+    const TestKey key = MakeTestKey(false, "Jarseal card");
+    WriteFile(program + "/data/symbian.cer", CertPem(key.cert.get()));
+    WriteFile(program + "/data/symbian.key", KeyFile(key.key.get(), KeyFormat::Pkcs8Pem, "secret"));
+    WriteFile(program + "/Jarseal.ini",
+              ReadFile(program + "/Jarseal.ini") + "[Symbian]\r\ncertificate=" + program +
+                  "/data/symbian.cer\r\nkey=" + program + "/data/symbian.key\r\npassphrase=secret\r\n");
+    const std::string pkg = root / "card/app.sis";
+    MakeDir(root / "card");
+    WriteFile(pkg, MakePackage(0xA0001234, 0));
+    const std::string run = "LD_PRELOAD='" JARSEAL_NOCHMOD "' '" + program + "/jarseal-cli' '" + pkg + "'";
+    RunOutput first = RunAndWaitCapture("sh -c \"" + run + "\"");
+    EXPECT_EQ(first.exitCode, 0) << first.output;
+    EXPECT_EQ(Chains(pkg), 1u);
+    EXPECT_EQ(ReadFile(pkg + ".original"), MakePackage(0xA0001234, 0));
+    const RunOutput second = RunAndWaitCapture("sh -c \"" + run + "\"");
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_TRUE(HasText(second.output, "прежняя подпись заменена новой")) << second.output;
+    EXPECT_EQ(Chains(pkg), 1u);
+    EXPECT_EQ(ListDir(root / "card"), (std::vector<std::string>{"app.sis", "app.sis.original"}));
 }
