@@ -350,6 +350,7 @@ TEST_F(SymbianFixture, NamesBackupsAndLeftovers) {
     // What a killed job and a killed signer leave beside the package.
     WriteFile(root / ".app.sis.jarseal-Ab12Cd", "half");
     WriteFile(root / "..app.sis.jarseal-Ab12Cd.jarseal-xY34zW", "half");
+    WriteFile(root / ".app.sis.original.jarseal-Qw56Er", "half");
     EXPECT_EQ(SignAsCommand(pkg), kExitSuccess);
     ExpectOnly({"app.sis", "app.sis.original"});
 }
