@@ -74,17 +74,31 @@ class TempFiles {
     std::vector<std::string> names_;
 };
 
+// The first of the certificates as DER: the signer's.
+std::string SignerDer(const std::vector<signsis::CertPtr>& certs) {
+    if (certs.empty())
+        return {};
+    std::vector<signsis::CertPtr> signer;
+    signer.emplace_back(X509_dup(certs.front().get()));
+    return signsis::ToDer(signer);
+}
+
 // The signer's certificate of the settings, as DER; empty when it cannot be
 // read (the signing program then says why).
 std::string SigningCertificate(const Context& ctx) {
     try {
-        const std::vector<signsis::CertPtr> certs =
-            signsis::LoadCertificates(ReadWholeFile(ReadSymbian(ctx, "certificate")));
-        std::vector<signsis::CertPtr> signer;
-        signer.push_back(signsis::CertPtr(X509_dup(certs.front().get())));
-        return signsis::ToDer(signer);
+        return SignerDer(signsis::LoadCertificates(ReadWholeFile(ReadSymbian(ctx, "certificate"))));
     } catch (const std::exception&) {
         return {};
+    }
+}
+
+// True when the chain's signer is the certificate given as DER.
+bool SignedWith(const signsis::ChainView& chain, const std::string& signer) {
+    try {
+        return SignerDer(signsis::ParseDerCertificates(chain.certificates)) == signer;
+    } catch (const std::exception&) {
+        return false;
     }
 }
 
@@ -112,20 +126,9 @@ EarlierChains TakeOutChains(const Context& ctx, const std::string& path) {
         earlier.removed = earlier.before;
     } else {
         const std::string signer = SigningCertificate(ctx);
-        while (!signer.empty() && earlier.removed < earlier.before) {
-            const signsis::ChainView& chain = pkg->chains[earlier.before - 1 - earlier.removed];
-            std::vector<signsis::CertPtr> certs;
-            try {
-                certs = signsis::ParseDerCertificates(chain.certificates);
-            } catch (const std::exception&) {
-                break;
-            }
-            std::vector<signsis::CertPtr> first;
-            first.push_back(signsis::CertPtr(X509_dup(certs.front().get())));
-            if (signsis::ToDer(first) != signer)
-                break;
+        while (!signer.empty() && earlier.removed < earlier.before &&
+               SignedWith(pkg->chains[earlier.before - 1 - earlier.removed], signer))
             ++earlier.removed;
-        }
     }
     for (std::size_t i = 0; i < earlier.removed; ++i)
         signsis::RemoveLastChain(*pkg);
