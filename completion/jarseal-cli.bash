@@ -113,7 +113,7 @@ _jarseal_cli() {
         done
         ;;
     -*)
-        local options="--permissions --check --quiet -q --default-keystore --zip-password --keep-jad-attributes"
+        local options="--permissions --check --quiet -q --default-keystore --zip-password --keep-jad-attributes --resign"
         options+=" --export-certificate --symbian --help -h --version --"
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         ;;

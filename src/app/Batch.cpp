@@ -103,6 +103,8 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
             options.defaultKeystore = true;
         } else if (a == "--keep-jad-attributes") {
             options.keepDescriptorAttributes = true;
+        } else if (a == "--resign") {
+            options.resignSymbian = true;
         } else if (a == "--symbian") {
             options.symbian = true;
         } else if (a == "--export-certificate") {
@@ -211,6 +213,9 @@ std::string BatchHelpText() {
            "  --keep-jad-attributes\n"
            "                      carry the attributes of the earlier .jad that the new one would\n"
            "                      lack (not MIDlet-Jar-*, certificates, signatures, permissions)\n"
+           "  --resign            remove every earlier signature of a .sis/.sisx before signing it\n"
+           "                      (signing again otherwise replaces only the chain of the same\n"
+           "                      certificate and keeps those of others)\n"
            "  --export-certificate FILE\n"
            "                      write the certificate the Java job signs with (key store and\n"
            "                      alias1 of the settings) to FILE as DER, to install on a phone\n"

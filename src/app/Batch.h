@@ -41,6 +41,7 @@ struct BatchOptions {
     std::string zipPassword;      // for encrypted archives; asked for once per package
     std::optional<PermissionOverride> permissions;
     bool keepDescriptorAttributes = false; // each Java job keeps the earlier descriptor's own attributes
+    bool resignSymbian = false;            // each Symbian job removes every earlier signature first
     bool exportCertificate = false;        // write the signing certificate to exportFile, sign nothing
     bool symbian = false;                  // with exportCertificate: the Symbian certificate
     std::string exportFile;

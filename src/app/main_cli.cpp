@@ -162,6 +162,7 @@ int main(int argc, char** argv) {
         ui.SetNextInput(options->zipPassword);
         Context ctx{ui, settings, permissions, programFolder, path, nullptr, places.Get()};
         ctx.keepDescriptorAttributes = options->keepDescriptorAttributes;
+        ctx.resignSymbian = options->resignSymbian;
         if (warmTool)
             ctx.tools = &*warmTool;
         const auto start = std::chrono::steady_clock::now();

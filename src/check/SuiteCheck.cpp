@@ -1,5 +1,7 @@
 #include "check/SuiteCheck.h"
 
+#include "check/SisCheck.h"
+
 #include "common/Errors.h"
 #include "common/FileSystem.h"
 #include "common/Manifest.h"
@@ -24,8 +26,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
-
-#include "SignSis.h"
 
 namespace jarseal {
 
@@ -1031,60 +1031,6 @@ bool KnownPermissionName(const std::string& name) {
         "javax.microedition.content.ContentHandler",
     };
     return known.count(name) != 0;
-}
-
-CheckReport CheckPackageOtherThanJava(const std::string& path) {
-    CheckReport report;
-    std::string file;
-    try {
-        file = ReadWholeFile(path);
-    } catch (const RunError& e) {
-        report.findings.push_back({kSisRefused, std::string("cannot be read: ") + e.what()});
-        return report;
-    }
-    auto uid = [&](std::size_t i) {
-        std::uint32_t v = 0;
-        for (int b = 3; b >= 0; --b)
-            v = (v << 8) | static_cast<unsigned char>(file[i * 4 + static_cast<std::size_t>(b)]);
-        return v;
-    };
-    if (file.size() < 16) {
-        report.findings.push_back({kSisRefused, "is too short to be a Symbian package"});
-        return report;
-    }
-    char uids[64];
-    std::snprintf(uids, sizeof uids, "UID1 0x%08X, UID2 0x%08X, UID3 0x%08X", uid(0), uid(1), uid(2));
-    if (uid(0) != 0x10201A7A) {
-        const bool legacy = uid(2) == 0x10000419 && (uid(1) == 0x1000006D || uid(1) == 0x10003A12);
-        if (legacy)
-            report.findings.push_back({0, std::string("legacy (pre-Symbian 9) package, ") + uids +
-                                              ": installs on older phones only, and is not signed"});
-        else
-            report.findings.push_back({kSisRefused, std::string("is no Symbian package (") + uids + ")"});
-        return report;
-    }
-    report.findings.push_back({0, std::string("Symbian 9 package, ") + uids});
-    // The signing tool's report names every chain and whether it verifies.
-    std::ostringstream out;
-    const int status = signsis::RunSignSis({"-o", path}, out);
-    std::istringstream lines(out.str());
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty())
-            continue;
-        report.findings.push_back({0, line});
-        // A certificate outside its validity dates makes a phone refuse the package.
-        const auto warning = line.find("Warning: the certificate ");
-        if (warning != std::string::npos && (line.find(" has expired ") != std::string::npos ||
-                                             line.find(" is not valid yet ") != std::string::npos))
-            report.findings.push_back({kSisRefused, line.substr(warning + 9)});
-    }
-    if (status != 0)
-        report.findings.push_back(
-            {kSisRefused, "a signature chain does not verify, or the package is damaged"});
-    else if (out.str().find("The package is not signed.") != std::string::npos)
-        report.findings.push_back(
-            {kSisRefused, "is not signed: Symbian 9 phones install only signed packages"});
-    return report;
 }
 
 CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string& archivePath) {

@@ -67,12 +67,9 @@ CheckReport CheckJarBeforeSigning(const std::string& archivePath, const std::vec
 CheckReport CheckJarOnlySuite(const std::string& archivePath);
 
 // Checks any package by its name: a .jad or .jar with its partner (a .jar
-// alone when there is no .jad beside it), else as CheckPackageOtherThanJava.
+// alone when there is no .jad beside it), else as CheckPackageOtherThanJava
+// (check/SisCheck.h).
 CheckReport CheckPackage(const std::string& path);
-
-// Checks a package that is not a MIDlet suite: a Symbian package, or a name
-// no phone would install.
-CheckReport CheckPackageOtherThanJava(const std::string& path);
 
 // True for a name a descriptor may give an attribute: letters, digits, "-"
 // and "_" only.

@@ -27,6 +27,8 @@ struct Context {
     // change the user's files under a running job.
     enum class JavaStep { Unpacking, RewritingJar, Checking };
     std::function<void(JavaStep)> onJavaStep{};
+    // The Symbian job removes every signature chain before signing.
+    bool resignSymbian = false;
 
     // Where the settings file, the default key store and the working folder are.
     Places Where() const { return places.settingsFile.empty() ? PortablePlaces(programFolder) : places; }

@@ -5,6 +5,7 @@
 #include "common/Errors.h"
 #include "common/FileSystem.h"
 #include "common/Manifest.h"
+#include "common/RefusalTexts.h"
 #include "common/RunLock.h"
 #include "common/Text.h"
 #include "java/JavaSigning.h"
@@ -85,9 +86,7 @@ JobFailure JarChanged() {
 }
 
 JobFailure NotABackup(const std::string& path) {
-    return {"Файл " + path +
-            "\r\nне является обычным файлом (это ссылка, папка или устройство) и не может служить резервной "
-            "копией.\r\nПереименуйте или удалите его и повторите попытку."};
+    return {NotABackupText(path)};
 }
 
 // Why the jar's manifest could not be brought into agreement.
@@ -559,8 +558,7 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
         // A control character in a name (a line break above all) would carry
         // the text after it into the descriptor as an attribute of its own.
         if (HasControlCharacter(path)) {
-            failure = JobFailure{"Имя файла содержит управляющие символы (например, перевод строки).\r\n"
-                                 "Переименуйте файл и повторите попытку."};
+            failure = JobFailure{ControlCharacterNameText()};
         } else {
             // Held while the job changes files, released before its final message.
             const RunLock lock(ctx.Where().lockFolder, run.paths.packageFolder,

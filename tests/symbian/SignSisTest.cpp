@@ -59,7 +59,8 @@ std::string Le64(std::uint64_t v) {
 
 // An array element: length, data, padding (no type word).
 std::string Elem(const std::string& data) {
-    return Le32(static_cast<std::uint32_t>(data.size())) + data + std::string((4 - data.size() % 4) % 4, '\0');
+    return Le32(static_cast<std::uint32_t>(data.size())) + data +
+           std::string((4 - data.size() % 4) % 4, '\0');
 }
 
 std::string Utf16(const std::string& ascii) {
@@ -85,6 +86,18 @@ enum class Fault {
     WrongTypeInController, // SupportedLanguages where SupportedOptions belongs
     WrongArrayElementType, // the names array of Info holds UIDs
     FileHashMismatch,      // the file's data changed after its hash was taken
+    // What a phone's reader refuses although the fields fit:
+    UnknownOperator, // a condition's expression has operator 99
+    TooFewOperands,  // an "equal" expression with one operand
+    OddCapabilities, // a file's capabilities field of 5 bytes
+    NoVendorName,    // Info's vendor names are empty
+    NoLanguage,      // no supported language
+    // What a phone's reader accepts although it is not the usual layout:
+    FlagsInPadding,       // Info's length leaves out its last byte, the flags
+    UnknownTrailingField, // the prerequisites end in a field of an unknown type
+    LongUid,              // Info's UID field holds 8 bytes
+    SoundExpression,      // a condition "1 = 1"
+    NoDataUnit,           // a stub: SISData holds no data unit at all
 };
 
 // An unsigned Symbian 9 package: an Info with an odd length (so paddings
@@ -93,40 +106,65 @@ enum class Fault {
 // signature chain put just before the DataIndex.
 std::string BuildPackage(bool deflate, Fault fault = Fault::None, const std::string& chain = {}) {
     const std::string vendor = Utf16("Jarseal");
-    const std::string vendorField = fault == Fault::StringPastInfo
-                                        ? Le32(1) + Le32(0x40000000) + vendor
-                                        : Fld(1, vendor);
+    const std::string vendorField =
+        fault == Fault::StringPastInfo ? Le32(1) + Le32(0x40000000) + vendor : Fld(1, vendor);
     const std::string namesType = Le32(fault == Fault::WrongArrayElementType ? 9 : 1);
-    const std::string info = Fld(9, Le32(0xE0001234)) + vendorField + Fld(2, namesType + Elem(Utf16("Pkg"))) +
-                             Fld(2, Le32(1) + Elem(Utf16("Jarseal"))) + Fld(4, Le32(1) + Le32(0) + Le32(0)) +
-                             Fld(8, Fld(6, std::string("\xE8\x07\x00\x01", 4)) + Fld(7, std::string("\x0C\0\0", 3))) +
-                             std::string("\0\0", 2);
-    const std::string languageElement =
-        fault == Fault::ElementPastArray ? Le32(12) + Le32(1) : Elem(Le32(1));
+    std::string info =
+        Fld(9, Le32(0xE0001234) + (fault == Fault::LongUid ? Le32(0) : "")) + vendorField +
+        Fld(2, namesType + Elem(Utf16("Pkg"))) +
+        Fld(2, Le32(1) + (fault == Fault::NoVendorName ? "" : Elem(Utf16("Jarseal")))) +
+        Fld(4, Le32(1) + Le32(0) + Le32(0)) +
+        Fld(8, Fld(6, std::string("\xE8\x07\x00\x01", 4)) + Fld(7, std::string("\x0C\0\0", 3))) +
+        std::string("\0\0", 2);
+    if (fault == Fault::FlagsInPadding)
+        info.pop_back(); // the flags byte (0) is then the first byte of the padding
+    const std::string languageElement = fault == Fault::ElementPastArray ? Le32(12) + Le32(1)
+                                        : fault == Fault::NoLanguage     ? ""
+                                                                         : Elem(Le32(1));
     std::string content = "The file that the package installs.\n";
     const std::string hash = Sha1Of(content);
     if (fault == Fault::FileHashMismatch)
         content[4] ^= 0x20;
     const std::string target = Utf16("!:\\data\\readme.txt");
-    const std::string description = Fld(1, target) + Fld(1, Utf16("text/plain")) +
+    const std::string capabilities =
+        fault == Fault::OddCapabilities ? Fld(41, std::string("\0\x60\0\0\0", 5)) : "";
+    const std::string description = Fld(1, target) + Fld(1, Utf16("text/plain")) + capabilities +
                                     Fld(25, Le32(1) + Fld(37, hash)) + Le32(1) + Le32(0) +
                                     Le64(content.size()) + Le64(content.size()) +
                                     Le32(fault == Fault::FileIndexPastData ? 1 : 0);
-    std::string body = Fld(14, info) + Fld(fault == Fault::WrongTypeInController ? 15 : 16, Fld(2, Le32(33))) +
-                       Fld(15, Fld(2, Le32(11) + languageElement)) + Fld(17, Fld(2, Le32(18)) + Fld(2, Le32(18))) +
-                       Fld(19, Fld(2, Le32(20))) +
-                       Fld(28, Fld(2, Le32(24) + Elem(description)) + Fld(2, Le32(13)) + Fld(2, Le32(26))) +
-                       chain + Fld(40, Le32(0));
+    // A condition: IF expression (an empty block) with no ELSEIF.
+    const std::string number = Fld(29, Le32(16) + Le32(1));
+    std::string expression;
+    if (fault == Fault::UnknownOperator)
+        expression = Fld(29, Le32(99) + Le32(0));
+    else if (fault == Fault::TooFewOperands)
+        expression = Fld(29, Le32(1) + Le32(0) + number);
+    else if (fault == Fault::SoundExpression)
+        expression = Fld(29, Le32(1) + Le32(0) + number + number);
+    const std::string conditions =
+        expression.empty()
+            ? ""
+            : Elem(expression + Fld(28, Fld(2, Le32(24)) + Fld(2, Le32(13)) + Fld(2, Le32(26))) +
+                   Fld(2, Le32(27)));
+    std::string body =
+        Fld(14, info) + Fld(fault == Fault::WrongTypeInController ? 15 : 16, Fld(2, Le32(33))) +
+        Fld(15, Fld(2, Le32(11) + languageElement)) +
+        Fld(17, Fld(2, Le32(18)) + Fld(2, Le32(18)) +
+                    (fault == Fault::UnknownTrailingField ? Fld(77, "later") : "")) +
+        Fld(19, Fld(2, Le32(20))) +
+        Fld(28, Fld(2, Le32(24) + Elem(description)) + Fld(2, Le32(13)) + Fld(2, Le32(26) + conditions)) +
+        chain + Fld(40, Le32(0));
     const std::string controller = Fld(13, body);
     const std::string compressed =
         Fld(3, Le32(deflate ? 1 : 0) + Le32(static_cast<std::uint32_t>(controller.size())) + Le32(0) +
                    (deflate ? Zlib(controller) : controller));
-    const std::string fileData = Fld(3, Le32(deflate ? 1 : 0) + Le64(content.size()) +
-                                            (deflate ? Zlib(content) : content));
-    const std::string fileElement = fault == Fault::FileDataPastParent
-                                        ? Le32(0x50000000) + fileData
-                                        : Elem(fileData);
-    const std::string data = Fld(30, Fld(2, Le32(31) + Elem(Fld(2, Le32(32) + fileElement))));
+    const std::string fileData =
+        Fld(3, Le32(deflate ? 1 : 0) + Le64(content.size()) + (deflate ? Zlib(content) : content));
+    const std::string fileElement =
+        fault == Fault::FileDataPastParent ? Le32(0x50000000) + fileData : Elem(fileData);
+    const std::string data = fault == Fault::NoDataUnit
+                                 ? Fld(30, Fld(2, Le32(31)))
+                                 : Fld(30, Fld(2, Le32(31) + Elem(Fld(2, Le32(32) + fileElement))));
     const std::uint16_t crc = Xmodem(compressed);
     std::string crcField = Fld(34, std::string{static_cast<char>(crc & 0xFF), static_cast<char>(crc >> 8)});
     return Le32(0x10201A7A) + Le32(0) + Le32(0xE0001234) + Le32(ss::UidChecksum(0x10201A7A, 0, 0xE0001234)) +
@@ -480,8 +518,8 @@ TEST_F(SignSisFixture, RefusesPackagesDamagedInsideControllerOrData) {
     ASSERT_EQ(InProcess({pkg, pkg, cert, key}).status, 0);
     const ss::Package signedPkg = ss::ParsePackage(ReadFile(pkg));
     ASSERT_EQ(signedPkg.chains.size(), 1u);
-    const std::string chain =
-        signedPkg.controller.substr(signedPkg.chains[0].start, signedPkg.chains[0].end - signedPkg.chains[0].start);
+    const std::string chain = signedPkg.controller.substr(
+        signedPkg.chains[0].start, signedPkg.chains[0].end - signedPkg.chains[0].start);
 
     struct Case {
         const char* name;
@@ -508,8 +546,10 @@ TEST_F(SignSisFixture, RefusesPackagesDamagedInsideControllerOrData) {
             SCOPED_TRACE(std::string(c.name) + (deflate ? ", compressed" : ", stored"));
             const std::string bad = BuildPackage(deflate, c.fault, chain);
             WriteFile(pkg, bad);
-            for (const std::vector<std::string>& args :
-                 {std::vector<std::string>{pkg, pkg, cert, key}, {"-u", pkg}, {"-o", pkg}, {"-u", "-o", pkg}}) {
+            for (const std::vector<std::string>& args : {std::vector<std::string>{pkg, pkg, cert, key},
+                                                         {"-u", pkg},
+                                                         {"-o", pkg},
+                                                         {"-u", "-o", pkg}}) {
                 const Outcome run = Binary(args);
                 EXPECT_EQ(run.status, 1) << args[0] << ": " << run.output;
                 EXPECT_TRUE(Has(run.output, "damaged")) << run.output;
@@ -557,7 +597,8 @@ TEST_F(SignSisFixture, NamesBareControllers) {
     WriteFile(stub, damaged);
     const Outcome refused = Binary({"-o", stub});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_TRUE(Has(refused.output, "SISController/SISInfo: SISSupportedLanguages stands where SISInfo belongs"))
+    EXPECT_TRUE(
+        Has(refused.output, "SISController/SISInfo: SISSupportedLanguages stands where SISInfo belongs"))
         << refused.output;
 }
 
@@ -585,4 +626,84 @@ TEST_F(SignSisFixture, DsaBlobsArePaddedToTheLargestSignature) {
     const Verified v = Verify(ReadFile(pkg));
     EXPECT_EQ(v.chains, 12);
     EXPECT_EQ(v.verifiedChains, 12);
+}
+
+// The structure as a phone's reader takes it: what it refuses is refused by
+// signing and by -o; what it accepts signs, verifies and unsigns back to the
+// same bytes.
+TEST_F(SignSisFixture, FollowsThePhonesReaderForTheStructure) {
+    const std::string cert = dir / "cert.pem", key = dir / "key.pem", pkg = dir / "app.sis";
+    WriteFile(cert, CertPem(keys.rsa.cert.get()));
+    WriteFile(key, KeyFile(keys.rsa.key.get(), KeyFormat::Pkcs8Pem));
+    struct Case {
+        const char* name;
+        Fault fault;
+        const char* refusal; // nullptr: a phone accepts it
+    };
+    const std::vector<Case> cases = {
+        {"unknown operator", Fault::UnknownOperator, "SISExpression: unknown operator 99"},
+        {"too few operands", Fault::TooFewOperands,
+         "SISIf[0]/SISExpression/SISExpression: its header runs past"},
+        {"capabilities of 5 bytes", Fault::OddCapabilities,
+         "SISCapabilities: length 5 is no whole number of 32-bit sets"},
+        {"no vendor name", Fault::NoVendorName, "SISInfo: 0 vendor name(s) for 1 language(s)"},
+        {"no language", Fault::NoLanguage, "SISSupportedLanguages: it names no language"},
+        {"flags in the padding", Fault::FlagsInPadding, nullptr},
+        {"unknown trailing field", Fault::UnknownTrailingField, nullptr},
+        {"8-byte UID field", Fault::LongUid, nullptr},
+        {"sound expression", Fault::SoundExpression, nullptr},
+    };
+    for (const bool deflate : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (deflate ? ", compressed" : ", stored"));
+            const std::string input = BuildPackage(deflate, c.fault);
+            WriteFile(pkg, input);
+            const Outcome report = Binary({"-o", pkg});
+            const Outcome sign = Binary({pkg, pkg, cert, key});
+            if (c.refusal) {
+                EXPECT_EQ(report.status, 1) << report.output;
+                EXPECT_TRUE(Has(report.output, c.refusal)) << report.output;
+                EXPECT_EQ(sign.status, 1) << sign.output;
+                EXPECT_EQ(ReadFile(pkg), input);
+                continue;
+            }
+            EXPECT_EQ(report.status, 0) << report.output;
+            ASSERT_EQ(sign.status, 0) << sign.output;
+            EXPECT_EQ(Verify(ReadFile(pkg)).verifiedChains, 1);
+            EXPECT_EQ(Binary({"-o", pkg}).status, 0);
+            ASSERT_EQ(Binary({"-u", pkg}).status, 0);
+            EXPECT_EQ(ReadFile(pkg), input);
+        }
+    }
+}
+
+// A package whose SISData holds no data unit is a stub: its structure is
+// walked (a damaged one is refused), the file hashes are not looked for, and
+// it signs and verifies.
+TEST_F(SignSisFixture, SignsStubsWithNoDataUnit) {
+    const std::string cert = dir / "cert.pem", key = dir / "key.pem", pkg = dir / "stub.sis";
+    WriteFile(cert, CertPem(keys.rsa.cert.get()));
+    WriteFile(key, KeyFile(keys.rsa.key.get(), KeyFormat::Pkcs8Pem));
+    const std::string stub = BuildPackage(true, Fault::NoDataUnit);
+    WriteFile(pkg, stub);
+    const Outcome before = Binary({"-o", pkg});
+    EXPECT_EQ(before.status, 0) << before.output;
+    EXPECT_TRUE(Has(before.output, "stub")) << before.output;
+    ASSERT_EQ(Binary({pkg, pkg, cert, key}).status, 0);
+    EXPECT_EQ(Verify(ReadFile(pkg)).verifiedChains, 1);
+    const ss::PackageReport report = ss::ReportOn(ReadFile(pkg));
+    EXPECT_TRUE(report.damage.empty()) << report.damage;
+    EXPECT_TRUE(report.noData);
+    ASSERT_EQ(report.chains.size(), 1u);
+    EXPECT_TRUE(report.chains[0].Verifies());
+    ASSERT_EQ(Binary({"-u", pkg}).status, 0);
+    EXPECT_EQ(ReadFile(pkg), stub);
+
+    // Its structure is still walked.
+    std::string damaged = stub;
+    damaged.replace(damaged.size() - 4, 4, Le32(32)); // the array of data units holds SISFileData
+    WriteFile(pkg, damaged);
+    const Outcome refused = Binary({"-o", pkg});
+    EXPECT_EQ(refused.status, 1) << refused.output;
+    EXPECT_TRUE(Has(refused.output, "where SISDataUnit belongs")) << refused.output;
 }

@@ -3,9 +3,11 @@
 #include "SisCrypto.h"
 #include "SisFormat.h"
 
+#include <openssl/x509v3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -166,57 +168,89 @@ void Sign(Package& pkg, const Options& o, std::ostream& out) {
     AppendChain(pkg, ChainField(OidOf(kind), signature, ToDer(certs)));
 }
 
-// Prints the chains and verifies every signature; false when a chain has no
-// signature that verifies.
-bool Report(const Package& pkg, const Options& o, const std::string& path, std::ostream& out) {
-    if (!pkg.controllerChecksumOk)
-        out << "Warning: the controller checksum is stale (phones do not check it).\n";
-    if (!pkg.dataChecksumOk)
-        out << "Warning: the data checksum is stale (phones do not check it).\n";
-    if (pkg.stub)
-        out << "This file is a bare controller (a ROM stub): it holds no file data.\n";
-    if (pkg.chains.empty()) {
-        out << "The package is not signed.\n";
-        return true;
-    }
-    bool allVerify = true;
-    for (std::size_t i = 0; i < pkg.chains.size(); ++i) {
-        const ChainView& chain = pkg.chains[i];
-        out << "Chain " << i + 1 << ":\n";
+// The report on a package that parsed: every chain's certificates and
+// whether each signature verifies.
+PackageReport Facts(const Package& pkg) {
+    PackageReport report;
+    report.bareController = pkg.stub;
+    report.noData = pkg.noData;
+    report.controllerChecksumOk = pkg.controllerChecksumOk;
+    report.dataChecksumOk = pkg.dataChecksumOk;
+    report.controllers = pkg.controllers;
+    for (const ChainView& chain : pkg.chains) {
+        ChainReport r;
         std::vector<CertPtr> certs;
         try {
             certs = ParseDerCertificates(chain.certificates);
         } catch (const CryptoError& e) {
-            out << "  " << e.what() << "\n";
+            r.certificateError = e.what();
         }
-        for (std::size_t c = 0; c < certs.size(); ++c) {
-            X509* cert = certs[c].get();
-            out << "  Certificate " << c + 1 << ":\n"
-                << "    Issuer:  " << IssuerText(cert) << "\n"
-                << "    Subject: " << SubjectText(cert) << "\n"
-                << "    Valid:   " << ValidityText(cert) << "\n";
-            const std::string problem = ValidityProblem(cert);
-            if (!problem.empty())
-                out << "    Warning: the certificate " << problem << ".\n";
+        for (const CertPtr& cert : certs) {
+            CertificateFacts c;
+            c.subject = SubjectText(cert.get());
+            c.issuer = IssuerText(cert.get());
+            c.validity = ValidityText(cert.get());
+            c.validityProblem = ValidityProblem(cert.get());
+            c.selfIssued = X509_check_issued(cert.get(), cert.get()) == X509_V_OK;
+            unsigned char* der = nullptr;
+            const int n = i2d_X509(cert.get(), &der);
+            if (n > 0)
+                c.der.assign(reinterpret_cast<char*>(der), static_cast<std::size_t>(n));
+            OPENSSL_free(der);
+            r.certificates.push_back(std::move(c));
         }
-        bool anyVerifies = false;
         EVP_PKEY* publicKey = certs.empty() ? nullptr : X509_get0_pubkey(certs.front().get());
-        for (std::size_t s = 0; s < chain.signatures.size(); ++s) {
-            const SignatureView& sig = chain.signatures[s];
-            const bool ok =
-                publicKey && VerifySha1(publicKey, sig.algorithm, sig.blob, SignedBytesOf(pkg, chain));
-            anyVerifies = anyVerifies || ok;
-            out << "  Signature " << s + 1 << " (" << sig.algorithm
-                << "): " << (ok ? "verifies" : "DOES NOT VERIFY") << "\n";
+        for (const SignatureView& sig : chain.signatures)
+            r.signatures.emplace_back(
+                sig.algorithm,
+                publicKey && VerifySha1(publicKey, sig.algorithm, sig.blob, SignedBytesOf(pkg, chain)));
+        report.chains.push_back(std::move(r));
+    }
+    return report;
+}
+
+// Prints the report; false when a chain has no signature that verifies.
+bool Report(const PackageReport& report, const Options& o, const std::string& path, std::ostream& out) {
+    if (!report.controllerChecksumOk)
+        out << "Warning: the controller checksum is stale (phones do not check it).\n";
+    if (!report.dataChecksumOk)
+        out << "Warning: the data checksum is stale (phones do not check it).\n";
+    if (report.bareController)
+        out << "This file is a bare controller (a ROM stub): it holds no file data.\n";
+    if (report.noData)
+        out << "This package is a stub: it holds no file data (a phone takes the files from where they "
+               "already are), so the files' hashes were not checked.\n";
+    if (report.chains.empty()) {
+        out << "The package is not signed.\n";
+        return true;
+    }
+    bool allVerify = true;
+    for (std::size_t i = 0; i < report.chains.size(); ++i) {
+        const ChainReport& chain = report.chains[i];
+        out << "Chain " << i + 1 << ":\n";
+        if (!chain.certificateError.empty())
+            out << "  " << chain.certificateError << "\n";
+        for (std::size_t c = 0; c < chain.certificates.size(); ++c) {
+            const CertificateFacts& cert = chain.certificates[c];
+            out << "  Certificate " << c + 1 << ":\n"
+                << "    Issuer:  " << cert.issuer << "\n"
+                << "    Subject: " << cert.subject << "\n"
+                << "    Valid:   " << cert.validity << "\n";
+            if (!cert.validityProblem.empty())
+                out << "    Warning: the certificate " << cert.validityProblem << ".\n";
         }
-        if (!anyVerifies) {
+        for (std::size_t s = 0; s < chain.signatures.size(); ++s)
+            out << "  Signature " << s + 1 << " (" << chain.signatures[s].first
+                << "): " << (chain.signatures[s].second ? "verifies" : "DOES NOT VERIFY") << "\n";
+        if (!chain.Verifies()) {
             allVerify = false;
             out << "  This chain does not verify.\n";
         }
-        if (o.pem && !certs.empty()) {
+        if (o.pem && !chain.certificates.empty()) {
             std::string pem;
-            for (const auto& cert : certs)
-                pem += ToPem(cert.get());
+            for (const CertificateFacts& cert : chain.certificates)
+                for (const CertPtr& parsed : ParseDerCertificates(cert.der))
+                    pem += ToPem(parsed.get());
             const std::string name = path + ".chain" + std::to_string(i + 1) + ".pem";
             WriteFileAtomically(name, pem);
             out << "  Certificates written to " << name << "\n";
@@ -228,7 +262,9 @@ bool Report(const Package& pkg, const Options& o, const std::string& path, std::
 } // namespace
 
 void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-    std::string temp = path + ".XXXXXX";
+    const std::size_t slash = path.rfind('/');
+    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    std::string temp = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".jarseal-XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         throw SisError("Cannot write beside \"" + path + "\": " + std::strerror(errno) + ".");
@@ -255,7 +291,10 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes) {
         }
     }
     int saved = errno;
-    ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    // A file system without permissions (vfat, exFAT) refuses chmod; its
+    // files all have the mode it was mounted with.
+    ok = ok && (::fchmod(fd, mode) == 0 || errno == EPERM || errno == ENOSYS || errno == EOPNOTSUPP) &&
+         ::fsync(fd) == 0;
     if (!ok)
         saved = errno;
     if (::close(fd) != 0 && ok) {
@@ -269,6 +308,24 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes) {
     if (!ok) {
         ::unlink(temp.c_str());
         throw SisError("Cannot write \"" + path + "\": " + std::strerror(saved) + ".");
+    }
+}
+
+bool ChainReport::Verifies() const {
+    return std::any_of(signatures.begin(), signatures.end(), [](const auto& s) { return s.second; });
+}
+
+PackageReport ReportOn(std::string_view file) {
+    try {
+        return Facts(ParsePackage(file));
+    } catch (const SisError& e) {
+        PackageReport report;
+        report.damage = e.what();
+        return report;
+    } catch (const CryptoError& e) {
+        PackageReport report;
+        report.damage = e.what();
+        return report;
     }
 }
 
@@ -303,7 +360,7 @@ int RunSignSis(const std::vector<std::string>& args, std::ostream& out) {
             out << (o.sign ? "Signed: " : "Removed the last signature: ") << target << " ("
                 << pkg.chains.size() << " signature chain(s) now).\n";
         }
-        if (o.report && !Report(pkg, o, target, out)) {
+        if (o.report && !Report(Facts(pkg), o, target, out)) {
             out << "Some signatures do not verify.\n";
             return kExitFailure;
         }

@@ -1,12 +1,16 @@
 // The full walk of a package before anything reports on it, signs or unsigns
 // it: every field of the controller and of the data, in the place and order
-// the format gives it, within its parent, and every file's SHA-1 against its
-// data. A failure names the path of the field and the reason.
+// the format gives it, and every file's SHA-1 against its data. The walk reads
+// as a phone's installer reads: a structure's parts may run into its own
+// padding, parts after the known ones are passed over, and a fixed-size value
+// may be followed by more bytes. A failure names the path of the field and the
+// reason.
 #include "SisFormat.h"
 
 #include <openssl/evp.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <utility>
@@ -145,36 +149,36 @@ FieldView ReadAt(std::string_view b, std::size_t pos, std::size_t limit, bool ty
     return f;
 }
 
-// The children of one field, read in order.
+// The children of one field, read in order. Like a phone's reader, a part may
+// run into the field's own padding, and what follows the known parts up to
+// the field's end is passed over (a later format version's additions).
 struct Seq {
     std::string_view b;
-    std::size_t pos, limit;
+    std::size_t pos, limit, paddedEnd;
     std::string path;
 
     Seq(std::string_view buffer, const FieldView& parent, std::string parentPath)
-        : b(buffer), pos(parent.dataStart), limit(DataEnd(parent)), path(std::move(parentPath)) {}
+        : b(buffer), pos(parent.dataStart), limit(DataEnd(parent)), paddedEnd(parent.end),
+          path(std::move(parentPath)) {}
 
     std::string Child(std::uint32_t type) const { return path + "/" + Name(type); }
 
     FieldView Need(std::uint32_t type) {
-        const FieldView f = ReadAt(b, pos, limit, true, type, Child(type));
+        const FieldView f = ReadAt(b, pos, paddedEnd, true, type, Child(type));
         pos = f.end;
         return f;
     }
-    bool Next(std::uint32_t type) const { return limit - pos >= 4 && GetU32(b, pos) == type; }
+    bool Next(std::uint32_t type) const { return pos < limit && limit - pos >= 4 && GetU32(b, pos) == type; }
     // Raw data bytes that are no field (counts, flags, indexes).
     std::size_t Bytes(std::size_t n, const char* what) {
-        if (limit - pos < n)
+        if (paddedEnd - pos < n)
             Damaged(path, std::string("its ") + what + " runs past its end");
         const std::size_t at = pos;
         pos += n;
         return at;
     }
-    void End() const {
-        if (pos < limit)
-            Damaged(path, std::to_string(limit - pos) + " unexpected bytes follow its last part" +
-                              (limit - pos >= 4 ? " (" + Name(GetU32(b, pos)) + ")" : std::string()));
-    }
+    // The end of the known parts; anything after them is passed over.
+    void End() const {}
 };
 
 struct FileRef {
@@ -186,6 +190,7 @@ struct FileRef {
 struct ControllerRefs {
     std::uint32_t dataIndex = 0;
     std::vector<FileRef> files;
+    ControllerFacts facts;
 };
 
 struct FileDataView {
@@ -204,7 +209,8 @@ class Walker {
         Enter(depth, path);
         Seq s(c_, f, path);
         ControllerRefs refs;
-        Info(s.Need(kInfo), s.Child(kInfo));
+        refs.facts.embedded = depth > 0;
+        const NameCounts names = Info(s.Need(kInfo), s.Child(kInfo), refs.facts);
         {
             const FieldView options = s.Need(kSupportedOptions);
             Seq o(c_, options, s.Child(kSupportedOptions));
@@ -215,9 +221,20 @@ class Walker {
         {
             const FieldView languages = s.Need(kSupportedLanguages);
             Seq l(c_, languages, s.Child(kSupportedLanguages));
-            ArrayOf(l.Need(kArray), l.Child(kArray), kLanguage,
-                    [&](const FieldView& e, const std::string& p) { Fixed(e, p, 4); });
+            const std::size_t count =
+                ArrayOf(l.Need(kArray), l.Child(kArray), kLanguage,
+                        [&](const FieldView& e, const std::string& p) { Fixed(e, p, 4); });
             l.End();
+            // A phone shows the name and vendor of the language it picks (its
+            // own, or the first): each language needs both.
+            if (count == 0)
+                Damaged(s.Child(kSupportedLanguages), "it names no language");
+            if (names.names < count)
+                Damaged(s.Child(kInfo), std::to_string(names.names) + " name(s) for " +
+                                            std::to_string(count) + " language(s)");
+            if (names.vendors < count)
+                Damaged(s.Child(kInfo), std::to_string(names.vendors) + " vendor name(s) for " +
+                                            std::to_string(count) + " language(s)");
         }
         {
             const FieldView prerequisites = s.Need(kPrerequisites);
@@ -241,8 +258,10 @@ class Walker {
             l.End();
         }
         InstallBlock(s.Need(kInstallBlock), s.Child(kInstallBlock), refs, depth + 1);
-        while (s.Next(kSignatureCertificateChain))
+        while (s.Next(kSignatureCertificateChain)) {
             SignatureChain(s.Need(kSignatureCertificateChain), s.Child(kSignatureCertificateChain));
+            ++refs.facts.chains;
+        }
         const FieldView index = s.Need(kDataIndex);
         Fixed(index, s.Child(kDataIndex), 4);
         refs.dataIndex = GetU32(c_, index.dataStart);
@@ -261,8 +280,10 @@ class Walker {
             Damaged(path, "nested more than " + std::to_string(kMaxDepth) + " levels deep");
     }
 
+    // Walks the elements of an array of the given type; returns their number.
     template <typename Fn>
-    void ArrayOf(const FieldView& array, const std::string& path, std::uint32_t elementType, Fn&& each) {
+    std::size_t ArrayOf(const FieldView& array, const std::string& path, std::uint32_t elementType,
+                        Fn&& each) {
         if (array.length < 4)
             Damaged(path, "it has no element type");
         const std::uint32_t type = GetU32(c_, array.dataStart);
@@ -276,10 +297,13 @@ class Walker {
             each(e, p);
             pos = e.end;
         }
+        return index;
     }
 
+    // A value of a fixed size: a phone reads its bytes, from the field's
+    // padding too, and passes over any bytes after them.
     void Fixed(const FieldView& f, const std::string& path, std::uint64_t size) {
-        if (f.length != size)
+        if (f.end - f.dataStart < size)
             Damaged(path,
                     "length " + std::to_string(f.length) + " where " + std::to_string(size) + " belongs");
     }
@@ -296,18 +320,25 @@ class Walker {
         s.End();
     }
 
-    void StringArray(const FieldView& array, const std::string& path) {
-        ArrayOf(array, path, kString, [&](const FieldView& e, const std::string& p) { String(e, p); });
+    std::size_t StringArray(const FieldView& array, const std::string& path) {
+        return ArrayOf(array, path, kString, [&](const FieldView& e, const std::string& p) { String(e, p); });
     }
 
     void Version(const FieldView& f, const std::string& path) { Fixed(f, path, 12); }
 
-    void Info(const FieldView& f, const std::string& path) {
+    struct NameCounts {
+        std::size_t names = 0, vendors = 0;
+    };
+
+    NameCounts Info(const FieldView& f, const std::string& path, ControllerFacts& facts) {
         Seq s(c_, f, path);
-        Fixed(s.Need(kUid), s.Child(kUid), 4);
+        const FieldView uid = s.Need(kUid);
+        Fixed(uid, s.Child(kUid), 4);
+        facts.uid = GetU32(c_, uid.dataStart);
         String(s.Need(kString), s.Child(kString));
-        StringArray(s.Need(kArray), s.Child(kArray) + "(names)");
-        StringArray(s.Need(kArray), s.Child(kArray) + "(vendor names)");
+        NameCounts counts;
+        counts.names = StringArray(s.Need(kArray), s.Child(kArray) + "(names)");
+        counts.vendors = StringArray(s.Need(kArray), s.Child(kArray) + "(vendor names)");
         Version(s.Need(kVersion), s.Child(kVersion));
         const FieldView when = s.Need(kDateTime);
         Seq t(c_, when, s.Child(kDateTime));
@@ -316,6 +347,7 @@ class Walker {
         t.End();
         s.Bytes(2, "install type and flags");
         s.End();
+        return counts;
     }
 
     void Dependency(const FieldView& f, const std::string& path) {
@@ -337,8 +369,17 @@ class Walker {
         Seq s(c_, f, path);
         String(s.Need(kString), s.Child(kString) + "(target)");
         String(s.Need(kString), s.Child(kString) + "(MIME type)");
-        if (s.Next(kCapabilities))
-            s.Need(kCapabilities);
+        if (s.Next(kCapabilities)) {
+            const FieldView capabilities = s.Need(kCapabilities);
+            if (capabilities.length % 4)
+                Damaged(s.Child(kCapabilities), "length " + std::to_string(capabilities.length) +
+                                                    " is no whole number of 32-bit sets");
+            for (std::size_t at = 0; at < capabilities.length; at += 4) {
+                if (refs.facts.capabilities.size() <= at / 4)
+                    refs.facts.capabilities.push_back(0);
+                refs.facts.capabilities[at / 4] |= GetU32(c_, capabilities.dataStart + at);
+            }
+        }
         const FieldView hash = s.Need(kHash);
         Seq h(c_, hash, s.Child(kHash));
         const std::uint32_t algorithm = GetU32(c_, h.Bytes(4, "algorithm"));
@@ -380,13 +421,27 @@ class Walker {
         s.End();
     }
 
+    // An expression holds what its operator needs, as a phone reads it:
+    // comparisons, AND, OR and application properties two operands, NOT and
+    // device properties one, EXISTS and strings a string, options, variables
+    // and numbers only their value. A phone refuses any other operator.
     void Expression(const FieldView& f, const std::string& path, int depth) {
         Enter(depth, path);
         Seq s(c_, f, path);
-        s.Bytes(8, "operator and value");
-        if (s.Next(kString))
+        const std::uint32_t op = GetU32(c_, s.Bytes(8, "operator and value"));
+        int operands = 0;
+        bool string = false;
+        if ((op >= 1 && op <= 8) || op == 11)
+            operands = 2;
+        else if (op == 9 || op == 12)
+            operands = 1;
+        else if (op == 10 || op == 13)
+            string = true;
+        else if (op < 14 || op > 16)
+            Damaged(path, "unknown operator " + std::to_string(op));
+        if (string)
             String(s.Need(kString), s.Child(kString));
-        for (int i = 0; i < 2 && s.Next(kExpression); ++i)
+        for (int i = 0; i < operands; ++i)
             Expression(s.Need(kExpression), s.Child(kExpression), depth + 1);
         s.End();
     }
@@ -497,7 +552,7 @@ std::string FileSha1(std::string_view d, const FileDataView& f) {
 
 } // namespace
 
-void CheckPackage(const Package& pkg) {
+void CheckPackage(Package& pkg) {
     const std::string_view c = pkg.controller;
     const FieldView controller = ReadAt(c, 0, c.size(), true, kController, "SISController");
     if (controller.end != c.size())
@@ -505,13 +560,23 @@ void CheckPackage(const Package& pkg) {
                                      " unexpected bytes follow it inside its compressed field");
     Walker walker(c);
     walker.Controller(controller, "SISController", 0);
+    pkg.controllers.clear();
+    for (const ControllerRefs& refs : walker.Controllers())
+        pkg.controllers.push_back(refs.facts);
+    // The package's own controller is walked last; it comes first.
+    std::rotate(pkg.controllers.rbegin(), pkg.controllers.rbegin() + 1, pkg.controllers.rend());
     if (pkg.stub)
         return; // a bare controller: its files are in ROM, not in this file
 
-    if (pkg.after.size() != 1)
+    if (pkg.after.empty())
         Damaged("SISContents", "no SISData follows the controller");
     const std::string_view d = pkg.after.front();
     const std::vector<std::vector<FileDataView>> units = DataUnits(d);
+    // No data unit at all: a stub, whose files a phone takes from where they
+    // already are (a memory card, ROM); there is no data to check them against.
+    pkg.noData = units.empty();
+    if (pkg.noData)
+        return;
 
     std::uint64_t budget = kMaxUnpackedFiles;
     std::map<std::pair<std::uint32_t, std::uint32_t>, std::string> hashes;

@@ -317,9 +317,10 @@ Package ParsePackage(std::string_view file) {
     const FieldView data = next(kData, "SISData");
     dataRaw = file.substr(data.start, data.end - data.start);
     pkg.after.emplace_back(dataRaw);
+    // What follows SISData inside SISContents is passed over, as a phone
+    // does, and kept as it is.
     if (pos < limit)
-        throw SisError("The package is damaged: SISContents: " + std::to_string(limit - pos) +
-                       " unexpected bytes follow SISData.");
+        pkg.after.emplace_back(file.substr(pos, limit - pos));
     CheckPackage(pkg);
     ParseController(pkg);
     pkg.controllerChecksumOk = !haveControllerCrc || storedControllerCrc == Crc16(compressedRaw);

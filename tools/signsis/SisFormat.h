@@ -101,6 +101,15 @@ struct ChainView {
     std::string certificates; // DER, concatenated, signer first
 };
 
+// What a phone's installer weighs in one controller (the package's own, or one
+// embedded in it) besides its signatures.
+struct ControllerFacts {
+    std::uint32_t uid = 0;                   // the package UID of its Info
+    std::vector<std::uint32_t> capabilities; // 32-bit sets, every file's capabilities together
+    std::size_t chains = 0;                  // its signature chains
+    bool embedded = false;
+};
+
 // A package split into the parts signing touches.
 struct Package {
     std::string header;              // the 16 UID bytes, never changed
@@ -115,6 +124,10 @@ struct Package {
     bool controllerChecksumOk = true;
     bool dataChecksumOk = true;
     bool stub = false; // a bare controller with no data (a ROM stub)
+    // A package whose SISData holds no data unit: its files are not in it.
+    bool noData = false;
+    // The package's own controller first, then the embedded ones.
+    std::vector<ControllerFacts> controllers;
 };
 
 // The UIDs of a file's header; throws SisError for legacy (pre-Symbian 9)
@@ -125,11 +138,13 @@ void CheckHeader(std::string_view file);
 // SisError with a readable reason.
 Package ParsePackage(std::string_view file);
 
-// Walks every field of the controller and of the data: each of the type its
-// place requires, inside its parent, arrays of the element type they must
-// hold, every file's SHA-1 equal to that of its data after inflating it.
-// Throws SisError naming the path of the first field that fails and why.
-void CheckPackage(const Package& pkg);
+// Walks every field of the controller and of the data as a phone reads them:
+// each of the type its place requires, inside its parent (or its padding),
+// arrays of the element type they must hold, every file's SHA-1 equal to that
+// of its data after inflating it (unless SISData holds no data unit at all).
+// Sets the facts of each controller and noData. Throws SisError naming the
+// path of the first field that fails and why.
+void CheckPackage(Package& pkg);
 
 // The package file again, with the controller as it now is: recompressed the
 // way it was stored, lengths, paddings and the controller checksum rebuilt.
