@@ -105,6 +105,8 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
             options.keepDescriptorAttributes = true;
         } else if (a == "--symbian") {
             options.symbian = true;
+        } else if (a == "--force") {
+            options.force = true;
         } else if (a == "--export-certificate") {
             options.exportCertificate = true;
         } else if (a.rfind("--export-certificate=", 0) == 0) {
@@ -133,6 +135,10 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
     }
     if (options.symbian && !options.exportCertificate) {
         error = "--symbian goes only with --export-certificate";
+        return std::nullopt;
+    }
+    if (options.force && !options.exportCertificate) {
+        error = "--force goes only with --export-certificate";
         return std::nullopt;
     }
     if (options.exportCertificate) {
@@ -189,7 +195,7 @@ std::vector<std::string> CollectPackages(const std::vector<std::string>& paths) 
 std::string BatchHelpText() {
     return "Usage: jarseal-cli [OPTIONS] PATH...\n"
            "       jarseal-cli --check PATH...\n"
-           "       jarseal-cli --export-certificate [--symbian] FILE.cer\n"
+           "       jarseal-cli --export-certificate [--symbian] [--force] FILE.cer\n"
            "\n"
            "Prepares and signs each package named, with the settings of Jarseal.ini next to\n"
            "the program, exactly as the window does. A PATH is a package (.jar or .jad: a Java ME\n"
@@ -216,6 +222,8 @@ std::string BatchHelpText() {
            "                      alias1 of the settings) to FILE as DER, to install on a phone\n"
            "                      as a root; nothing is signed\n"
            "  --symbian           with --export-certificate: the Symbian certificate instead\n"
+           "  --force             with --export-certificate: replace FILE when it exists (never\n"
+           "                      a symbolic link, nor the file the certificate comes from)\n"
            "  --version           print the version and exit\n"
            "  --help, -h          this text\n"
            "\n"
@@ -236,7 +244,7 @@ std::string BatchHelpText() {
            "unforeseen failure). With --check, 1 when a phone would refuse a package. 64 when the\n"
            "command line is wrong (unknown option, missing or bad value, no PATH); nothing is done.\n"
            "With --export-certificate, 1 when no certificate was written (the reason goes to\n"
-           "standard error).\n"
+           "standard error), as when FILE exists and --force is not given.\n"
            "\n"
            "Example:\n"
            "  jarseal-cli --permissions http,https,read ~/suites game.jad\n";

@@ -43,6 +43,7 @@ struct BatchOptions {
     bool keepDescriptorAttributes = false; // each Java job keeps the earlier descriptor's own attributes
     bool exportCertificate = false;        // write the signing certificate to exportFile, sign nothing
     bool symbian = false;                  // with exportCertificate: the Symbian certificate
+    bool force = false;                    // with exportCertificate: replace an existing file
     std::string exportFile;
     std::vector<std::string> paths;
 };

@@ -120,8 +120,9 @@ int main(int argc, char** argv) {
     if (options->exportCertificate) {
         // The certificate of the settings as they stand after start-up, so a
         // first run exports the default key store's.
-        const auto failure = options->symbian ? ExportSymbianCertificate(settings, options->exportFile)
-                                              : ExportJavaCertificate(settings, options->exportFile);
+        const auto failure = options->symbian
+                                 ? ExportSymbianCertificate(settings, options->exportFile, options->force)
+                                 : ExportJavaCertificate(settings, options->exportFile, options->force);
         if (!failure)
             return kExitSuccess;
         std::fprintf(stderr, "jarseal-cli: %s\n", failure->c_str());
