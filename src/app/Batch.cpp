@@ -269,7 +269,7 @@ std::string PadToLetters(const std::string& text, std::size_t width) {
 std::string ResultLine(int status, double seconds, const std::string& path) {
     char time[32];
     std::snprintf(time, sizeof time, " %6.1f s  ", seconds);
-    return PadToLetters(ResultWord(status), 13) + time + path;
+    return PadToLetters(ResultWord(status), 13) + time + EscapeControlCharacters(path);
 }
 
 std::string VersionText() {

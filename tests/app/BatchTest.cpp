@@ -153,6 +153,10 @@ TEST(BatchResultLines, ColumnsLineUpByLettersNotBytes) {
     for (const int status : {kExitFailure, kExitUnforeseen, 7})
         EXPECT_EQ(SecondsColumn(ResultLine(status, 1234.5, "x")), column) << status;
 
+    // A name's control characters cannot start a line or reach the terminal.
+    EXPECT_EQ(ResultLine(kExitFailure, 0, "/a\rготово\x1b[2K\x7f\xC2\x9B\t.jar"),
+              "не выполнено     0.0 s  /a\\rготово\\x1b[2K\\x7f\\u009b\\t.jar");
+
     EXPECT_EQ(PadToLetters("ёж", 4), "ёж  ");
     EXPECT_EQ(PadToLetters("ab", 2), "ab");
     EXPECT_EQ(PadToLetters("длинное", 3), "длинное");
@@ -197,6 +201,16 @@ TEST(ConsoleMessages, TheSuccessMessageIsDroppedAndEverythingElseShown) {
         EXPECT_EQ(EndStatus(console, kExitSuccess), kExitSuccess);
         console.PrintHeldMessage();
         EXPECT_EQ(err.Text(), "Jarseal: Архив\nс ошибками\n");
+    }
+    {
+        // Lines break at CR LF only: a CR, LF or ESC of a name in the text
+        // is shown escaped.
+        MemoryStream err;
+        ConsoleUi console(err.file);
+        UserInterface& ui = console; // the job's view of it
+        ui.ShowMessage("a\rготово\n\x1b[1A.jar:\r\nповреждён", MessageIcon::Stop);
+        ui.Note("b\r.jad: заметка");
+        EXPECT_EQ(err.Text(), "Jarseal: a\\rготово\\n\\x1b[1A.jar:\nповреждён\nJarseal: b\\r.jad: заметка\n");
     }
     for (const int status : {kExitFailure, kExitUnforeseen}) {
         // A failure says why.
@@ -333,6 +347,19 @@ TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
     EXPECT_EQ(run.err.find(reason, first + 1), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("jar файл отсутствует."), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Jarseal: "), std::string::npos) << run.err;
+
+    // Names with control characters are printed escaped, in the result
+    // lines, the messages and the check's report alike.
+    MakeDir(root / "odd");
+    const std::string odd = root / "odd/a\rготово\x1b[2K.jar";
+    WriteZip(odd, {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{root / "odd"}, std::vector<std::string>{"--check", root / "odd"}}) {
+        const SplitOutput printed = RunSplit(program + "/jarseal-cli", args, root.path());
+        EXPECT_EQ((printed.out + printed.err).find_first_of("\r\x1b"), std::string::npos)
+            << printed.out << printed.err;
+        EXPECT_NE(printed.out.find("odd/a\\rготово\\x1b[2K.jar"), std::string::npos) << printed.out;
+    }
 
     // One package that succeeds: its result line, and on standard error only
     // the note naming the root a phone must hold.
