@@ -815,6 +815,13 @@ void CheckJarContents(Suite& suite, CheckReport& report) {
         return;
     }
     suite.manifest = ParseManifest(jar.manifest);
+    // The manifest's values keep to the rule of the descriptor's: a jar
+    // alone gives the suite its attributes, and the job copies them into
+    // the descriptor.
+    for (const auto& [name, value] : suite.manifest)
+        if (HasControlCharacter(value, true))
+            report.findings.push_back({kInvalidJar, "manifest: " + Shown(name) +
+                                                        "'s value holds a control character (a NUL, say)"});
     NoteEightBitTexts(suite.manifest, "the manifest", report);
     for (const char* name : {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor"})
         if (Find(suite.manifest, name) == nullptr)

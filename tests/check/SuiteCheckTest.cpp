@@ -372,6 +372,8 @@ TEST_F(CheckFixture, WhatTheManifestSaysAgainstTheDescriptor) {
          "game.Other", 907, 0, "the jar has no game/Other.class"},
         {"a profile newer than MIDP 2.0", Replace(kManifest, "MIDP-2.0", "MIDP-2.1"), "MIDP-2.0", "MIDP-2.1",
          0, 0, "MIDP-2.1: phones with MIDP-2.0 only refuse the suite (908)"},
+        {"a NUL in a value only the manifest has", kManifest + std::string("X-Note: a\0b\r\n", 15), "", "",
+         907, 0, "X-Note's value holds a control character"},
         {"a version part over 99 in both",
          Replace(kManifest, "MIDlet-Version: 1.0", "MIDlet-Version: 1.0.100"), "MIDlet-Version: 1.0",
          "MIDlet-Version: 1.0.100", 0, 0,
@@ -410,6 +412,11 @@ TEST_F(CheckFixture, AJarWithoutDescriptorIsASuiteOfItsOwn) {
     EXPECT_EQ(std::count_if(broken.findings.begin(), broken.findings.end(),
                             [](const Finding& f) { return f.code == 907; }),
               2); // the version and the missing class
+    // A NUL in the name, which the job refuses in the descriptor it makes.
+    WriteZip(jar, {{"META-INF/MANIFEST.MF",
+                    Replace(kManifest, "MIDlet-Name: Game", std::string("MIDlet-Name: Ga\0me", 17))},
+                   {"game/Main.class", "CAFEBABE"}});
+    EXPECT_EQ(CheckPackage(jar).Verdict(), "a phone would refuse it (907)");
 
     WriteZip(jar,
              {{"META-INF/MANIFEST.MF", Replace(kManifest, "MIDlet-Version: 1.0", "MIDlet-Version: 1.0.100")},

@@ -183,6 +183,18 @@ TEST_F(SigningFixture, ASuiteAPhoneWouldRefuseIsAFailureWithTheReason) {
     EXPECT_NE(ui.Messages()[0].find("descriptor lacks MIDlet-Vendor"), std::string::npos);
     EXPECT_EQ(ui.shown[0].icon, MessageIcon::Stop);
     EXPECT_FALSE(Exists(apps + "/temp.jad"));
+
+    // A NUL in the name: the job refuses the suite, and so does the check of
+    // the jar alone.
+    const std::string nulName = std::string("MIDlet-Name: Ga\0me", 17);
+    manifest = kManifest;
+    manifest.replace(manifest.find("MIDlet-Name: Game"), 17, nulName);
+    WriteZip(apps + "/game.jar", {{"META-INF/MANIFEST.MF", manifest}, {"game/Main.class", "CAFEBABE"}});
+    EXPECT_TRUE(CheckJarOnlySuite(apps + "/game.jar").Refused());
+    ui.shown.clear();
+    EXPECT_EQ(Run(), kExitFailure);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_NE(ui.Messages()[0].find("holds a control character"), std::string::npos) << ui.Messages()[0];
 }
 
 TEST_F(SigningFixture, AChainThroughAnIntermediateThatIsNoCAIsAFailure) {
