@@ -815,13 +815,19 @@ void CheckJarContents(Suite& suite, CheckReport& report) {
         return;
     }
     suite.manifest = ParseManifest(jar.manifest);
-    // The manifest's values keep to the rule of the descriptor's: a jar
-    // alone gives the suite its attributes, and the job copies them into
-    // the descriptor.
-    for (const auto& [name, value] : suite.manifest)
+    // The manifest's attributes keep to the rules of the descriptor's: a
+    // jar alone gives the suite its attributes, and the job copies them into
+    // the descriptor. A suite's own attribute given twice leaves the phone to
+    // pick one.
+    std::set<std::string> seen;
+    for (const auto& [name, value] : suite.manifest) {
         if (HasControlCharacter(value, true))
             report.findings.push_back({kInvalidJar, "manifest: " + Shown(name) +
                                                         "'s value holds a control character (a NUL, say)"});
+        const bool suites = name.rfind("MIDlet-", 0) == 0 || name.rfind("MicroEdition-", 0) == 0;
+        if (suites && !seen.insert(name).second)
+            report.findings.push_back({kInvalidJar, "manifest: " + Shown(name) + " appears twice"});
+    }
     NoteEightBitTexts(suite.manifest, "the manifest", report);
     for (const char* name : {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor"})
         if (Find(suite.manifest, name) == nullptr)
