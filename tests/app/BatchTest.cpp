@@ -574,7 +574,7 @@ TEST(DefaultKeyStores, HoldACaCertificateThatPhonesAcceptAsARoot) {
     settings.Write("Java", "alias1", "jsk");
     for (const char* store : {"build-key", "user-key"}) {
         settings.Write("Java", "keystore", dir / store);
-        ASSERT_EQ(ExportJavaCertificate(settings, dir / "root.cer"), std::nullopt) << store;
+        ASSERT_EQ(ExportJavaCertificate(settings, dir / "root.cer", true), std::nullopt) << store;
         const std::string der = ReadFile(dir / "root.cer");
         const auto* p = reinterpret_cast<const unsigned char*>(der.data());
         X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())), X509_free);
