@@ -114,7 +114,7 @@ _jarseal_cli() {
         ;;
     -*)
         local options="--permissions --check --quiet -q --default-keystore --zip-password --keep-jad-attributes --resign"
-        options+=" --export-certificate --symbian --help -h --version --"
+        options+=" --export-certificate --symbian --force --help -h --version --"
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         ;;
     *)

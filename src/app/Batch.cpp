@@ -107,6 +107,8 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
             options.resignSymbian = true;
         } else if (a == "--symbian") {
             options.symbian = true;
+        } else if (a == "--force") {
+            options.force = true;
         } else if (a == "--export-certificate") {
             options.exportCertificate = true;
         } else if (a.rfind("--export-certificate=", 0) == 0) {
@@ -135,6 +137,10 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
     }
     if (options.symbian && !options.exportCertificate) {
         error = "--symbian goes only with --export-certificate";
+        return std::nullopt;
+    }
+    if (options.force && !options.exportCertificate) {
+        error = "--force goes only with --export-certificate";
         return std::nullopt;
     }
     if (options.exportCertificate) {
@@ -191,7 +197,7 @@ std::vector<std::string> CollectPackages(const std::vector<std::string>& paths) 
 std::string BatchHelpText() {
     return "Usage: jarseal-cli [OPTIONS] PATH...\n"
            "       jarseal-cli --check PATH...\n"
-           "       jarseal-cli --export-certificate [--symbian] FILE.cer\n"
+           "       jarseal-cli --export-certificate [--symbian] [--force] FILE.cer\n"
            "\n"
            "Prepares and signs each package named, with the settings of Jarseal.ini next to\n"
            "the program, exactly as the window does. A PATH is a package (.jar or .jad: a Java ME\n"
@@ -221,6 +227,8 @@ std::string BatchHelpText() {
            "                      alias1 of the settings) to FILE as DER, to install on a phone\n"
            "                      as a root; nothing is signed\n"
            "  --symbian           with --export-certificate: the Symbian certificate instead\n"
+           "  --force             with --export-certificate: replace FILE when it exists (never\n"
+           "                      a symbolic link, nor the file the certificate comes from)\n"
            "  --version           print the version and exit\n"
            "  --help, -h          this text\n"
            "\n"
@@ -241,7 +249,7 @@ std::string BatchHelpText() {
            "unforeseen failure). With --check, 1 when a phone would refuse a package. 64 when the\n"
            "command line is wrong (unknown option, missing or bad value, no PATH); nothing is done.\n"
            "With --export-certificate, 1 when no certificate was written (the reason goes to\n"
-           "standard error).\n"
+           "standard error), as when FILE exists and --force is not given.\n"
            "\n"
            "Example:\n"
            "  jarseal-cli --permissions http,https,read ~/suites game.jad\n";
@@ -266,7 +274,7 @@ std::string PadToLetters(const std::string& text, std::size_t width) {
 std::string ResultLine(int status, double seconds, const std::string& path) {
     char time[32];
     std::snprintf(time, sizeof time, " %6.1f s  ", seconds);
-    return PadToLetters(ResultWord(status), 13) + time + path;
+    return PadToLetters(ResultWord(status), 13) + time + EscapeControlCharacters(path);
 }
 
 std::string VersionText() {

@@ -44,6 +44,7 @@ struct BatchOptions {
     bool resignSymbian = false;            // each Symbian job removes every earlier signature first
     bool exportCertificate = false;        // write the signing certificate to exportFile, sign nothing
     bool symbian = false;                  // with exportCertificate: the Symbian certificate
+    bool force = false;                    // with exportCertificate: replace an existing file
     std::string exportFile;
     std::vector<std::string> paths;
 };

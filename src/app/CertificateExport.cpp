@@ -1,10 +1,15 @@
 #include "app/CertificateExport.h"
 
+#include "common/Fd.h"
 #include "common/FileSystem.h"
 #include "process/Quoting.h"
 #include "process/RunAndWait.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -85,7 +90,82 @@ std::string KeytoolReason(const std::string& output, const std::string& keystore
            (said.empty() ? std::string() : ": " + said);
 }
 
-std::optional<std::string> WriteCertificate(const std::string& target, const std::string& der) {
+// True when both paths name one file.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// Why the certificate may not go to target: it is a link, or a file that is
+// there without replace, or the file the certificate comes from. Empty when
+// it may; then existing tells whether a file is there to be replaced.
+std::string WhyNotWritten(const std::string& target, const std::string& source, bool replace,
+                          bool& existing) {
+    struct stat st {};
+    existing = ::lstat(target.c_str(), &st) == 0;
+    if (!existing && errno != ENOENT)
+        return "cannot write " + target + ": " + std::strerror(errno);
+    if (!existing)
+        return {};
+    if (S_ISLNK(st.st_mode))
+        return target + " is a symbolic link: the certificate is not written through it (name a file)";
+    if (!replace)
+        return target + " already exists and is left as it is (--force replaces it)";
+    if (SameFile(target, source))
+        return target + " is the file the certificate comes from: it is not replaced";
+    return {}; // a folder or special file is refused as WriteFileReplacing refuses it
+}
+
+// Puts a new file at target without replacing one that appeared meanwhile:
+// a rename that refuses to replace, or, where the file system has none, a
+// hard link. Returns 0 or the errno of the failure (EEXIST: a file is there).
+int PutNewFileInPlace(const std::string& temp, const std::string& target) {
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (::link(temp.c_str(), target.c_str()) != 0)
+        return errno;
+    ::unlink(temp.c_str());
+    return 0;
+}
+
+// Writes der to a new target.
+std::optional<std::string> WriteNewCertificate(const std::string& target, const std::string& der) {
+    std::string temp;
+    try {
+        Fd fd(CreateTempBeside(target, temp));
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        const int written = WriteFully(fd.get(), der.data(), der.size());
+        if (written != 0 || ::fchmod(fd.get(), 0666 & ~mask) != 0 || ::close(fd.release()) != 0) {
+            const int error = written != 0 ? written : errno;
+            ::unlink(temp.c_str());
+            return "cannot write " + target + ": " + std::strerror(error);
+        }
+    } catch (const std::exception& e) {
+        return std::string(e.what());
+    }
+    const int error = PutNewFileInPlace(temp, target);
+    if (error != 0)
+        ::unlink(temp.c_str());
+    if (error == EEXIST)
+        return target + " already exists and is left as it is (--force replaces it)";
+    if (error != 0)
+        return "cannot write " + target + ": " + std::strerror(error);
+    return std::nullopt;
+}
+
+// Writes der to target, from the file source, as the export allows.
+std::optional<std::string> WriteCertificate(const std::string& target, const std::string& source,
+                                            const std::string& der, bool replace) {
+    bool existing = false;
+    if (const std::string why = WhyNotWritten(target, source, replace, existing); !why.empty())
+        return why;
+    if (!existing)
+        return WriteNewCertificate(target, der);
     try {
         WriteFileReplacing(target, der);
     } catch (const std::exception& e) {
@@ -94,15 +174,38 @@ std::optional<std::string> WriteCertificate(const std::string& target, const std
     return std::nullopt;
 }
 
+// The bytes of a certificate file of at most kMaxCertificateFileBytes.
+std::optional<std::string> ReadCertificateFile(const std::string& file, std::string& bytes) {
+    bool tooLarge = false;
+    try {
+        ReadFileInPieces(file, [&](const char* data, std::size_t size) {
+            tooLarge = bytes.size() + size > kMaxCertificateFileBytes;
+            if (!tooLarge)
+                bytes.append(data, size);
+            return !tooLarge;
+        });
+    } catch (const std::exception& e) {
+        return std::string(e.what());
+    }
+    if (tooLarge)
+        return "Symbian certificate " + file + " is larger than " +
+               std::to_string(kMaxCertificateFileBytes / 1024) + " KiB: no certificate file is that large";
+    return std::nullopt;
+}
+
 } // namespace
 
-std::optional<std::string> ExportJavaCertificate(const SettingsAccess& settings, const std::string& target) {
+std::optional<std::string> ExportJavaCertificate(const SettingsAccess& settings, const std::string& target,
+                                                 bool replace) {
     const std::string keystore = settings.Read("Java", "keystore");
     const std::string alias = settings.Read("Java", "alias1");
     if (keystore.empty())
         return std::string("no key store is set (section [Java], keystore)");
     if (!IsOrdinaryFile(keystore))
         return "key store " + keystore + " not found";
+    bool existing = false;
+    if (const std::string why = WhyNotWritten(target, keystore, replace, existing); !why.empty())
+        return why; // said before keytool runs
 
     // keytool writes into a file of its own beside the target; what it wrote
     // is checked and only then put in place.
@@ -132,26 +235,23 @@ std::optional<std::string> ExportJavaCertificate(const SettingsAccess& settings,
         return KeytoolReason(run.output, keystore, alias);
     if (!ParseDer(der))
         return "keytool gave no certificate for alias \"" + alias + "\" of key store " + keystore;
-    return WriteCertificate(target, der);
+    return WriteCertificate(target, keystore, der, replace);
 }
 
-std::optional<std::string> ExportSymbianCertificate(const SettingsAccess& settings,
-                                                    const std::string& target) {
+std::optional<std::string> ExportSymbianCertificate(const SettingsAccess& settings, const std::string& target,
+                                                    bool replace) {
     const std::string file = settings.Read("Symbian", "certificate");
     if (file.empty())
         return std::string("no Symbian certificate is set (section [Symbian], certificate)");
     if (!IsOrdinaryFile(file))
         return "Symbian certificate " + file + " not found";
     std::string bytes;
-    try {
-        bytes = ReadWholeFile(file);
-    } catch (const std::exception& e) {
-        return std::string(e.what());
-    }
+    if (auto why = ReadCertificateFile(file, bytes))
+        return why;
     const std::string der = FirstCertificateAsDer(bytes);
     if (der.empty())
         return "Symbian certificate " + file + " holds no certificate (neither PEM nor DER)";
-    return WriteCertificate(target, der);
+    return WriteCertificate(target, file, der, replace);
 }
 
 } // namespace jarseal

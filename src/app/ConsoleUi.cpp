@@ -1,24 +1,16 @@
 #include "app/ConsoleUi.h"
 
+#include "common/Text.h"
+
 namespace jarseal {
 
 namespace {
 
-// Message texts use CR LF between lines; a terminal wants LF only.
-std::string ForTerminal(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            continue;
-        out += text[i] == '\r' ? '\n' : text[i];
-    }
-    return out;
-}
-
 // One message as a whole line: "title: text" and what the console answered.
+// Message texts use CR LF between lines, a terminal wants LF only; any other
+// control character (of a file name in the text, say) is shown escaped.
 std::string Line(const std::string& title, const std::string& text, const char* suffix) {
-    return title + ": " + ForTerminal(text) + suffix + "\n";
+    return EscapeControlCharacters(title) + ": " + EscapeControlCharacters(text, true) + suffix + "\n";
 }
 
 } // namespace

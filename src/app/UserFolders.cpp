@@ -1,29 +1,59 @@
 #include "app/UserFolders.h"
 
+#include "common/Errors.h"
 #include "common/FileSystem.h"
+#include "common/RunLock.h"
 #include "process/Quoting.h"
 #include "process/RunAndWait.h"
 #include "settings/SigningEditors.h"
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace jarseal {
 
 namespace {
 
-// Runs a tool that writes fresh (and, for two files, fresh2), and renames
-// what it wrote to the final names only when it succeeded.
-void MakeFiles(const std::string& command, const std::string& fresh, const std::string& target,
-               const std::string& fresh2 = {}, const std::string& target2 = {}) {
+// A file a tool writes under a name no other run can have (CreateTempBeside
+// made it), put in place once the tool succeeded.
+struct MadeFile {
+    std::string target;
+    std::string temp;
+};
+
+// Takes a name beside target for a tool to write. The tool writes into the
+// empty file of that name, or, with fresh set, makes the file itself (keytool
+// refuses an empty key store): the file is then removed, the name stays this
+// run's. mode is the file's, for a tool that writes into it. Throws RunError
+// when the folder takes no new file; a name taken before a later one fails
+// is a leftover the next set-up removes.
+MadeFile Beside(const std::string& target, bool fresh, mode_t mode = 0600) {
+    MadeFile file{target, {}};
+    const int fd = CreateTempBeside(target, file.temp);
+    (void)!::fchmod(fd, mode); // a file system without modes keeps its own
+    ::close(fd);
+    if (fresh)
+        ::unlink(file.temp.c_str());
+    return file;
+}
+
+// 0666 less the umask: what a new file gets anyway.
+mode_t NewFileMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// Runs a tool that writes the files under their temporary names, and renames
+// them to their places, in order, only when it succeeded. No temporary name
+// is left behind.
+void MakeFiles(const std::string& command, const std::vector<MadeFile>& files) {
     const bool ok = RunAndWaitCapture(command).exitCode == 0;
-    if (ok && !fresh2.empty())
-        std::rename(fresh2.c_str(), target2.c_str());
-    if (ok)
-        std::rename(fresh.c_str(), target.c_str());
-    ::unlink(fresh.c_str());
-    if (!fresh2.empty())
-        ::unlink(fresh2.c_str());
+    for (const MadeFile& file : files)
+        if (!ok || std::rename(file.temp.c_str(), file.target.c_str()) != 0)
+            ::unlink(file.temp.c_str());
 }
 
 // The Symbian certificate and key of a new program folder, in the user's
@@ -32,43 +62,70 @@ void MakeFiles(const std::string& command, const std::string& fresh, const std::
 void MakeSymbianKey(Context& ctx, const std::string& folder) {
     const std::string cer = folder + "symbian.cer";
     const std::string key = folder + "symbian.key";
-    if (KindOfPath(cer) == PathKind::Missing && KindOfPath(key) == PathKind::Missing)
-        MakeFiles("openssl req -x509 -newkey rsa:2048 -sha1 -days 7300 -subj /CN=Jarseal/O=Jarseal -keyout " +
-                      QuotedArgument(key + ".new") + " -out " + QuotedArgument(cer + ".new") +
-                      " -passout pass:" + kDefaultPassword,
-                  cer + ".new", cer, key + ".new", key);
+    if (KindOfPath(cer) == PathKind::Missing && KindOfPath(key) == PathKind::Missing) {
+        try {
+            const MadeFile newKey = Beside(key, false);
+            const MadeFile newCer = Beside(cer, false, NewFileMode());
+            MakeFiles("openssl req -x509 -newkey rsa:2048 -sha1 -days 7300 -subj /CN=Jarseal/O=Jarseal "
+                      "-keyout " +
+                          QuotedArgument(newKey.temp) + " -out " + QuotedArgument(newCer.temp) +
+                          " -passout pass:" + kDefaultPassword,
+                      {newKey, newCer});
+        } catch (const RunError&) {
+            // A folder that takes no new file: the pair stays missing, and
+            // the Symbian job says so.
+        }
+    }
     ctx.settings.Write("Symbian", "certificate", cer);
     ctx.settings.Write("Symbian", "key", key);
     ctx.settings.Write("Symbian", "passphrase", kDefaultPassword);
+}
+
+// True when the settings file and the key store are there: nothing to make.
+bool Prepared(const Places& where) {
+    return KindOfPath(where.settingsFile) != PathKind::Missing &&
+           KindOfPath(where.defaultKeystore) != PathKind::Missing;
+}
+
+void MakeKeystore(const std::string& keystore) {
+    // RSA 2048 and SHA1withRSA, JKS, twenty years: what phones of that era
+    // verify and what older signing tools read. A CA certificate that may sign
+    // certificates, because several phones accept a root for applications only
+    // in that form. The build's data/key is made alike (cmake/MakeKeystore.cmake).
+    try {
+        const MadeFile fresh = Beside(keystore, true);
+        MakeFiles(std::string("keytool -genkeypair -noprompt -storetype JKS -keystore ") +
+                      QuotedArgument(fresh.temp) + " -storepass " + kDefaultPassword + " -alias " +
+                      kDefaultAlias + " -keypass " + kDefaultPassword +
+                      " -keyalg RSA -keysize 2048 -sigalg SHA1withRSA -validity 7300 -dname " +
+                      QuotedArgument("CN=Jarseal, OU=MIDlet signing, O=Jarseal") +
+                      " -ext BasicConstraints:critical=ca:true"
+                      " -ext KeyUsage:critical=digitalSignature,keyCertSign",
+                  {fresh});
+    } catch (const RunError&) {
+        // A folder that takes no new file: the key store stays missing, and
+        // the Java job says so.
+    }
 }
 
 } // namespace
 
 void PrepareUserFolders(Context& ctx) {
     const Places where = ctx.Where();
-    if (!where.userFolders)
+    if (!where.userFolders || Prepared(where))
         return;
+    // First runs started at once (a file manager opening two files on first
+    // use) take turns: the first makes the files, the next waits and finds
+    // them made, so every run signs with the key store that stays. It is the
+    // lock the jobs of these folders hold, so no job runs meanwhile either.
+    const FolderLock lock(where.lockFolder, [&] { ctx.ui.NoteWaitingForOtherRun(); });
+    RemoveLeftoverTempFiles(FolderOf(where.defaultKeystore)); // of a set-up that was ended halfway
     if (KindOfPath(where.settingsFile) == PathKind::Missing) {
         RestoreJavaDefaults(ctx);
         MakeSymbianKey(ctx, FolderOf(where.defaultKeystore));
     }
-    if (KindOfPath(where.defaultKeystore) != PathKind::Missing)
-        return;
-    // RSA 2048 and SHA1withRSA, JKS, twenty years: what phones of that era
-    // verify and what older signing tools read. A CA certificate that may sign
-    // certificates, because several phones accept a root for applications only
-    // in that form. The build's data/key is made alike (cmake/MakeKeystore.cmake).
-    // Written beside and renamed.
-    const std::string fresh = where.defaultKeystore + ".new";
-    ::unlink(fresh.c_str());
-    const std::string command = std::string("keytool -genkeypair -noprompt -storetype JKS -keystore ") +
-                                QuotedArgument(fresh) + " -storepass " + kDefaultPassword + " -alias " +
-                                kDefaultAlias + " -keypass " + kDefaultPassword +
-                                " -keyalg RSA -keysize 2048 -sigalg SHA1withRSA -validity 7300 -dname " +
-                                QuotedArgument("CN=Jarseal, OU=MIDlet signing, O=Jarseal") +
-                                " -ext BasicConstraints:critical=ca:true"
-                                " -ext KeyUsage:critical=digitalSignature,keyCertSign";
-    MakeFiles(command, fresh, where.defaultKeystore);
+    if (KindOfPath(where.defaultKeystore) == PathKind::Missing)
+        MakeKeystore(where.defaultKeystore);
 }
 
 } // namespace jarseal

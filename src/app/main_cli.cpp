@@ -12,6 +12,7 @@
 #include "common/Errors.h"
 #include "common/FileSystem.h"
 #include "common/LocalTime.h"
+#include "common/Text.h"
 #include "process/RunAndWait.h"
 #include "process/WarmJadTool.h"
 #include "settings/IniSettings.h"
@@ -37,7 +38,8 @@ int ProcessOne(Context& ctx, ConsoleUi& ui, const std::string& path) {
         return exit.status;
     } catch (const std::exception& e) {
         ui.PrintHeldMessage();
-        std::fprintf(stderr, "Jarseal: %s: %s\n", path.c_str(), e.what());
+        std::fprintf(stderr, "Jarseal: %s: %s\n", EscapeControlCharacters(path).c_str(),
+                     EscapeControlCharacters(e.what()).c_str());
         return kExitUnforeseen;
     }
 }
@@ -52,14 +54,14 @@ int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
             ++refused;
         if (quiet && !report.Refused())
             continue;
-        std::printf("%s: %s\n", path.c_str(), report.Verdict().c_str());
+        std::printf("%s: %s\n", EscapeControlCharacters(path).c_str(), report.Verdict().c_str());
         for (const Finding& f : report.findings) {
             if (f.code == kSisRefused)
-                std::printf("  refused  %s\n", f.text.c_str());
+                std::printf("  refused  %s\n", EscapeControlCharacters(f.text).c_str());
             else if (f.code != 0)
-                std::printf("  %d  %s\n", f.code, f.text.c_str());
+                std::printf("  %d  %s\n", f.code, EscapeControlCharacters(f.text).c_str());
             else
-                std::printf("  note %s\n", f.text.c_str());
+                std::printf("  note %s\n", EscapeControlCharacters(f.text).c_str());
         }
     }
     std::printf("Checked %zu, refused %d\n", packages.size(), refused);
@@ -75,7 +77,8 @@ int main(int argc, char** argv) {
     std::string error;
     const auto options = ParseBatchArguments(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-        std::fprintf(stderr, "jarseal-cli: %s\nTry 'jarseal-cli --help'.\n", error.c_str());
+        std::fprintf(stderr, "jarseal-cli: %s\nTry 'jarseal-cli --help'.\n",
+                     EscapeControlCharacters(error).c_str());
         return kExitUsage;
     }
     if (options->help) {
@@ -135,11 +138,12 @@ int main(int argc, char** argv) {
     if (options->exportCertificate) {
         // The certificate of the settings as they stand after start-up, so a
         // first run exports the default key store's.
-        const auto failure = options->symbian ? ExportSymbianCertificate(settings, options->exportFile)
-                                              : ExportJavaCertificate(settings, options->exportFile);
+        const auto failure = options->symbian
+                                 ? ExportSymbianCertificate(settings, options->exportFile, options->force)
+                                 : ExportJavaCertificate(settings, options->exportFile, options->force);
         if (!failure)
             return kExitSuccess;
-        std::fprintf(stderr, "jarseal-cli: %s\n", failure->c_str());
+        std::fprintf(stderr, "jarseal-cli: %s\n", EscapeControlCharacters(*failure).c_str());
         return kExitFailure;
     }
     const PermissionChoice& permissions =
@@ -158,7 +162,8 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < packages.size(); ++i) {
         const std::string& path = packages[i];
         if (progress)
-            std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, packages.size(), path.c_str());
+            std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, packages.size(),
+                         EscapeControlCharacters(path).c_str());
         ui.SetNextInput(options->zipPassword);
         Context ctx{ui, settings, permissions, programFolder, path, nullptr, places.Get()};
         ctx.keepDescriptorAttributes = options->keepDescriptorAttributes;

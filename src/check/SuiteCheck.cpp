@@ -53,14 +53,25 @@ const std::string* Find(const Attributes& attrs, const std::string& name) {
     return nullptr;
 }
 
-// Reads the descriptor strictly, noting every line a strict installer refuses.
-Attributes ParseDescriptor(const std::string& text, CheckReport& report) {
+// The attributes a descriptor must have.
+constexpr std::array<const char*, 5> kRequiredInDescriptor = {
+    "MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor", "MIDlet-Jar-URL", "MIDlet-Jar-Size"};
+
+bool RequiredInDescriptor(const std::string& name) {
+    return std::find(kRequiredInDescriptor.begin(), kRequiredInDescriptor.end(), name) !=
+           kRequiredInDescriptor.end();
+}
+
+// Reads the descriptor strictly, noting every line a strict installer
+// refuses. A byte-order mark at the start becomes part of the first
+// attribute's name as the phone reads it: that attribute is lost, and its
+// name goes to lostToMark.
+Attributes ParseDescriptor(const std::string& text, CheckReport& report, std::string& lostToMark) {
     Attributes attrs;
     std::size_t start = 0;
-    if (text.rfind("\xEF\xBB\xBF", 0) == 0) {
-        report.findings.push_back({kInvalidDescriptor, "descriptor: starts with a byte-order mark"});
+    const bool mark = text.rfind("\xEF\xBB\xBF", 0) == 0;
+    if (mark)
         start = 3;
-    }
     std::set<std::string> seen;
     int number = 0;
     while (start < text.size()) {
@@ -73,8 +84,12 @@ Attributes ParseDescriptor(const std::string& text, CheckReport& report) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         const std::string where = "descriptor line " + std::to_string(number) + ": ";
-        if (TrimBlanksAndTabs(line).empty())
+        const bool behindMark = mark && number == 1;
+        if (TrimBlanksAndTabs(line).empty()) {
+            if (behindMark)
+                report.findings.push_back({kInvalidDescriptor, where + "holds a byte-order mark alone"});
             continue;
+        }
         if (line[0] == ' ' || line[0] == '\t') {
             report.findings.push_back({kInvalidDescriptor, where + "starts with a blank (a descriptor has no "
                                                                    "continuation lines)"});
@@ -89,6 +104,16 @@ Attributes ParseDescriptor(const std::string& text, CheckReport& report) {
         if (!ValidAttributeName(name)) {
             report.findings.push_back(
                 {kInvalidDescriptor, where + "\"" + name + "\" is not a valid attribute name"});
+            continue;
+        }
+        if (behindMark) {
+            // Another name to the phone: neither this attribute nor a repeat of it.
+            const bool required = RequiredInDescriptor(name);
+            report.findings.push_back({required ? kInvalidDescriptor : 0,
+                                       "descriptor: starts with a byte-order mark: the phone loses the "
+                                       "first attribute, " +
+                                           name + (required ? ", which a descriptor must have" : "")});
+            lostToMark = name;
             continue;
         }
         if (!seen.insert(name).second)
@@ -512,15 +537,19 @@ std::string Sha1Fingerprint(const X509* cert) {
     return text;
 }
 
+bool SelfSigned(const X509* cert) {
+    return X509_NAME_cmp(X509_get_subject_name(cert), X509_get_issuer_name(cert)) == 0;
+}
+
 // The note that says which root certificate a phone must hold to install
 // the suite: a phone without it refuses a signed suite, however well signed.
-std::string TrustNote(const std::vector<X509Ptr>& chain) {
-    const X509* last = chain.back().get();
-    const bool selfSigned = X509_NAME_cmp(X509_get_subject_name(last), X509_get_issuer_name(last)) == 0;
-    if (!selfSigned)
+// length counts the certificates of the chain before any root it carries.
+std::string TrustNote(const std::vector<X509Ptr>& chain, std::size_t length) {
+    const X509* last = chain[length - 1].get();
+    if (!SelfSigned(last))
         return "a phone installs this suite only if it holds the root certificate \"" +
                NameText(X509_get_issuer_name(last)) + "\" that issued MIDlet-Certificate-1-" +
-               std::to_string(chain.size()) + "; a phone without it refuses the suite (909)";
+               std::to_string(length) + "; a phone without it refuses the suite (909)";
     return "a phone installs this suite only if it holds the signer's own certificate as a root: \"" +
            NameText(X509_get_subject_name(last)) + "\", SHA-1 " + Sha1Fingerprint(last) + ", valid " +
            DateText(X509_get0_notBefore(last)) + " to " + DateText(X509_get0_notAfter(last)) +
@@ -588,23 +617,38 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
                                    "MIDlet-Certificate-1-1 (the jar changed after signing, or another key "
                                    "signed it)"});
     CheckSignerUsage(chain[0].get(), report);
-    for (std::size_t i = 0; i < chain.size(); ++i) {
+    // The phone follows the chain from the signer until it meets an issuer
+    // its key store holds: a root the chain carries is passed over, and so
+    // is anything after it.
+    std::size_t length = chain.size();
+    for (std::size_t i = 0; i < length; ++i) {
         X509* cert = chain[i].get();
         const std::string which = "MIDlet-Certificate-1-" + std::to_string(i + 1);
         if (X509_cmp_current_time(X509_get0_notBefore(cert)) > 0)
             report.findings.push_back({kAuthentication, which + " is not valid yet"});
         if (X509_cmp_current_time(X509_get0_notAfter(cert)) < 0)
             report.findings.push_back({kAuthentication, which + " has expired"});
-        const bool selfSigned = X509_NAME_cmp(X509_get_subject_name(cert), X509_get_issuer_name(cert)) == 0;
-        if (selfSigned && chain.size() > 1)
-            report.findings.push_back({kAuthentication, which + " is a root certificate (" +
-                                                            NameText(X509_get_subject_name(cert)) +
-                                                            "); the phone holds its roots, leave it out"});
+        if (i > 0 && SelfSigned(cert)) {
+            report.findings.push_back({0, which + " is a root certificate (" +
+                                              NameText(X509_get_subject_name(cert)) +
+                                              "): the phone ignores the root in the chain and uses its "
+                                              "own; leave it out"});
+            length = i;
+            break;
+        }
+        // Every certificate above the signer's vouches for the one below:
+        // only a CA by its basicConstraints may.
+        if (i > 0 && (X509_get_extension_flags(cert) & EXFLAG_CA) == 0)
+            report.findings.push_back({kAuthentication, which +
+                                                            " is no CA certificate (its basicConstraints "
+                                                            "do not say CA:TRUE), so it cannot vouch "
+                                                            "for MIDlet-Certificate-1-" +
+                                                            std::to_string(i)});
         if (i + 1 < chain.size() && !IssuedBy(cert, chain[i + 1].get()))
             report.findings.push_back({kAuthentication, which + " was not issued by the next certificate"});
     }
     if (!report.Refused())
-        report.findings.push_back({0, TrustNote(chain)});
+        report.findings.push_back({0, TrustNote(chain, length)});
 }
 
 void CheckPermissions(const Attributes& attrs, const std::string& where, CheckReport& report) {
@@ -664,20 +708,49 @@ bool ReadDecimal(const std::string& text, std::uint64_t limit, std::uint64_t& va
     return true;
 }
 
-// A suite version: one to three numbers separated by dots, each 0 to 99.
-bool ValidVersion(const std::string& version) {
-    int parts = 0;
+// The dot-separated parts of a version.
+std::vector<std::string> VersionParts(const std::string& version) {
+    std::vector<std::string> parts;
     std::size_t start = 0;
     while (true) {
         const auto dot = version.find('.', start);
-        const std::string part = version.substr(start, dot == std::string::npos ? dot : dot - start);
-        std::uint64_t value = 0;
-        if (++parts > 3 || !ReadDecimal(part, 99, value))
-            return false;
+        parts.push_back(version.substr(start, dot == std::string::npos ? dot : dot - start));
         if (dot == std::string::npos)
-            return true;
+            return parts;
         start = dot + 1;
     }
+}
+
+// A suite version as a phone reads it: one to three numbers of decimal
+// digits, separated by dots.
+bool ValidVersion(const std::string& version) {
+    const std::vector<std::string> parts = VersionParts(version);
+    return parts.size() <= 3 && std::all_of(parts.begin(), parts.end(), [](const std::string& part) {
+               return !part.empty() &&
+                      std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+           });
+}
+
+// True when a part of a valid version is over 99: the phone reads the
+// number, but some phones keep to the rule of 0 to 99 and refuse it.
+bool VersionPartOver99(const std::string& version) {
+    const std::vector<std::string> parts = VersionParts(version);
+    return std::any_of(parts.begin(), parts.end(), [](const std::string& part) {
+        const auto digits = part.find_first_not_of('0');
+        return digits != std::string::npos && part.size() - digits > 2;
+    });
+}
+
+// The findings on a suite's version: a refusal with code when it is not a
+// version, a note when a part is over 99.
+void CheckVersion(const std::string& which, const std::string& version, int code, CheckReport& report) {
+    if (!ValidVersion(version))
+        report.findings.push_back({code, which + " \"" + version +
+                                             "\" is not a version (at most three numbers, separated by "
+                                             "dots)"});
+    else if (VersionPartOver99(version))
+        report.findings.push_back(
+            {0, which + " \"" + version + "\": some phones refuse version parts over 99"});
 }
 
 // The class a MIDlet-<n> value ("name, icon, class") names; empty when it
@@ -695,8 +768,9 @@ constexpr std::uint64_t kMaxJarSizeValue = 0x7FFFFFFF;
 
 // What a phone reads from the suite, as the check goes on.
 struct Suite {
-    bool jarOnly = false; // no descriptor: the manifest alone describes the suite
-    Attributes jad;       // empty for a jar-only suite
+    bool jarOnly = false;   // no descriptor: the manifest alone describes the suite
+    Attributes jad;         // empty for a jar-only suite
+    std::string lostToMark; // the descriptor's first attribute, lost behind a byte-order mark
     JarFacts jar;
     Attributes manifest;
     // A phone takes an attribute from the descriptor when it has it, else
@@ -712,14 +786,11 @@ struct Suite {
 // the version, the size, the jar's name and the MIDlets it declares.
 void CheckDescriptorAttributes(const Suite& suite, const std::string& archivePath, CheckReport& report) {
     const Attributes& jad = suite.jad;
-    for (const char* name :
-         {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor", "MIDlet-Jar-URL", "MIDlet-Jar-Size"})
-        if (Find(jad, name) == nullptr)
+    for (const char* name : kRequiredInDescriptor)
+        if (Find(jad, name) == nullptr && name != suite.lostToMark) // that one is reported lost
             report.findings.push_back({kInvalidDescriptor, std::string("descriptor lacks ") + name});
-    if (const std::string* version = Find(jad, "MIDlet-Version"); version && !ValidVersion(*version))
-        report.findings.push_back({kInvalidDescriptor, "MIDlet-Version \"" + *version +
-                                                           "\" is not a version (at most three numbers "
-                                                           "0 to 99, separated by dots)"});
+    if (const std::string* version = Find(jad, "MIDlet-Version"))
+        CheckVersion("MIDlet-Version", *version, kInvalidDescriptor, report);
     std::uint64_t size = 0;
     if (const std::string* text = Find(jad, "MIDlet-Jar-Size");
         text && !ReadDecimal(*text, kMaxJarSizeValue, size))
@@ -752,15 +823,25 @@ void CheckJarContents(Suite& suite, CheckReport& report) {
         return;
     }
     suite.manifest = ParseManifest(jar.manifest);
+    // The manifest's attributes keep to the rules of the descriptor's: a
+    // jar alone gives the suite its attributes, and the job copies them into
+    // the descriptor. A suite's own attribute given twice leaves the phone to
+    // pick one.
+    std::set<std::string> seen;
+    for (const auto& [name, value] : suite.manifest) {
+        if (HasControlCharacter(value, true))
+            report.findings.push_back({kInvalidJar, "manifest: " + Shown(name) +
+                                                        "'s value holds a control character (a NUL, say)"});
+        const bool suites = name.rfind("MIDlet-", 0) == 0 || name.rfind("MicroEdition-", 0) == 0;
+        if (suites && !seen.insert(name).second)
+            report.findings.push_back({kInvalidJar, "manifest: " + Shown(name) + " appears twice"});
+    }
     NoteEightBitTexts(suite.manifest, "the manifest", report);
     for (const char* name : {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor"})
         if (Find(suite.manifest, name) == nullptr)
             report.findings.push_back({kInvalidJar, std::string("manifest lacks ") + name});
-    if (const std::string* version = Find(suite.manifest, "MIDlet-Version");
-        suite.jarOnly && version && !ValidVersion(*version))
-        report.findings.push_back({kInvalidJar, "the manifest's MIDlet-Version \"" + *version +
-                                                    "\" is not a version (at most three numbers 0 to 99, "
-                                                    "separated by dots)"});
+    if (const std::string* version = Find(suite.manifest, "MIDlet-Version"); suite.jarOnly && version)
+        CheckVersion("the manifest's MIDlet-Version", *version, kInvalidJar, report);
     for (const char* name : {"MIDlet-1", "MicroEdition-Profile", "MicroEdition-Configuration"})
         if (suite.Get(name) == nullptr)
             report.findings.push_back(
@@ -878,7 +959,7 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
                 {kInvalidDescriptor, std::string("descriptor cannot be read: ") + e.what()});
             return report;
         }
-        suite.jad = ParseDescriptor(jadText, report);
+        suite.jad = ParseDescriptor(jadText, report, suite.lostToMark);
         CheckDescriptorAttributes(suite, archivePath, report);
         if (report.Refused())
             return report;

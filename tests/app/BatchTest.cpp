@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 #include <openssl/x509v3.h>
 #include <regex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace jarseal;
@@ -78,9 +79,13 @@ TEST(BatchArguments, OptionsPermissionsAndPaths) {
     }
     parsed = ParseBatchArguments({"--export-certificate", "--", "-x.cer"}, error);
     ASSERT_TRUE(parsed) << error;
-    EXPECT_FALSE(parsed->symbian);
+    EXPECT_FALSE(parsed->symbian || parsed->force);
     EXPECT_EQ(parsed->exportFile, "-x.cer");
+    parsed = ParseBatchArguments({"--force", "--export-certificate", "x.cer"}, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_TRUE(parsed->force);
     for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--symbian", "x.cer"},
+                                                  {"--force", "x.jar"},
                                                   {"--export-certificate"},
                                                   {"--export-certificate="},
                                                   {"--export-certificate", "a.cer", "b.cer"},
@@ -148,6 +153,10 @@ TEST(BatchResultLines, ColumnsLineUpByLettersNotBytes) {
     for (const int status : {kExitFailure, kExitUnforeseen, 7})
         EXPECT_EQ(SecondsColumn(ResultLine(status, 1234.5, "x")), column) << status;
 
+    // A name's control characters cannot start a line or reach the terminal.
+    EXPECT_EQ(ResultLine(kExitFailure, 0, "/a\rготово\x1b[2K\x7f\xC2\x9B\t.jar"),
+              "не выполнено     0.0 s  /a\\rготово\\x1b[2K\\x7f\\u009b\\t.jar");
+
     EXPECT_EQ(PadToLetters("ёж", 4), "ёж  ");
     EXPECT_EQ(PadToLetters("ab", 2), "ab");
     EXPECT_EQ(PadToLetters("длинное", 3), "длинное");
@@ -192,6 +201,16 @@ TEST(ConsoleMessages, TheSuccessMessageIsDroppedAndEverythingElseShown) {
         EXPECT_EQ(EndStatus(console, kExitSuccess), kExitSuccess);
         console.PrintHeldMessage();
         EXPECT_EQ(err.Text(), "Jarseal: Архив\nс ошибками\n");
+    }
+    {
+        // Lines break at CR LF only: a CR, LF or ESC of a name in the text
+        // is shown escaped.
+        MemoryStream err;
+        ConsoleUi console(err.file);
+        UserInterface& ui = console; // the job's view of it
+        ui.ShowMessage("a\rготово\n\x1b[1A.jar:\r\nповреждён", MessageIcon::Stop);
+        ui.Note("b\r.jad: заметка");
+        EXPECT_EQ(err.Text(), "Jarseal: a\\rготово\\n\\x1b[1A.jar:\nповреждён\nJarseal: b\\r.jad: заметка\n");
     }
     for (const int status : {kExitFailure, kExitUnforeseen}) {
         // A failure says why.
@@ -328,6 +347,19 @@ TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
     EXPECT_EQ(run.err.find(reason, first + 1), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("jar файл отсутствует."), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Jarseal: "), std::string::npos) << run.err;
+
+    // Names with control characters are printed escaped, in the result
+    // lines, the messages and the check's report alike.
+    MakeDir(root / "odd");
+    const std::string odd = root / "odd/a\rготово\x1b[2K.jar";
+    WriteZip(odd, {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{root / "odd"}, std::vector<std::string>{"--check", root / "odd"}}) {
+        const SplitOutput printed = RunSplit(program + "/jarseal-cli", args, root.path());
+        EXPECT_EQ((printed.out + printed.err).find_first_of("\r\x1b"), std::string::npos)
+            << printed.out << printed.err;
+        EXPECT_NE(printed.out.find("odd/a\\rготово\\x1b[2K.jar"), std::string::npos) << printed.out;
+    }
 
     // One package that succeeds: its result line, and on standard error only
     // the note naming the root a phone must hold.
@@ -472,6 +504,7 @@ TEST_F(CliFixture, ExportedCertificatesAreThoseTheJobsSignWith) {
     EXPECT_EQ(Base64Decode(jad.at("MIDlet-Certificate-1-1")), ReadFile(cer));
 
     // The Symbian certificate of a PEM file, as DER.
+    const std::string good = ReadFile(program + "/Jarseal.ini");
     const std::string pem = JARSEAL_BUILD_DIR "/data/symbian.cer";
     WriteFile(program + "/Jarseal.ini",
               ReadFile(program + "/Jarseal.ini") + "[Symbian]\r\ncertificate=" + pem + "\r\n");
@@ -482,9 +515,52 @@ TEST_F(CliFixture, ExportedCertificatesAreThoseTheJobsSignWith) {
               0);
     EXPECT_EQ(ReadFile(root / "symbian.cer"), ReadFile(root / "expected.der"));
 
+    // A file that is there stays as it is without --force, and is replaced
+    // with it; a link is never written through, nor the key store itself
+    // replaced.
+    const std::string exported = ReadFile(cer);
+    WriteFile(root / "user.jar", "the user's own jar");
+    ASSERT_EQ(::symlink((root / "user.jar").c_str(), (root / "link.cer").c_str()), 0);
+    const struct {
+        std::string target, force, said;
+    } refusals[] = {
+        {root / "user.jar", "", "already exists and is left as it is (--force replaces it)"},
+        {root / "link.cer", "", "is a symbolic link"},
+        {root / "link.cer", "--force ", "is a symbolic link"},
+        {program + "/data/key", "--force ", "is the file the certificate comes from"},
+    };
+    // The program folder's key store as a file of its own, not the build's link.
+    ASSERT_EQ(::unlink((program + "/data/key").c_str()), 0);
+    std::filesystem::copy_file(JARSEAL_BUILD_DIR "/data/key", program + "/data/key");
+    const std::string keyStore = ReadFile(program + "/data/key");
+    for (const auto& r : refusals) {
+        const SplitOutput run =
+            RunSplit(program + "/jarseal-cli",
+                     r.force.empty() ? std::vector<std::string>{"--export-certificate", r.target}
+                                     : std::vector<std::string>{"--force", "--export-certificate", r.target},
+                     root.path());
+        EXPECT_EQ(run.exitCode, 1) << r.force << r.target;
+        EXPECT_NE(run.err.find(r.said), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFile(root / "user.jar"), "the user's own jar");
+        EXPECT_EQ(ReadFile(program + "/data/key"), keyStore);
+    }
+    struct stat link {};
+    EXPECT_TRUE(::lstat((root / "link.cer").c_str(), &link) == 0 && S_ISLNK(link.st_mode));
+    const RunOutput forced = Cli("--force --export-certificate " + QuotedArgument(root / "user.jar"));
+    EXPECT_EQ(forced.exitCode, 0) << forced.output;
+    EXPECT_EQ(ReadFile(root / "user.jar"), exported);
+
+    // A Symbian certificate file far larger than any is not read whole.
+    WriteFile(root / "huge.cer", std::string(2 * 1024 * 1024, 'A'));
+    WriteFile(program + "/Jarseal.ini", good + "[Symbian]\r\ncertificate=" + root / "huge.cer" + "\r\n");
+    const SplitOutput huge = RunSplit(
+        program + "/jarseal-cli", {"--export-certificate", "--symbian", root / "huge-out.cer"}, root.path());
+    EXPECT_EQ(huge.exitCode, 1);
+    EXPECT_NE(huge.err.find("is larger than 1024 KiB"), std::string::npos) << huge.err;
+    EXPECT_FALSE(Exists(root / "huge-out.cer"));
+
     // A wrong password or a missing key store: 1, the reason in one line,
     // and no file, not even a half-written one beside.
-    const std::string good = ReadFile(program + "/Jarseal.ini");
     for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
              {"storepass=52039871", "storepass=wrong"}, {"/data/key\r\n", "/data/nokey\r\n"}}) {
         std::string ini = good;
@@ -526,7 +602,7 @@ TEST(DefaultKeyStores, HoldACaCertificateThatPhonesAcceptAsARoot) {
     settings.Write("Java", "alias1", "jsk");
     for (const char* store : {"build-key", "user-key"}) {
         settings.Write("Java", "keystore", dir / store);
-        ASSERT_EQ(ExportJavaCertificate(settings, dir / "root.cer"), std::nullopt) << store;
+        ASSERT_EQ(ExportJavaCertificate(settings, dir / "root.cer", true), std::nullopt) << store;
         const std::string der = ReadFile(dir / "root.cer");
         const auto* p = reinterpret_cast<const unsigned char*>(der.data());
         X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())), X509_free);

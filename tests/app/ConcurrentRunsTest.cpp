@@ -1,9 +1,13 @@
 #include "check/SuiteCheck.h"
+#include "common/FileSystem.h"
 #include "support/CliFixture.h"
+#include "support/Signature.h"
 #include "support/ZipBuilder.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/file.h>
@@ -142,5 +146,58 @@ TEST_F(ConcurrentRuns, ARunKilledHalfwayLeavesTheNextOneFreeToGoOn) {
         EXPECT_EQ(next.exitCode, 0) << next.output;
         EXPECT_EQ(next.output.find("ждёт"), std::string::npos) << "the killed run's lock was left behind";
         EXPECT_FALSE(CheckJavaSuite(root / "apps/Alpha.jad", jar).Refused());
+    }
+}
+
+TEST_F(ConcurrentRuns, FirstRunsOfAReadOnlyInstallAtOnceSignWithTheKeyStoreThatStays) {
+    // A program folder without a working folder of its own: each user gets
+    // settings, key store and Symbian pair in their own folders on first use.
+    const std::string readOnly = root / "ro";
+    MakeDir(readOnly + "/data");
+    std::filesystem::copy_file(JARSEAL_BUILD_DIR "/jarseal-cli", readOnly + "/jarseal-cli");
+    ASSERT_EQ(::symlink(JARSEAL_BUILD_DIR "/data/jadtool.jar", (readOnly + "/data/jadtool.jar").c_str()), 0);
+    const std::vector<std::string> names = {"Alpha", "Bravo"};
+    for (const auto& name : names) {
+        MakeDir(root / name);
+        WriteSuite(root / (name + "/" + name + ".jar"), name);
+    }
+    for (int round = 0; round < 20; ++round) {
+        const std::string where = "round " + std::to_string(round);
+        const std::string user = root / ("user" + std::to_string(round));
+        MakeDir(user);
+        ::setenv("XDG_CONFIG_HOME", (user + "/config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (user + "/data").c_str(), 1);
+        std::vector<pid_t> pids;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const std::string jar = root / (names[i] + "/" + names[i] + ".jar");
+            ::unlink((jar.substr(0, jar.size() - 1) + "d").c_str());
+            pids.push_back(StartCliIn(readOnly, {jar}, root / ("out" + std::to_string(i))));
+        }
+        std::vector<int> status;
+        for (const pid_t pid : pids)
+            status.push_back(WaitForExit(pid, 300));
+        const pid_t exporter =
+            StartCliIn(readOnly, {"--export-certificate", user + "/root.cer"}, root / "export");
+        EXPECT_EQ(WaitForExit(exporter, 120), 0) << where << ": " << ReadFile(root / "export");
+        ::unsetenv("XDG_CONFIG_HOME");
+        ::unsetenv("XDG_DATA_HOME");
+        const std::string der = Exists(user + "/root.cer") ? ReadFile(user + "/root.cer") : "";
+        const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+        const CertPtr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())), X509_free);
+        ASSERT_TRUE(cert) << where;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const std::string jar = root / (names[i] + "/" + names[i] + ".jar");
+            const std::string out = ReadFile(root / ("out" + std::to_string(i)));
+            EXPECT_EQ(status[i], 0) << where << ", " << names[i] << ": " << out;
+            if (status[i] != 0)
+                continue;
+            // Done: the signature is one the exported certificate verifies.
+            const auto attrs = DescriptorAttributes(ReadFile(jar.substr(0, jar.size() - 1) + "d"));
+            ASSERT_TRUE(attrs.count("MIDlet-Jar-RSA-SHA1")) << where;
+            EXPECT_TRUE(VerifySha1Rsa(cert.get(), ReadFile(jar), attrs.at("MIDlet-Jar-RSA-SHA1")))
+                << where << ", " << names[i];
+        }
+        for (const std::string& name : ListDir(user + "/data/jarseal"))
+            EXPECT_EQ(name.find(kTempMark), std::string::npos) << where << ": " << name;
     }
 }

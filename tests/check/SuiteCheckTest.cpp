@@ -1,4 +1,5 @@
 #include "check/SuiteCheck.h"
+#include "support/Signature.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 #include "unzip/RawZip.h"
@@ -17,9 +18,6 @@ using namespace jarseal::test;
 
 namespace {
 
-using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
-using CertPtr = std::unique_ptr<X509, decltype(&X509_free)>;
-
 std::string Base64(const std::string& bytes) {
     std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
     const int n =
@@ -27,47 +25,6 @@ std::string Base64(const std::string& bytes) {
                         reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
     out.resize(static_cast<std::size_t>(n));
     return out;
-}
-
-KeyPtr NewKey() {
-    return KeyPtr(EVP_RSA_gen(2048), EVP_PKEY_free);
-}
-
-// An extension by its configuration text, e.g. (NID_key_usage, "keyCertSign").
-using Extension = std::pair<int, const char*>;
-
-// A certificate for subject, issued by issuer (itself when issuerKey is the
-// subject's key), valid from daysFrom to daysTo around now.
-CertPtr NewCert(const char* subject, EVP_PKEY* key, const char* issuer, EVP_PKEY* issuerKey, long daysFrom,
-                long daysTo, const std::vector<Extension>& extensions = {}) {
-    CertPtr cert(X509_new(), X509_free);
-    X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 7);
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), daysFrom * 86400);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), daysTo * 86400);
-    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert.get()), "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(subject), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(X509_get_issuer_name(cert.get()), "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(issuer), -1, -1, 0);
-    X509_set_pubkey(cert.get(), key);
-    for (const auto& [nid, value] : extensions) {
-        X509V3_CTX ctx;
-        X509V3_set_ctx_nodb(&ctx);
-        X509V3_set_ctx(&ctx, cert.get(), cert.get(), nullptr, nullptr, 0);
-        X509_EXTENSION* ext = X509V3_EXT_nconf_nid(nullptr, &ctx, nid, value);
-        X509_add_ext(cert.get(), ext, -1);
-        X509_EXTENSION_free(ext);
-    }
-    X509_sign(cert.get(), issuerKey, EVP_sha256());
-    return cert;
-}
-
-std::string Der(X509* cert) {
-    unsigned char* buf = nullptr;
-    const int n = i2d_X509(cert, &buf);
-    std::string der(reinterpret_cast<char*>(buf), static_cast<std::size_t>(n));
-    OPENSSL_free(buf);
-    return der;
 }
 
 std::string SignSha1(EVP_PKEY* key, const std::string& data) {
@@ -158,7 +115,8 @@ TEST_F(CheckFixture, EachFaultIsFoundWithItsPhoneCode) {
     struct Case {
         const char* fault;
         std::string descriptor;
-        int code; // the one code a phone reports; 0: it installs the suite
+        int code;              // the one code a phone reports; 0: it installs the suite
+        const char* said = ""; // in a finding
     };
     const std::string sizeLine = "MIDlet-Jar-Size: " + std::to_string(jarBytes.size());
     const std::string signerLine = "MIDlet-Certificate-1-1: " + Base64(Der(cert.get())) + "\r\n";
@@ -168,6 +126,21 @@ TEST_F(CheckFixture, EachFaultIsFoundWithItsPhoneCode) {
         return Descriptor("MIDlet-Certificate-1-1: " + Base64(Der(limited.get())) + "\r\n",
                           SignSha1(key.get(), jarBytes));
     };
+    // Chains through an intermediate, with the root they lead to or without.
+    const KeyPtr rootKey = NewKey();
+    const KeyPtr midKey = NewKey();
+    const CertPtr root = NewCert("Root", rootKey.get(), "Root", rootKey.get(), -1, 3650,
+                                 {{NID_basic_constraints, "critical,CA:TRUE"}});
+    const CertPtr signer = NewCert("Signer", key.get(), "Mid", midKey.get(), -1, 3650);
+    const auto throughMid = [&](const std::vector<Extension>& midExtensions, bool withRoot) {
+        const CertPtr mid = NewCert("Mid", midKey.get(), "Root", rootKey.get(), -1, 3650, midExtensions);
+        return Descriptor("MIDlet-Certificate-1-1: " + Base64(Der(signer.get())) +
+                              "\r\nMIDlet-Certificate-1-2: " + Base64(Der(mid.get())) + "\r\n" +
+                              (withRoot ? "MIDlet-Certificate-1-3: " + Base64(Der(root.get())) + "\r\n" : ""),
+                          SignSha1(key.get(), jarBytes));
+    };
+    const std::vector<Extension> ca = {{NID_basic_constraints, "critical,CA:TRUE"},
+                                       {NID_key_usage, "critical,keyCertSign"}};
     std::string unsignedSuite;
     for (std::size_t at = 0, end; at < good.size(); at = end + 1) {
         end = good.find('\n', at);
@@ -176,11 +149,17 @@ TEST_F(CheckFixture, EachFaultIsFoundWithItsPhoneCode) {
             unsignedSuite += line;
     }
     const Case cases[] = {
-        {"byte-order mark", "\xEF\xBB\xBF" + good, 906},
+        {"byte-order mark before a required attribute", "\xEF\xBB\xBF" + good, 906,
+         "the phone loses the first attribute, MIDlet-Jar-URL"},
+        {"byte-order mark before an optional attribute", "\xEF\xBB\xBFX-Note: 1\r\n" + good, 0,
+         "the phone loses the first attribute, X-Note"},
+        {"byte-order mark alone on the first line", "\xEF\xBB\xBF\r\n" + good, 906},
         {"continuation line", Replace(good, "folded by the jar tool\r\n", "folded by the jar\r\n tool\r\n"),
          906},
         {"four-part version", Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.0.0.1"), 906},
-        {"version part above 99", Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.100"), 906},
+        {"version part above 99, descriptor only",
+         Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.100"), 905,
+         "some phones refuse version parts over 99"},
         {"version with a letter", Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.0b"), 906},
         {"size with leading zeros",
          Replace(good, sizeLine, "MIDlet-Jar-Size: 00" + std::to_string(jarBytes.size())), 0},
@@ -198,6 +177,12 @@ TEST_F(CheckFixture, EachFaultIsFoundWithItsPhoneCode) {
                    {NID_key_usage, "critical,digitalSignature,keyCertSign"},
                    {NID_ext_key_usage, "codeSigning"}}),
          0},
+        {"chain through a CA", throughMid(ca, false), 0, "\"/CN=Root\" that issued MIDlet-Certificate-1-2"},
+        {"chain through an intermediate that is no CA",
+         throughMid({{NID_key_usage, "critical,keyCertSign"}}, false), 909,
+         "MIDlet-Certificate-1-2 is no CA certificate"},
+        {"chain carrying its root", throughMid(ca, true), 0, "the phone ignores the root in the chain"},
+        {"chain carrying its root, through no CA", throughMid({}, true), 909, "is no CA certificate"},
         {"invalid name", Replace(good, "MIDlet-Vendor:", "MIDlet Vendor:"), 906},
         {"missing vendor", Replace(good, "MIDlet-Vendor: Acme\r\n", ""), 906},
         {"wrong jar size", Replace(good, sizeLine, sizeLine + "1"), 904},
@@ -216,8 +201,12 @@ TEST_F(CheckFixture, EachFaultIsFoundWithItsPhoneCode) {
     for (const auto& c : cases) {
         const CheckReport report = CheckWith(c.descriptor);
         EXPECT_EQ(report.Refused(), c.code != 0) << c.fault;
-        for (const auto& f : report.findings)
+        bool said = false;
+        for (const auto& f : report.findings) {
             EXPECT_TRUE(f.code == 0 || f.code == c.code) << c.fault << ": also " << f.code << " " << f.text;
+            said = said || f.text.find(c.said) != std::string::npos;
+        }
+        EXPECT_TRUE(said) << c.fault << ": " << c.said;
     }
 }
 
@@ -237,16 +226,23 @@ TEST_F(CheckFixture, CertificateDatesAndChainsAreChecked) {
     ASSERT_EQ(withoutRoot.findings.size(), 1u);
     EXPECT_NE(withoutRoot.findings[0].text.find("holds the root certificate \"/CN=Root\""),
               std::string::npos);
+    // The root in the chain is passed over: the phone needs its own.
     const CheckReport withRoot =
         CheckWith(Descriptor("MIDlet-Certificate-1-1: " + Base64(Der(signer.get())) +
                                  "\r\nMIDlet-Certificate-1-2: " + Base64(Der(root.get())) + "\r\n",
                              signature));
-    EXPECT_TRUE(withRoot.Has(909));
+    EXPECT_FALSE(withRoot.Refused());
+    ASSERT_EQ(withRoot.findings.size(), 2u);
+    EXPECT_NE(withRoot.findings[0].text.find("MIDlet-Certificate-1-2 is a root certificate (/CN=Root): the "
+                                             "phone ignores the root in the chain"),
+              std::string::npos);
+    EXPECT_EQ(withRoot.findings[1], withoutRoot.findings[0]);
 
     // A chain through an intermediate: its signer must really have been
     // signed by the intermediate's key, not merely name it.
     const KeyPtr midKey = NewKey();
-    const CertPtr mid = NewCert("Mid", midKey.get(), "Root", rootKey.get(), -1, 3650);
+    const CertPtr mid = NewCert("Mid", midKey.get(), "Root", rootKey.get(), -1, 3650,
+                                {{NID_basic_constraints, "critical,CA:TRUE"}});
     const auto chainOf = [&](X509* signerCert) {
         return CheckWith(Descriptor("MIDlet-Certificate-1-1: " + Base64(Der(signerCert)) +
                                         "\r\nMIDlet-Certificate-1-2: " + Base64(Der(mid.get())) + "\r\n",
@@ -376,6 +372,15 @@ TEST_F(CheckFixture, WhatTheManifestSaysAgainstTheDescriptor) {
          "game.Other", 907, 0, "the jar has no game/Other.class"},
         {"a profile newer than MIDP 2.0", Replace(kManifest, "MIDP-2.0", "MIDP-2.1"), "MIDP-2.0", "MIDP-2.1",
          0, 0, "MIDP-2.1: phones with MIDP-2.0 only refuse the suite (908)"},
+        {"a NUL in a value only the manifest has", kManifest + std::string("X-Note: a\0b\r\n", 15), "", "",
+         907, 0, "X-Note's value holds a control character"},
+        {"a suite's attribute twice in the manifest", kManifest + "MIDlet-Vendor: Other\r\n", "", "", 907, 0,
+         "manifest: MIDlet-Vendor appears twice"},
+        {"another attribute twice in the manifest", kManifest + "X-Note: 1\r\nX-Note: 2\r\n", "", "", 0, 0},
+        {"a version part over 99 in both",
+         Replace(kManifest, "MIDlet-Version: 1.0", "MIDlet-Version: 1.0.100"), "MIDlet-Version: 1.0",
+         "MIDlet-Version: 1.0.100", 0, 0,
+         "MIDlet-Version \"1.0.100\": some phones refuse version parts over 99"},
     };
     for (const auto& c : cases) {
         WriteZip(jar, {{"META-INF/MANIFEST.MF", c.manifest}, {"game/Main.class", "CAFEBABE"}});
@@ -410,6 +415,20 @@ TEST_F(CheckFixture, AJarWithoutDescriptorIsASuiteOfItsOwn) {
     EXPECT_EQ(std::count_if(broken.findings.begin(), broken.findings.end(),
                             [](const Finding& f) { return f.code == 907; }),
               2); // the version and the missing class
+    // A NUL in the name, which the job refuses in the descriptor it makes.
+    WriteZip(jar, {{"META-INF/MANIFEST.MF",
+                    Replace(kManifest, "MIDlet-Name: Game", std::string("MIDlet-Name: Ga\0me", 17))},
+                   {"game/Main.class", "CAFEBABE"}});
+    EXPECT_EQ(CheckPackage(jar).Verdict(), "a phone would refuse it (907)");
+
+    WriteZip(jar,
+             {{"META-INF/MANIFEST.MF", Replace(kManifest, "MIDlet-Version: 1.0", "MIDlet-Version: 1.0.100")},
+              {"game/Main.class", "CAFEBABE"}});
+    const CheckReport highVersion = CheckPackage(jar);
+    EXPECT_FALSE(highVersion.Refused());
+    EXPECT_TRUE(std::any_of(highVersion.findings.begin(), highVersion.findings.end(), [](const Finding& f) {
+        return f.text.find("some phones refuse version parts over 99") != std::string::npos;
+    }));
 
     WriteFile(jad, Good()); // a descriptor beside the jar is always checked with it
     EXPECT_NE(CheckPackage(jar).trust, SuiteTrust::JarOnly);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
+#include <openssl/x509v3.h>
 #include <unistd.h>
 
 using namespace jarseal;
@@ -204,6 +205,16 @@ TEST_F(SigningFixture, WhatTheJarAloneShowsIsRefusedBeforeAnythingIsWritten) {
              return b.Finish();
          },
          "game/Main.class"},
+        {"a NUL in MIDlet-Name",
+         [&] {
+             std::string nulName = kManifest;
+             nulName.replace(nulName.find("MIDlet-Name: Game"), 17, std::string("MIDlet-Name: Ga\0me", 17));
+             rawzip::Builder b;
+             b.AddDeflated("META-INF/MANIFEST.MF", nulName);
+             b.AddStored("game/Main.class", cls);
+             return b.Finish();
+         },
+         "holds a control character"},
         {"a manifest named otherwise in its local header",
          [&] {
              rawzip::Builder b;
@@ -246,6 +257,32 @@ TEST_F(SigningFixture, WhatTheJarAloneShowsIsRefusedBeforeAnythingIsWritten) {
     ::unlink((apps + "/game.jad").c_str());
     const CheckReport report = CheckPackage(apps + "/game.jar");
     EXPECT_TRUE(report.Has(907)) << report.Verdict();
+}
+
+TEST_F(SigningFixture, AChainThroughAnIntermediateThatIsNoCAIsAFailure) {
+    // The JAD tool signs with what the key store holds; the phone refuses a
+    // signer vouched for by a certificate that may not issue others.
+    const KeyPtr rootKey = NewKey();
+    const KeyPtr midKey = NewKey();
+    const KeyPtr key = NewKey();
+    const CertPtr rootCert = NewCert("Root", rootKey.get(), "Root", rootKey.get(), -1, 3650,
+                                     {{NID_basic_constraints, "critical,CA:TRUE"}});
+    const CertPtr mid = NewCert("Mid", midKey.get(), "Root", rootKey.get(), -1, 3650,
+                                {{NID_key_usage, "critical,keyCertSign"}});
+    const CertPtr signer = NewCert("Signer", key.get(), "Mid", midKey.get(), -1, 3650);
+    WritePkcs12(root / "chain.p12", "p12-pw", "signer", key.get(), {signer.get(), mid.get(), rootCert.get()});
+    settings.Write("Java", "keystore", root / "chain.p12");
+    for (const char* name : {"storepass", "keypass"})
+        settings.Write("Java", name, "p12-pw");
+    for (const char* name : {"alias1", "alias2"})
+        settings.Write("Java", name, "signer");
+    ctx.commandLine = apps + "/game.jar";
+    EXPECT_EQ(Run(), kExitFailure);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].rfind("Подписанный набор не будет установлен на телефон:\r\n909 ", 0), 0u)
+        << ui.Messages()[0];
+    EXPECT_NE(ui.Messages()[0].find("MIDlet-Certificate-1-2 is no CA certificate"), std::string::npos);
+    EXPECT_EQ(ui.shown[0].icon, MessageIcon::Stop);
 }
 
 TEST_F(SigningFixture, AttributesOnlyTheUsersDescriptorHadAreNamedOrCarriedOver) {

@@ -2,8 +2,11 @@
 
 #include <map>
 #include <memory>
+#include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace jarseal::test {
 
@@ -22,5 +25,27 @@ X509Ptr ParseCertificate(const std::string& base64);
 bool VerifySha1Rsa(X509* cert, const std::string& data, const std::string& signatureBase64);
 bool VerifySha1RsaSignature(const std::string& data, const std::string& certBase64,
                             const std::string& signatureBase64);
+
+using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using CertPtr = X509Ptr;
+
+// A new 2048-bit RSA key.
+KeyPtr NewKey();
+
+// An extension by its configuration text, e.g. (NID_key_usage, "keyCertSign").
+using Extension = std::pair<int, const char*>;
+
+// A certificate for subject, issued by issuer (itself when issuerKey is the
+// subject's key), valid from daysFrom to daysTo around now.
+CertPtr NewCert(const char* subject, EVP_PKEY* key, const char* issuer, EVP_PKEY* issuerKey, long daysFrom,
+                long daysTo, const std::vector<Extension>& extensions = {});
+
+// The DER bytes of a certificate.
+std::string Der(X509* cert);
+
+// Writes a PKCS#12 key store holding key under alias with its chain (the
+// key's own certificate first), both protected by password.
+void WritePkcs12(const std::string& path, const char* password, const char* alias, EVP_PKEY* key,
+                 const std::vector<X509*>& chain);
 
 } // namespace jarseal::test
