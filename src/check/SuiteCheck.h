@@ -60,7 +60,8 @@ CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string&
 // headers, the entries (damagedEntries, the names of those unpacking found
 // damaged, stand in for their test), the manifest's name, version and vendor,
 // and the class of every MIDlet the manifest declares (907).
-CheckReport CheckJarBeforeSigning(const std::string& archivePath, const std::vector<std::string>& damagedEntries);
+CheckReport CheckJarBeforeSigning(const std::string& archivePath,
+                                  const std::vector<std::string>& damagedEntries);
 
 // Checks a jar that comes without a descriptor, as a phone installs it: from
 // its manifest alone, untrusted.

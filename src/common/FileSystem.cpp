@@ -7,10 +7,10 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
-#include <ctime>
 #include <stdio.h>
 #include <string>
 #include <sys/stat.h>

@@ -42,7 +42,8 @@ void MakeFolders(const std::string& path, const char* purpose) {
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || ::access(path.c_str(), W_OK | X_OK) != 0)
-        ThrowSystemError(errno == 0 ? EACCES : errno, std::string("make the folder for ") + purpose + " at", path);
+        ThrowSystemError(errno == 0 ? EACCES : errno, std::string("make the folder for ") + purpose + " at",
+                         path);
 }
 
 // True when this user may change the program folder's settings file, or
@@ -102,6 +103,22 @@ void RemoveLeftWorkFolders(const std::string& tmpFolder) {
         RemoveFolder(path);
 }
 
+// A settings file that is a link to nothing: written through, it would
+// become a file of a few keys and every job would fail for want of the
+// rest, so the run stops and names it.
+void RefuseDanglingSettingsLink(const std::string& settingsFile) {
+    struct stat st {};
+    if (::lstat(settingsFile.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) ||
+        ::stat(settingsFile.c_str(), &st) == 0)
+        return;
+    std::vector<char> target(4096);
+    const ssize_t n = ::readlink(settingsFile.c_str(), target.data(), target.size() - 1);
+    throw RunError(kErrFileNotFound,
+                   "the settings file " + settingsFile + " is a link to " +
+                       (n > 0 ? std::string(target.data(), static_cast<std::size_t>(n)) : "?") +
+                       ", which cannot be found; put the file there or remove the link");
+}
+
 } // namespace
 
 Places PortablePlaces(const std::string& programFolder) {
@@ -116,6 +133,7 @@ Places PortablePlaces(const std::string& programFolder) {
 
 RunPlaces::RunPlaces(const std::string& programFolder) : places_(PortablePlaces(programFolder)) {
     if (SettingsWritable(places_.settingsFile, programFolder)) {
+        RefuseDanglingSettingsLink(places_.settingsFile);
         // A portable folder keeps its own settings even without its working
         // folder, which is made again.
         ::mkdir(places_.lockFolder.c_str(), 0755);
@@ -128,6 +146,7 @@ RunPlaces::RunPlaces(const std::string& programFolder) : places_(PortablePlaces(
     MakeFolders(config, "the settings");
     MakeFolders(data, "the key store");
     places_.settingsFile = config + kSep + "Jarseal.ini";
+    RefuseDanglingSettingsLink(places_.settingsFile);
     places_.defaultKeystore = data + kSep + "key";
     places_.lockFolder = data;
     const char* tmp = std::getenv("TMPDIR");

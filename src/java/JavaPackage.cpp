@@ -328,8 +328,8 @@ class KeptFile {
         // there and only the second link goes.
         struct stat now {};
         struct stat kept {};
-        if (::stat(path_.c_str(), &now) == 0 && ::stat(kept_.c_str(), &kept) == 0 && now.st_dev == kept.st_dev &&
-            now.st_ino == kept.st_ino) {
+        if (::stat(path_.c_str(), &now) == 0 && ::stat(kept_.c_str(), &kept) == 0 &&
+            now.st_dev == kept.st_dev && now.st_ino == kept.st_ino) {
             ::unlink(kept_.c_str());
             kept_.clear();
         } else if (::rename(kept_.c_str(), path_.c_str()) == 0) {
@@ -564,7 +564,17 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
             const RunLock lock(ctx.Where().lockFolder, run.paths.packageFolder,
                                [&] { ctx.ui.NoteWaitingForOtherRun(); });
             RemoveLeftoverTempFiles(run.paths.packageFolder);
-            failure = RunJavaJob(ctx, run);
+            try {
+                failure = RunJavaJob(ctx, run);
+            } catch (const RunError& e) {
+                // A full disk is foreseen, whichever file it stopped: the job
+                // has put everything back by now.
+                if (e.Number() != kErrDiskFull)
+                    throw;
+                failure = JobFailure{"Не удалось записать файлы набора: на диске нет места.\r\n"
+                                     "Файлы не изменены. Освободите место и повторите попытку.",
+                                     MessageIcon::Information};
+            }
         }
         if (failure) {
             ctx.ui.ShowMessage(failure->text, failure->icon);

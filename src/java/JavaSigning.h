@@ -1,7 +1,7 @@
 #pragma once
 
-#include "common/Context.h"
 #include "check/SuiteCheck.h"
+#include "common/Context.h"
 #include "common/Text.h"
 #include "java/JavaPackage.h"
 

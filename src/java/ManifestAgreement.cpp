@@ -426,8 +426,8 @@ void VerifyRewrite(int fd, const ManifestOfJar& old, const std::string& updated)
 
 } // namespace
 
-JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backupPath,
-                           const FileIdentity& jar, const PermissionAttributes& descriptor)
+JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backupPath, const FileIdentity& jar,
+                           const PermissionAttributes& descriptor)
     : jarPath_(jarPath), backupPath_(backupPath), identity_(jar) {
     // Step: the manifest of the jar the job read, and what it must become.
     Fd in(::open(jarPath.c_str(), O_RDONLY | O_CLOEXEC));
@@ -450,7 +450,8 @@ JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backup
     std::string name;
     Fd out(CreateTempBeside(jarPath, name));
     TempFile rewritten(name);
-    WriteRewrittenJar(bytes, old.layout, *old.entry, StoredManifest(*updated, *old.entry), out.get(), jarPath);
+    WriteRewrittenJar(bytes, old.layout, *old.entry, StoredManifest(*updated, *old.entry), out.get(),
+                      jarPath);
     SetModeWherePossible(out.get(), st.st_mode & 07777, jarPath);
     VerifyRewrite(out.get(), old, *updated);
     FlushFile(out.get(), jarPath);

@@ -15,11 +15,11 @@ namespace jarseal {
 
 // One entry, as its central-directory record and its local header state it.
 struct ZipEntryLayout {
-    std::string name;         // the name of its central record
+    std::string name;            // the name of its central record
     bool localNameAgrees = true; // its local header names it alike
-    std::uint16_t flags = 0;  // general-purpose flags of the central record
-    std::uint16_t method = 0; // compression method
-    std::uint32_t crc = 0;    // CRC-32 of the uncompressed data
+    std::uint16_t flags = 0;     // general-purpose flags of the central record
+    std::uint16_t method = 0;    // compression method
+    std::uint32_t crc = 0;       // CRC-32 of the uncompressed data
     std::uint64_t compressedSize = 0;
     std::uint64_t size = 0;          // uncompressed size
     std::uint64_t centralOffset = 0; // its central-directory record

@@ -426,11 +426,12 @@ TEST_F(CliFixture, TheFirstRunKeepsTheUsersOwnKeyStoreAndAFolderWithoutItsWorkin
     // The user's own PKCS12 store, named in the new folder's settings file
     // before its first start, as the README tells.
     const std::string store = root / "mine.p12";
-    ASSERT_EQ(RunAndWaitCapture("keytool -genkeypair -noprompt -storetype PKCS12 -keystore \"" + store +
-                                "\" -storepass secret1 -keypass secret1 -alias mine -keyalg RSA -keysize 2048 "
-                                "-sigalg SHA1withRSA -validity 365 -dname CN=Mine")
-                  .exitCode,
-              0);
+    ASSERT_EQ(
+        RunAndWaitCapture("keytool -genkeypair -noprompt -storetype PKCS12 -keystore \"" + store +
+                          "\" -storepass secret1 -keypass secret1 -alias mine -keyalg RSA -keysize 2048 "
+                          "-sigalg SHA1withRSA -validity 365 -dname CN=Mine")
+            .exitCode,
+        0);
     const std::string ini = "[Java]\r\nkeystore=" + store +
                             "\r\nstorepass=secret1\r\nkeypass=secret1\r\nalias1=mine\r\nalias2=mine\r\n";
     WriteFile(program + "/Jarseal.ini", ini);

@@ -150,34 +150,41 @@ TEST_F(ConcurrentRuns, ARunKilledHalfwayLeavesTheNextOneFreeToGoOn) {
 }
 
 TEST_F(ConcurrentRuns, FirstRunsOfAReadOnlyInstallAtOnceSignWithTheKeyStoreThatStays) {
-    // A program folder without a working folder of its own: each user gets
-    // settings, key store and Symbian pair in their own folders on first use.
+    // A program folder its user may not write, as an installed package is:
+    // each user gets settings, key store and Symbian pair in their own
+    // folders on first use. The runs are another user's than the folder's.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, to run as another user than the program folder's";
     const std::string readOnly = root / "ro";
     MakeDir(readOnly + "/data");
     std::filesystem::copy_file(JARSEAL_BUILD_DIR "/jarseal-cli", readOnly + "/jarseal-cli");
     ASSERT_EQ(::symlink(JARSEAL_BUILD_DIR "/data/jadtool.jar", (readOnly + "/data/jadtool.jar").c_str()), 0);
+    for (const std::string& dir : {root.path(), readOnly, readOnly + "/data"})
+        ::chmod(dir.c_str(), 0755);
     const std::vector<std::string> names = {"Alpha", "Bravo"};
     for (const auto& name : names) {
         MakeDir(root / name);
+        ::chmod((root / name).c_str(), 0777);
         WriteSuite(root / (name + "/" + name + ".jar"), name);
     }
     for (int round = 0; round < 20; ++round) {
         const std::string where = "round " + std::to_string(round);
         const std::string user = root / ("user" + std::to_string(round));
         MakeDir(user);
+        ::chown(user.c_str(), 65534, 65534);
         ::setenv("XDG_CONFIG_HOME", (user + "/config").c_str(), 1);
         ::setenv("XDG_DATA_HOME", (user + "/data").c_str(), 1);
         std::vector<pid_t> pids;
         for (std::size_t i = 0; i < names.size(); ++i) {
             const std::string jar = root / (names[i] + "/" + names[i] + ".jar");
             ::unlink((jar.substr(0, jar.size() - 1) + "d").c_str());
-            pids.push_back(StartCliIn(readOnly, {jar}, root / ("out" + std::to_string(i))));
+            pids.push_back(StartCliIn(readOnly, {jar}, root / ("out" + std::to_string(i)), true));
         }
         std::vector<int> status;
         for (const pid_t pid : pids)
             status.push_back(WaitForExit(pid, 300));
         const pid_t exporter =
-            StartCliIn(readOnly, {"--export-certificate", user + "/root.cer"}, root / "export");
+            StartCliIn(readOnly, {"--export-certificate", user + "/root.cer"}, root / "export", true);
         EXPECT_EQ(WaitForExit(exporter, 120), 0) << where << ": " << ReadFile(root / "export");
         ::unsetenv("XDG_CONFIG_HOME");
         ::unsetenv("XDG_DATA_HOME");

@@ -149,7 +149,8 @@ TEST(RunPlaces, AReadOnlyInstallLeavesNoWorkingFolderAndTakesUpWhatAKilledRunLef
     EXPECT_EQ(killed, 0);
     EXPECT_EQ(ListDir(tmp).size(), 1u);
     // The next run takes it up, and leaves nothing of its own.
-    EXPECT_EQ(RunInChild([&] { return RunPlaces(program).Get().userFolders ? 0 : 1; }, {.unprivileged = true}), 0);
+    EXPECT_EQ(
+        RunInChild([&] { return RunPlaces(program).Get().userFolders ? 0 : 1; }, {.unprivileged = true}), 0);
     EXPECT_TRUE(ListDir(tmp).empty());
     // A HOME the user may not enter ends the run naming the folder, without abort.
     ::chmod((root / "home").c_str(), 0700);
@@ -166,4 +167,14 @@ TEST(RunPlaces, AReadOnlyInstallLeavesNoWorkingFolderAndTakesUpWhatAKilledRunLef
         {.unprivileged = true});
     EXPECT_EQ(refused, 0);
     ::unsetenv("TMPDIR");
+
+    // A settings file that is a link to nothing is named, never written through.
+    ::symlink((root / "gone.ini").c_str(), (program + "/Jarseal.ini").c_str());
+    try {
+        RunPlaces places(program);
+        ADD_FAILURE() << "a dangling settings link was taken";
+    } catch (const RunError& e) {
+        EXPECT_NE(std::string(e.what()).find(root / "gone.ini"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(Exists(root / "gone.ini"));
 }

@@ -36,7 +36,9 @@ const std::string kBody = "MIDlet-1: Game, /icon.png, game.Main\r\n"
 
 // A suite of kManifest with the classes its MIDlets name.
 void WriteSuite(const std::string& jar, const std::string& manifest = kManifest) {
-    WriteZip(jar, {{"META-INF/MANIFEST.MF", manifest}, {"game/Main.class", "CAFE"}, {"game/Second.class", "CAFE"}});
+    WriteZip(
+        jar,
+        {{"META-INF/MANIFEST.MF", manifest}, {"game/Main.class", "CAFE"}, {"game/Second.class", "CAFE"}});
 }
 
 // The Java job in a fresh program folder without a JAD tool.

@@ -242,7 +242,8 @@ TEST_F(SigningFixture, WhatTheJarAloneShowsIsRefusedBeforeAnythingIsWritten) {
             EXPECT_EQ(Run(), kExitFailure);
             ASSERT_FALSE(ui.Messages().empty());
             const std::string message = ui.Messages().back();
-            EXPECT_EQ(message.rfind("Набор не подписан: телефон его не установит.\r\n907 ", 0), 0u) << message;
+            EXPECT_EQ(message.rfind("Набор не подписан: телефон его не установит.\r\n907 ", 0), 0u)
+                << message;
             EXPECT_NE(message.find(c.reason), std::string::npos) << message;
             EXPECT_EQ(ui.shown.back().icon, MessageIcon::Stop);
             EXPECT_EQ(ListDir(apps), before);

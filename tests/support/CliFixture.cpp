@@ -37,7 +37,7 @@ pid_t CliFixture::StartCli(const std::vector<std::string>& args, const std::stri
 }
 
 pid_t CliFixture::StartCliIn(const std::string& folder, const std::vector<std::string>& args,
-                             const std::string& outputPath) {
+                             const std::string& outputPath, bool unprivileged) {
     const std::string exe = folder + "/jarseal-cli";
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(exe.c_str()));
@@ -48,6 +48,8 @@ pid_t CliFixture::StartCliIn(const std::string& folder, const std::vector<std::s
     if (pid == 0) {
         const int fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0)
+            ::_exit(127);
+        if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(127);
         ::execv(exe.c_str(), argv.data());
         ::_exit(127);

@@ -23,9 +23,10 @@ struct CliFixture : ::testing::Test {
     // Starts the copy with the arguments without waiting; standard output
     // and error go to the file outputPath.
     pid_t StartCli(const std::vector<std::string>& args, const std::string& outputPath);
-    // The same with the copy in another program folder.
+    // The same with the copy in another program folder; unprivileged runs
+    // it as user and group "nobody" (65534) when this process is root.
     static pid_t StartCliIn(const std::string& folder, const std::vector<std::string>& args,
-                            const std::string& outputPath);
+                            const std::string& outputPath, bool unprivileged = false);
 };
 
 // Waits for a started process: its exit status, 128 + the signal that ended
