@@ -571,6 +571,7 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
                 // has put everything back by now.
                 if (e.Number() != kErrDiskFull)
                     throw;
+                ::unlink((run.paths.packageFolder + kTempJadName).c_str());
                 failure = JobFailure{"Не удалось записать файлы набора: на диске нет места.\r\n"
                                      "Файлы не изменены. Освободите место и повторите попытку.",
                                      MessageIcon::Information};

@@ -6,6 +6,7 @@
 #include "process/RunAndWait.h"
 #include "settings/Ini.h"
 #include "settings/IniSettings.h"
+#include "symbian/SymbianPackage.h"
 #include "support/Child.h"
 #include "support/FakeSettings.h"
 #include "support/JavaFixture.h"
@@ -619,6 +620,26 @@ TEST_F(MemoryCardFixture, OnAMemoryCardAJarChangedAtAnyStepStaysAndAJobSucceeds)
             << name;
     ::unlink((apps + "/game.jar.original").c_str());
     ExpectEveryChangeOfTheJarToStay();
+
+    // A Symbian package signs there too, with the bundled signing program
+    // and the build's own pair.
+    ::symlink(JARSEAL_SIGNSIS, (program + "/data/signsis").c_str());
+    settings.Write("Symbian", "SignSIS", "");
+    settings.Write("Symbian", "certificate", JARSEAL_BUILD_DIR "/data/symbian.cer");
+    settings.Write("Symbian", "key", JARSEAL_BUILD_DIR "/data/symbian.key");
+    settings.Write("Symbian", "passphrase", "52039871");
+    const std::string sis = apps + "/sample.sis";
+    WriteFile(sis, ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis"));
+    ui.shown.clear();
+    int status = -1;
+    try {
+        SignSymbianPackage(ctx, sis);
+    } catch (const ProgramEnded& e) {
+        status = e.status;
+    }
+    EXPECT_EQ(status, kExitSuccess) << (ui.Messages().empty() ? "" : ui.Messages().back());
+    EXPECT_NE(ReadFile(sis), ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis"));
+    EXPECT_EQ(ReadFile(sis + ".original"), ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis"));
 }
 
 TEST_F(JarRewriteFaultFixture, AJarReplacedDuringTheJobIsNeitherRewrittenNorLost) {
