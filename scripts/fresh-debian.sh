@@ -128,14 +128,19 @@ step() {
     in_root "$command" >"$log" 2>&1 || rc=$?
     took=$((SECONDS - start))
     if [ "$rc" = 0 ] && "$check" "$log"; then
-        lines+=("  $name: passed in $(minutes "$took")")
+        note "  $name: passed in $(minutes "$took")"
         return 0
     fi
     tail -n 40 "$log"
-    lines+=("  $name: FAILED (exit $rc) after $(minutes "$took"), see $log")
+    note "  $name: FAILED (exit $rc) after $(minutes "$took"), see $log"
     status=1
     failed=1
     return 1
+}
+# Records a line of the release's result and shows it at once.
+note() {
+    lines+=("$1")
+    echo "$1"
 }
 no_check() { true; }
 descriptor_printed() { grep -q '^MIDlet-Jar-RSA-SHA1: ' "$1"; }
@@ -207,7 +212,7 @@ for suite in "${suites[@]}"; do
         current_root=""
         continue
     fi
-    lines+=("  debootstrap: $(minutes $((SECONDS - start)))")
+    note "  debootstrap: $(minutes $((SECONDS - start)))"
 
     # No services start inside the root; names resolve as on this machine.
     printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
@@ -229,16 +234,16 @@ for suite in "${suites[@]}"; do
     else
         window="$window, Liberation Sans Narrow MISSING"
     fi
-    lines+=("    $window")
+    note "    $window"
     step test tests_passed 'scripts/test.sh' || true
     mapfile -t figures < <(test_figures "$work/$suite-test.log")
-    lines+=("${figures[@]}")
+    for f in "${figures[@]}"; do note "$f"; done
 
     # The package: built, checked, installed, used by a user, removed.
     if step make-deb package_built 'scripts/make-deb.sh'; then
         step lintian no_hardening_tag 'apt-get install -y -qq --no-install-recommends lintian >/dev/null || exit 1
             lintian -I build-deb/jarseal_*.deb; echo "lintian exit $?"' || true
-        lines+=("    lintian -I tags: $(grep -cE '^[EWIPX]: ' "$work/$suite-lintian.log" || true) ($(grep -cE '^[EWIPX]: .*hardening' "$work/$suite-lintian.log" || true) on hardening)")
+        note "    lintian -I tags: $(grep -cE '^[EWIPX]: ' "$work/$suite-lintian.log" || true) ($(grep -cE '^[EWIPX]: .*hardening' "$work/$suite-lintian.log" || true) on hardening)"
         if step install no_check 'apt install -y ./build-deb/jarseal_*.deb && test ! -e /usr/bin/sudo'; then
             in_root "useradd -m -s /bin/bash $user && cp build-deb/sample/sample.jar build-deb/sample/sample.sis /home/$user/ &&
                 chown $user:$user /home/$user/sample.jar /home/$user/sample.sis" >/dev/null
@@ -246,10 +251,10 @@ for suite in "${suites[@]}"; do
             echo "--- $release: jarseal-cli as $user (log $log)"
             start=$SECONDS
             if user_signs >"$log" 2>&1; then
-                lines+=("  user signs sample.jar and sample.sis: passed in $(minutes $((SECONDS - start)))")
+                note "  user signs sample.jar and sample.sis: passed in $(minutes $((SECONDS - start)))"
             else
                 tail -n 40 "$log"
-                lines+=("  user signs sample.jar and sample.sis: FAILED after $(minutes $((SECONDS - start))), see $log")
+                note "  user signs sample.jar and sample.sis: FAILED after $(minutes $((SECONDS - start))), see $log"
                 status=1
                 failed=1
             fi
@@ -257,12 +262,12 @@ for suite in "${suites[@]}"; do
                 ls -A /home/$user/.config/jarseal /home/$user/.local/share/jarseal" || true
         fi
     fi
-    lines+=("  compiler warnings: $(warnings "$work/$suite-run-sample.log" "$work/$suite-test.log" "$work/$suite-make-deb.log")")
+    note "  compiler warnings: $(warnings "$work/$suite-run-sample.log" "$work/$suite-test.log" "$work/$suite-make-deb.log")"
 
     verdict=PASSED
     [ "$failed" = 0 ] || verdict=FAILED
     results+=("$release: $verdict in $(minutes $((SECONDS - release_start)))" "${lines[@]}")
-    printf '%s\n' "$release: $verdict" "${lines[@]}"
+    echo "$release: $verdict"
 
     unmount_under "$root"
     if [ "$keep" = 1 ]; then
