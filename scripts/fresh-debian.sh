@@ -170,7 +170,7 @@ test_figures() {
     local log="$1"
     grep -E 'tests passed, [0-9]+ tests failed out of|^Total Test time' "$1" |
         awk 'BEGIN { n = 0 } /tests passed/ { n++; kind = n == 1 ? "normal build" : "sanitizer build"; print "    " kind ": " $0; next } { print "      " $0 }'
-    echo "    skipped: $(grep -c '\*\*\*Skipped' "$log" || true)"
+    echo "    skipped (the two builds together): $(grep -c '\*\*\*Skipped' "$log" || true)"
     awk '/^=== fuzz_/ { target = $2 } /^Done [0-9]+ runs/ { print "    " target ": " $0 } /^No findings|^Findings in/ { print "    " $0 }' "$log"
 }
 # The compiler's and the linker's warnings in the logs of the steps that
