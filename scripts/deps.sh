@@ -29,6 +29,7 @@ build_packages=(
     proguard-cli          # preverifies the sample MIDlet for phones
     qt6-base-dev          # the window
     qt6-translations-l10n # Qt's own texts of the window in Russian
+    dpkg-dev file         # scripts/make-deb.sh: the hardening flags, and the package's library dependencies
 )
 # The window's font, Liberation Sans Narrow, comes with fonts-liberation on
 # Debian 12 and with fonts-liberation-sans-narrow on Debian 13 (whose

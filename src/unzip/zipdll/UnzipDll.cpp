@@ -537,6 +537,13 @@ bool Run::OpenArchive() {
         return true;
     switch (err) {
     case ZIP_ER_NOZIP:
+#ifdef ZIP_ER_TRUNCATED_ZIP
+    // libzip 1.10 and later tell a cut-off archive (one that begins like a zip
+    // but has no end record) from a foreign file; Info-ZIP UnZip, and libzip
+    // before 1.10, call both "not a zipfile", and so does this run on every
+    // release.
+    case ZIP_ER_TRUNCATED_ZIP:
+#endif
         Print("[" + zipName_ +
               "]\n  End-of-central-directory signature not found.  Either this file is not\n"
               "  a zipfile, or it is damaged or incomplete.\n");

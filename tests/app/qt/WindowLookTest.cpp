@@ -275,7 +275,10 @@ TEST_F(WindowLook, DrawsSharpAtTheScreensScaleAndKeepsRenders) {
                                                       {"Command2", kTopButtonPictureSize},
                                                       {"btnEnd", kExitButtonPictureSize}};
     for (const auto& [name, size] : pictures) {
-        const auto* button = form.findChild<PictureButton*>(QString::fromLatin1(name));
+        // PictureButton has no meta-object of its own: found as the button it
+        // is (Qt 6.8 refuses findChild on a class without Q_OBJECT).
+        const auto* button =
+            dynamic_cast<const PictureButton*>(form.findChild<QAbstractButton*>(QString::fromLatin1(name)));
         ASSERT_NE(button, nullptr) << name;
         EXPECT_DOUBLE_EQ(button->Picture().devicePixelRatio(), scale) << name;
         EXPECT_EQ(button->Picture().size(), size * scale) << name;
