@@ -332,6 +332,7 @@ struct JarFacts {
     std::string firstDamage;                 // what is wrong with the first of them
     bool tooLarge = false; // the entries unpack to more than the jar may; later ones were not tested
     std::set<std::string> entryNames; // the names of the jar's entries
+    std::set<std::string> oversized;  // entries stating more than the unzip inflates of one entry
     std::string manifest;             // the text of META-INF/MANIFEST.MF
     std::string manifestWhy;          // why there is no manifest to check; empty when there is
 };
@@ -451,6 +452,8 @@ JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries) {
             return facts;
         }
         facts.entryNames.insert(entry.name);
+        if (entry.size > unzipdll::kMaxEntryBytes)
+            facts.oversized.insert(entry.name);
     }
     if (testEntries)
         TestEntries(bytes, layout, facts);
@@ -690,6 +693,15 @@ void ReportEntries(const JarFacts& jar, CheckReport& report) {
         report.findings.push_back({kInvalidJar, "the jar's entries unpack to more than " +
                                                     MiB(unzipdll::kMaxTotalBytes) +
                                                     "; those after were not tested"});
+}
+
+// What is wrong with an entry the unzip could not test: damaged data, or
+// more data than it inflates of one entry, which it passed over untested.
+std::string DamageOfUnpacked(const JarFacts& jar, const std::string& name) {
+    if (jar.oversized.count(name))
+        return "larger than the " + MiB(unzipdll::kMaxEntryBytes) +
+               " Jarseal unpacks of one entry, so its data could not be checked";
+    return "damaged data";
 }
 
 // True when text is a number of decimal digits only (leading zeros allowed,
@@ -972,7 +984,7 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
     }
     if (damagedEntries != nullptr && !damagedEntries->empty()) {
         suite.jar.damagedEntries = *damagedEntries;
-        suite.jar.firstDamage = "damaged data";
+        suite.jar.firstDamage = DamageOfUnpacked(suite.jar, damagedEntries->front());
     }
     report.trust = suite.jarOnly    ? SuiteTrust::JarOnly
                    : suite.Signed() ? SuiteTrust::NeedsRoot
@@ -1002,7 +1014,8 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
 
 } // namespace
 
-CheckReport CheckJarBeforeSigning(const std::string& archivePath, const std::vector<std::string>& damagedEntries) {
+CheckReport CheckJarBeforeSigning(const std::string& archivePath,
+                                  const std::vector<std::string>& damagedEntries) {
     CheckReport report;
     Suite suite;
     suite.jar = ReadJarFacts(archivePath, false);
@@ -1012,7 +1025,7 @@ CheckReport CheckJarBeforeSigning(const std::string& archivePath, const std::vec
     }
     if (!damagedEntries.empty()) {
         suite.jar.damagedEntries = damagedEntries;
-        suite.jar.firstDamage = "damaged data";
+        suite.jar.firstDamage = DamageOfUnpacked(suite.jar, damagedEntries.front());
     }
     CheckReport contents;
     CheckJarContents(suite, contents);

@@ -6,13 +6,13 @@
 #include "process/RunAndWait.h"
 #include "settings/Ini.h"
 #include "settings/IniSettings.h"
-#include "symbian/SymbianPackage.h"
 #include "support/Child.h"
 #include "support/FakeSettings.h"
 #include "support/JavaFixture.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
+#include "symbian/SymbianPackage.h"
 #include "unzip/RawZip.h"
 
 #include <cstdint>

@@ -205,6 +205,18 @@ TEST_F(SigningFixture, WhatTheJarAloneShowsIsRefusedBeforeAnythingIsWritten) {
              return b.Finish();
          },
          "game/Main.class"},
+        {"a sound entry larger than the unzip inflates",
+         [&] {
+             std::uint32_t crc = 0;
+             const std::uint64_t size = (64ull << 20) + 1;
+             const std::string packed = rawzip::DeflateRepeated(size, std::string(1, '\0'), crc);
+             rawzip::Builder b;
+             b.AddDeflated("META-INF/MANIFEST.MF", kManifest);
+             b.AddStored("game/Main.class", cls);
+             b.Add({"res/huge.bin", rawzip::kDeflated, crc, packed.size(), size}, packed);
+             return b.Finish();
+         },
+         "res/huge.bin: larger than the 64 MiB Jarseal unpacks of one entry"},
         {"a NUL in MIDlet-Name",
          [&] {
              std::string nulName = kManifest;
