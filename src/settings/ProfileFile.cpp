@@ -277,6 +277,16 @@ std::string ProfileGetString(const std::string& section, const std::string& key,
     return std::move(*value);
 }
 
+namespace {
+
+// A file system without permission bits (vfat or exFAT on a memory stick)
+// refuses chmod; its files keep the mode it was mounted with.
+bool ModeSet(int chmodResult) {
+    return chmodResult == 0 || errno == EPERM || errno == ENOSYS || errno == EOPNOTSUPP;
+}
+
+} // namespace
+
 bool ProfileWriteString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& file, bool flushToDisk) {
     if (file.empty())
@@ -318,13 +328,13 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
         // What a new file gets anyway: 0666 less the umask.
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        ok = ::fchmod(fd.get(), 0666 & ~mask) == 0;
+        ok = ModeSet(::fchmod(fd.get(), 0666 & ~mask));
     }
     if (ok && exists) {
         // Keep the old file's permissions and, where allowed, its owner.
         if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
             (void)!::fchown(fd.get(), old.st_uid, old.st_gid);
-        ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
+        ok = ModeSet(::fchmod(fd.get(), old.st_mode & 07777));
     }
     if (ok && flushToDisk)
         ok = ::fsync(fd.get()) == 0;

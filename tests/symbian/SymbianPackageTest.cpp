@@ -413,6 +413,8 @@ TEST(SymbianOnCards, SignsWhereChmodIsRefused) {
     RunOutput first = RunAndWaitCapture("sh -c \"" + run + "\"");
     EXPECT_EQ(first.exitCode, 0) << first.output;
     EXPECT_EQ(Chains(pkg), 1u);
+    // The settings are stored there too: the first run's bookkeeping.
+    EXPECT_NE(ReadFile(program + "/Jarseal.ini").find("FirstRun=0"), std::string::npos);
     EXPECT_EQ(ReadFile(pkg + ".original"), MakePackage(0xA0001234, 0));
     const RunOutput second = RunAndWaitCapture("sh -c \"" + run + "\"");
     EXPECT_EQ(second.exitCode, 0) << second.output;
