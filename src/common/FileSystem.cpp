@@ -85,14 +85,13 @@ PathKind KindOfPath(const std::string& path) {
     return S_ISREG(st.st_mode) ? PathKind::Ordinary : PathKind::Other;
 }
 
-namespace {
+namespace {} // namespace
 
-// Writes content into a fresh file beside target and renames it over target.
-void ReplaceAtomically(const std::string& target, const std::string& content, mode_t mode) {
+void ReplaceFileWith(const std::string& target, unsigned mode, const std::function<void(int fd)>& write) {
     std::string temp;
     Fd fd(CreateTempBeside(target, temp));
     try {
-        WriteAll(fd.get(), content, target);
+        write(fd.get());
         // Flushed before the rename: a memory card pulled or power lost right
         // after it must not leave an empty file under the old name (vfat and
         // exFAT, unlike ext4, give no such ordering of their own).
@@ -108,6 +107,8 @@ void ReplaceAtomically(const std::string& target, const std::string& content, mo
         throw;
     }
 }
+
+namespace {
 
 // The mode a replaced file keeps, or the usual mode for a new file; refuses a
 // target that exists without write permission or is not an ordinary file.
@@ -461,30 +462,17 @@ bool ReplaceIfStill(const std::string& target, const std::string& replacement, c
 void CopyWholeFile(const std::string& from, const std::string& to) {
     // A piece at a time: a descriptor of hundreds of megabytes costs no
     // memory of its size.
-    const mode_t mode = ModeForReplacing(to);
-    std::string temp;
-    Fd fd(CreateTempBeside(to, temp));
-    try {
+    ReplaceFileWith(to, ModeForReplacing(to), [&](int fd) {
         ReadFileInPieces(from, [&](const char* data, std::size_t n) {
-            if (const int err = WriteFully(fd.get(), data, n))
+            if (const int err = WriteFully(fd, data, n))
                 ThrowSystemError(err, "write", to);
             return true;
         });
-        SetModeWherePossible(fd.get(), mode, to);
-        FlushFile(fd.get(), to);
-        if (::close(fd.release()) != 0)
-            ThrowSystemError(errno, "write", to);
-        if (::rename(temp.c_str(), to.c_str()) != 0)
-            ThrowSystemError(errno, "replace", to);
-        FlushFolderOf(to);
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
-    }
+    });
 }
 
 void WriteFileReplacing(const std::string& path, const std::string& content) {
-    ReplaceAtomically(path, content, ModeForReplacing(path));
+    ReplaceFileWith(path, ModeForReplacing(path), [&](int fd) { WriteAll(fd, content, path); });
 }
 
 } // namespace jarseal

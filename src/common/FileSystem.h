@@ -42,6 +42,12 @@ void CopyWholeFile(const std::string& from, const std::string& to);
 // permission is refused as the system would refuse writing into it.
 void WriteFileReplacing(const std::string& path, const std::string& content);
 
+// Replaces target with a new file of that mode holding what write puts into
+// it (given the new file's descriptor): written beside target, flushed and
+// renamed over it, so a failure never leaves a half-written target and
+// nothing of the new file stays behind. Throws RunError.
+void ReplaceFileWith(const std::string& target, unsigned mode, const std::function<void(int fd)>& write);
+
 // Creates a new, empty hidden file beside target, named after it with
 // kTempMark and six random characters, and returns its descriptor (closed on
 // exec); tempName receives its path. Throws RunError.

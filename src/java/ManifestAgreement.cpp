@@ -372,18 +372,7 @@ void WriteRewrittenJar(const ZipBytes& bytes, const ZipLayout& layout, const Zip
 // A copy of the open file's bytes as a new file at path (written beside it,
 // flushed and renamed over it); nothing is left behind on failure.
 void WriteCopy(const ZipBytes& bytes, const std::string& path, mode_t mode) {
-    std::string name;
-    Fd out(CreateTempBeside(path, name));
-    TempFile temp(name);
-    CopyRange(bytes, 0, bytes.Size(), out.get(), path);
-    SetModeWherePossible(out.get(), mode, path);
-    FlushFile(out.get(), path);
-    if (::close(out.release()) != 0)
-        ThrowSystemError(errno, "write", path);
-    if (::rename(temp.path().c_str(), path.c_str()) != 0)
-        ThrowSystemError(errno, "replace", path);
-    temp.Keep();
-    FlushFolderOf(path);
+    ReplaceFileWith(path, mode, [&](int fd) { CopyRange(bytes, 0, bytes.Size(), fd, path); });
 }
 
 // The manifest entry's text as the jar at in holds it now, with the entry,

@@ -56,6 +56,21 @@ struct FaultFixture : ProgramFolderFixture {
     }
     // Runs the Java job on the user's descriptor.
     int Run() { return RunJava(apps + "/game.jad"); }
+    // Runs the job in a child under those limits: true when it failed as
+    // foreseen with one message holding every one of the texts.
+    bool FailsSaying(const std::vector<std::string>& texts, const ChildLimits& limits) {
+        return RunInChild(
+                   [&] {
+                       const int exit = Run();
+                       if (exit != kExitFailure || ui.Messages().size() != 1)
+                           return 1;
+                       for (const std::string& text : texts)
+                           if (ui.Messages()[0].find(text) == std::string::npos)
+                               return 1;
+                       return 0;
+                   },
+                   limits) == 0;
+    }
     void ExpectUsersDescriptorKept() {
         EXPECT_EQ(ReadFile(apps + "/game.jad"), kUsersDescriptor);
         for (const auto& name : ListDir(apps))
@@ -116,16 +131,8 @@ TEST_F(FaultFixture, DescriptorWithoutWritePermissionIsNotReplaced) {
     // before it changes anything.
     ::chmod(apps.c_str(), 0777);
     ::chmod((apps + "/game.jad").c_str(), 0444);
-    const int status = RunInChild(
-        [&] {
-            const int exit = Run();
-            return exit == kExitFailure && ui.Messages().size() == 1 &&
-                           ui.Messages()[0].find("принадлежит другому пользователю") != std::string::npos
-                       ? 0
-                       : 1;
-        },
-        {.unprivileged = true});
-    EXPECT_EQ(status, 0);
+    const bool failed = FailsSaying({"принадлежит другому пользователю"}, {.unprivileged = true});
+    EXPECT_TRUE(failed);
     ExpectUsersDescriptorKept();
 }
 
@@ -134,16 +141,8 @@ TEST_F(FaultFixture, DiskFillingWhileTheDescriptorIsWrittenKeepsTheOldOne) {
     // unpacked manifest) is smaller than the limit; the first descriptor, the
     // manifest's lines and two more, is larger.
     const rlim_t limit = kManifest.size() + 10;
-    const int status = RunInChild(
-        [&] {
-            const int exit = Run();
-            return exit == kExitFailure && ui.Messages().size() == 1 &&
-                           ui.Messages()[0].find("на диске нет места") != std::string::npos
-                       ? 0
-                       : 1;
-        },
-        {.fileSizeLimit = limit});
-    EXPECT_EQ(status, 0);
+    const bool failed = FailsSaying({"на диске нет места"}, {.fileSizeLimit = limit});
+    EXPECT_TRUE(failed);
     ExpectUsersDescriptorKept();
     EXPECT_EQ(ReadFile(apps + "/game.jad.original"), kUsersDescriptor);
 }
@@ -315,33 +314,16 @@ TEST_F(JarRewriteFaultFixture, AJarInAReadOnlyFolderIsLeftAsItWasAndTheMessageSa
     // first file this run would write.
     WriteFile(apps + "/game.jad.original", kUsersDescriptor);
     ::chmod(apps.c_str(), 0555);
-    const int status = RunInChild(
-        [&] {
-            const int exit = Run();
-            return exit == kExitFailure && ui.Messages().size() == 1 &&
-                           ui.Messages()[0].find("нет прав на запись") != std::string::npos &&
-                           ui.Messages()[0].find("Файлы не изменены") != std::string::npos
-                       ? 0
-                       : 1;
-        },
-        {.unprivileged = true});
+    const bool failed = FailsSaying({"нет прав на запись", "Файлы не изменены"}, {.unprivileged = true});
     ::chmod(apps.c_str(), 0755);
-    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(failed);
     ExpectEverythingAsItWas();
 }
 
 TEST_F(JarRewriteFaultFixture, ADiskFillingWhileTheJarIsRewrittenLeavesItAsItWas) {
     // Room for the descriptor's backup, not for a copy of the jar.
-    const int status = RunInChild(
-        [&] {
-            const int exit = Run();
-            return exit == kExitFailure && ui.Messages().size() == 1 &&
-                           ui.Messages()[0].find("на диске нет места") != std::string::npos
-                       ? 0
-                       : 1;
-        },
-        {.fileSizeLimit = 3000});
-    EXPECT_EQ(status, 0);
+    const bool failed = FailsSaying({"на диске нет места"}, {.fileSizeLimit = 3000});
+    EXPECT_TRUE(failed);
     ExpectEverythingAsItWas();
 }
 
