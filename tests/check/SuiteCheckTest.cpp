@@ -372,7 +372,7 @@ TEST_F(CheckFixture, WhatTheManifestSaysAgainstTheDescriptor) {
          "game.Other", 907, 0, "the jar has no game/Other.class"},
         {"a profile newer than MIDP 2.0", Replace(kManifest, "MIDP-2.0", "MIDP-2.1"), "MIDP-2.0", "MIDP-2.1",
          0, 0, "MIDP-2.1: phones with MIDP-2.0 only refuse the suite (908)"},
-        {"a NUL in a value only the manifest has", kManifest + std::string("X-Note: a\0b\r\n", 15), "", "",
+        {"a NUL in a value only the manifest has", kManifest + std::string("X-Note: a\0b\r\n", 13), "", "",
          907, 0, "X-Note's value holds a control character"},
         {"a suite's attribute twice in the manifest", kManifest + "MIDlet-Vendor: Other\r\n", "", "", 907, 0,
          "manifest: MIDlet-Vendor appears twice"},
