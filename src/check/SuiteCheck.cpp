@@ -415,17 +415,25 @@ struct FileCloser {
     }
 };
 
+// Whether a reading of the jar digests it: only a signature needs that.
+enum class Digest { Sha1, None };
+
 // One reading of the jar: its size and digest, its layout, its entries'
 // data when testEntries is set, and its manifest.
-JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries) {
+JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries, Digest digest) {
     JarFacts facts;
     FileCloser file;
     struct stat st {};
     try {
-        facts.stamp = DigestFile(archivePath, facts.size, facts.sha1);
+        if (digest == Digest::Sha1)
+            facts.stamp = DigestFile(archivePath, facts.size, facts.sha1);
         file.fd = ::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC);
         if (file.fd < 0 || ::fstat(file.fd, &st) != 0)
             ThrowSystemError(errno, "read", archivePath);
+        if (digest == Digest::None) {
+            facts.stamp = StampOfOpenFile(file.fd).value_or(FileStamp{});
+            facts.size = static_cast<std::uint64_t>(st.st_size);
+        }
     } catch (const RunError& e) {
         facts.readError = e.what();
         return facts;
@@ -463,11 +471,11 @@ JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries) {
 
 // The jar's facts; a jar written to while it was read is read again, so
 // that they all describe one state of it.
-JarFacts ReadJarFacts(const std::string& archivePath, bool testEntries) {
-    JarFacts facts = ReadJarFactsOnce(archivePath, testEntries);
+JarFacts ReadJarFacts(const std::string& archivePath, bool testEntries, Digest digest = Digest::Sha1) {
+    JarFacts facts = ReadJarFactsOnce(archivePath, testEntries, digest);
     for (int again = 0; again < 2 && facts.readError.empty() && StampOfFile(archivePath) != facts.stamp;
          ++again)
-        facts = ReadJarFactsOnce(archivePath, testEntries);
+        facts = ReadJarFactsOnce(archivePath, testEntries, digest);
     return facts;
 }
 
@@ -1018,7 +1026,7 @@ CheckReport CheckJarBeforeSigning(const std::string& archivePath,
                                   const std::vector<std::string>& damagedEntries) {
     CheckReport report;
     Suite suite;
-    suite.jar = ReadJarFacts(archivePath, false);
+    suite.jar = ReadJarFacts(archivePath, false, Digest::None); // nothing is signed yet
     if (!suite.jar.readError.empty()) {
         report.findings.push_back({kInvalidJar, "jar cannot be read: " + suite.jar.readError});
         return report;
