@@ -33,8 +33,7 @@ int main(int argc, char** argv) {
     try {
         placesOfRun.emplace(programFolder);
     } catch (const RunError& e) {
-        ui.ShowMessage(std::string("Jarseal не может начать работу: ") + e.what(), MessageIcon::Stop,
-                       "Jarseal");
+        ui.ShowMessage(std::string("Jarseal не может начать работу: ") + e.what(), MessageIcon::Stop, "Jarseal");
         return kExitFailure;
     }
     const RunPlaces& places = *placesOfRun;
@@ -44,8 +43,7 @@ int main(int argc, char** argv) {
     try {
         PrepareUserFolders(ctx);
     } catch (const RunError& e) {
-        ui.ShowMessage(std::string("Jarseal не может начать работу: ") + e.what(), MessageIcon::Stop,
-                       "Jarseal");
+        ui.ShowMessage(std::string("Jarseal не может начать работу: ") + e.what(), MessageIcon::Stop, "Jarseal");
         return kExitFailure;
     }
     Form1 window(ctx, permissions);
