@@ -39,7 +39,7 @@ std::vector<FileFilter> ParseFilterText(const std::string& filter) {
 std::string ShowOpenDialog(UserInterface& ui, const std::string& title, const std::string& filter) {
     std::string chosen = ui.OpenFileDialog(title, ParseFilterText(filter));
     if (LetterCount(chosen) > kOpenDialogMaxPath) {
-        ui.ShowMessage(LongPathMessage(chosen), MessageIcon::Exclamation);
+        ui.ShowMessage(LongPathMessage(chosen), MessageIcon::Information);
         return {};
     }
     return chosen;

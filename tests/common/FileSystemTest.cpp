@@ -116,7 +116,7 @@ TEST(OpenDialog, FilterTextRoundTripsAndLongPathsAreToldAndCountAsCancel) {
         EXPECT_EQ(ui.shown[1].kind, "message");
         EXPECT_EQ(ui.shown[1].text, "Путь к файлу длиннее 254 знаков:\r\n" + c.path +
                                         "\r\nПереместите файл в папку с более коротким путём.");
-        EXPECT_EQ(ui.shown[1].icon, MessageIcon::Exclamation);
+        EXPECT_EQ(ui.shown[1].icon, MessageIcon::Information); // a foreseen failure
         EXPECT_EQ(ui.shown[1].title, "Jarseal");
     }
 }

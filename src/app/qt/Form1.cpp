@@ -1,5 +1,6 @@
 #include "app/qt/Form1.h"
 
+#include "app/CertificateExport.h"
 #include "app/Intake.h"
 #include "app/qt/Pictures.h"
 #include "app/qt/QtUi.h"
@@ -26,6 +27,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <cmath>
+#include <optional>
 
 namespace jarseal {
 
@@ -276,6 +278,9 @@ void Form1::BuildSettingsPage() {
         text->setObjectName(QStringLiteral("Text_%1").arg(i));
         Place(text, item.rect);
         KeepMouseEvents(text);
+        // A setting is typed, never dropped: a dropped file's name would be
+        // stored as the password at once. The drop goes to the page instead.
+        text->setAcceptDrops(false);
         connect(text, &QLineEdit::textChanged, this, [this, i] { TextChanged(i); });
         text_[static_cast<std::size_t>(i)] = text;
     }
@@ -321,11 +326,29 @@ void Form1::BuildMenu() {
         QAction* a = add(settings, editors[i][0], QString::fromLatin1(editors[i][1]));
         connect(a, &QAction::triggered, this, [this, i] { EditWithInputBox(i); });
     }
+    QAction* exportCertificate = add(mnuMain_, "mnuExportCer", QStringLiteral("Экспорт сертификата…"));
     QAction* end = add(mnuMain_, "mnuEnd", QStringLiteral("Выход"));
 
     connect(open, &QAction::triggered, this, [this] { React([this] { OpenCommand(ctx_); }); });
     connect(keystore, &QAction::triggered, this, [this] { ChooseKeystore(); });
+    connect(exportCertificate, &QAction::triggered, this, [this] { ExportCertificate(); });
     connect(end, &QAction::triggered, this, [this] { close(); });
+}
+
+// The Java signing certificate as DER, for the phone that must hold it as a
+// root before it installs a suite signed with the bundled key.
+void Form1::ExportCertificate() {
+    React([&] {
+        const std::string target =
+            ShowSaveDialog(this, QStringLiteral("Сохранить сертификат"), QStringLiteral("jarseal.cer"));
+        if (target.empty())
+            return;
+        const std::optional<std::string> failure = ExportJavaCertificate(ctx_.settings, target);
+        if (failure)
+            ctx_.ui.ShowMessage("Не удалось сохранить сертификат.\r\n" + *failure, MessageIcon::Information);
+        else
+            ctx_.ui.ShowMessage("Сертификат сохранён:\r\n" + target, MessageIcon::None);
+    });
 }
 
 void Form1::LoadSettingsView() {
@@ -337,6 +360,10 @@ void Form1::LoadSettingsView() {
     show();
     setFixedSize(TwipsToPixels(kWindowWidthTwips), TwipsToPixels(kWindowHeightTwips));
     SetTopMost(true);
+    // Raised and given the keyboard at once, so that the first key press and
+    // the tool-tips reach it without a click first.
+    raise();
+    activateWindow();
 
     const SettingsView view = ReadSettingsView(ctx_.settings);
     for (int i = 0; i < kTextCount; ++i)
@@ -375,6 +402,11 @@ void Form1::ShowPermissionPage() {
 void Form1::ShowSettingsPage() {
     frame_[6]->show();
     frame_[0]->hide();
+    // Hiding the page that held the focus passes it on as a Tab would, and a
+    // text box so reached selects its text: one key press would then replace
+    // a stored password.
+    for (QLineEdit* text : text_)
+        text->deselect();
 }
 
 void Form1::TextChanged(int index) {

@@ -63,6 +63,7 @@ class Form1 : public QWidget {
     void BuildPermissionPage();
     void BuildSettingsPage();
     void BuildMenu();
+    void ExportCertificate();
 
     // The reactions of the indexed groups; each receives the member's index.
     bool FrameEvent(int index, QEvent* event);

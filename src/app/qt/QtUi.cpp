@@ -1,11 +1,13 @@
 #include "app/qt/QtUi.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStringList>
 #include <QTranslator>
 
@@ -56,10 +58,46 @@ Answer Ask(QWidget* parent, const std::string& text, MessageIcon icon, const std
 
 } // namespace
 
+QString WrapToWidth(const QString& text, const QFontMetrics& metrics, int width) {
+    QStringList lines;
+    for (QString rest : text.split(QLatin1Char('\n'))) {
+        while (metrics.horizontalAdvance(rest) > width) {
+            qsizetype fits = 1;
+            while (fits < rest.size() && metrics.horizontalAdvance(rest.left(fits + 1)) <= width)
+                ++fits;
+            const qsizetype slash = rest.left(fits).lastIndexOf(QLatin1Char('/'));
+            const qsizetype cut = slash > 0 ? slash + 1 : fits;
+            lines << rest.left(cut);
+            rest = rest.mid(cut);
+        }
+        lines << rest;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 void QtUi::ShowMessage(const std::string& text, MessageIcon icon, const std::string& title) {
-    QMessageBox box(QtIcon(icon), FromBytes(title), FromBytes(text), QMessageBox::NoButton, parent_);
+    // The notes belong to the run that this box ends; a success box shows
+    // them as details, any other box drops them with the run.
+    const std::vector<std::string> notes = std::move(notes_);
+    notes_.clear();
+    QMessageBox box(QtIcon(icon), FromBytes(title), QString(), QMessageBox::NoButton, parent_);
+    // A long path has no blank to wrap at; unbroken it would run off the
+    // screen and be clipped.
+    const QScreen* screen = parent_ ? parent_->screen() : QGuiApplication::primaryScreen();
+    const int room = screen ? std::min(500, screen->availableGeometry().width() / 2) : 500;
+    box.setText(WrapToWidth(FromBytes(text), box.fontMetrics(), room));
     box.addButton(QStringLiteral("ОК"), QMessageBox::AcceptRole);
+    if (icon == MessageIcon::None && !notes.empty()) {
+        QStringList details;
+        for (const std::string& note : notes)
+            details << FromBytes(note);
+        box.setDetailedText(details.join(QStringLiteral("\n\n")));
+    }
     box.exec();
+}
+
+void QtUi::Note(const std::string& text) {
+    notes_.push_back(text);
 }
 
 Answer QtUi::AskYesNo(const std::string& text, MessageIcon icon, const std::string& title) {
@@ -108,6 +146,24 @@ std::string QtUi::OpenFileDialog(const std::string& title, const std::vector<Fil
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilters(nameFilters);
     dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Открыть"));
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Отмена"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Имя файла:"));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Тип файлов:"));
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Папка:"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return QFile::encodeName(dialog.selectedFiles().front()).toStdString();
+}
+
+std::string ShowSaveDialog(QWidget* parent, const QString& title, const QString& suggestedName) {
+    QFileDialog dialog(parent, title);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("Сертификаты (*.cer)"), QStringLiteral("Все файлы (*)")});
+    dialog.setDirectory(QDir::home());
+    dialog.selectFile(suggestedName);
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Сохранить"));
     dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Отмена"));
     dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Имя файла:"));
     dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Тип файлов:"));

@@ -2,8 +2,12 @@
 
 #include "common/UserInterface.h"
 
+#include <string>
+#include <vector>
+
 class QWidget;
 class QString;
+class QFontMetrics;
 
 namespace jarseal {
 
@@ -26,6 +30,8 @@ class QtUi : public UserInterface {
     std::string InputBox(const std::string& prompt, const std::string& title,
                          const std::string& defaultText) override;
     std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) override;
+    // Kept for the run's success box, which shows them as its details.
+    void Note(const std::string& text) override;
     [[noreturn]] void EndProgram(int status) override;
 
     // The Qt name filter for a (description, pattern) pair: patterns separated
@@ -34,7 +40,17 @@ class QtUi : public UserInterface {
 
   private:
     QWidget* parent_ = nullptr;
+    std::vector<std::string> notes_; // told since the last message box
 };
+
+// Breaks each line of text wider than width pixels into lines that fit,
+// after a path separator where one fits, else between letters; nothing is
+// left out.
+QString WrapToWidth(const QString& text, const QFontMetrics& metrics, int width);
+
+// The modal save-file dialog, which asks before replacing an existing file;
+// the chosen path, or the empty text on cancel.
+std::string ShowSaveDialog(QWidget* parent, const QString& title, const QString& suggestedName);
 
 // Loads Qt's own Russian texts for standard buttons and dialogs, when the
 // system has them.

@@ -8,6 +8,7 @@
 #include "settings/SigningEditors.h"
 #include "support/FakeSettings.h"
 #include "support/ScriptedUi.h"
+#include "support/Signature.h"
 #include "support/TempDir.h"
 
 #include <QAbstractButton>
@@ -15,11 +16,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QRadioButton>
@@ -27,6 +31,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace jarseal;
 using namespace jarseal::test;
@@ -288,6 +293,36 @@ TEST_F(Form1Fixture, DropOpensOnlyTheFirstFileAndOnlyOnThePages) {
     // A group panel refuses the drop rather than passing it to its page.
     Drop(form.Frame(3), three);
     EXPECT_EQ(ui.Messages().size(), 2u);
+
+    // A text box takes neither a file nor text: nothing is typed into it and
+    // no setting changes.
+    settings.values = {{{"Java", "storepass"}, "sp"}, {{"Symbian", "passphrase"}, "pp"}};
+    form.LoadSettingsView();
+    Click("Command2");
+    const auto before = settings.values;
+    for (int i = 0; i < Form1::kTextCount; ++i) {
+        Drop(form.Text(i), three);
+        Drop(form.Text(i), {});
+    }
+    EXPECT_EQ(settings.values, before);
+    EXPECT_EQ(form.Text(0)->text(), QStringLiteral("sp"));
+    // The files went on to the page below, whose intake refused them.
+    EXPECT_EQ(ui.Messages(), std::vector<std::string>(2 + Form1::kTextCount, kRefusal));
+}
+
+// Leaving the permission page with the focus on it must not hand a text box
+// its text selected: a key press would replace a stored password.
+TEST_F(Form1Fixture, OpeningTheSettingsPageSelectsNoText) {
+    settings.values = {{{"Java", "storepass"}, "52039871"}, {{"Java", "keypass"}, "52039871"}};
+    form.LoadSettingsView();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+    Find("optAut")->setFocus();
+    Click("Command2");
+    for (int i = 0; i < Form1::kTextCount; ++i)
+        EXPECT_FALSE(form.Text(i)->hasSelectedText()) << i;
+    QApplication::processEvents();
+    QDir().mkpath(QStringLiteral(JARSEAL_BUILD_DIR "/renders"));
+    form.grab().save(QStringLiteral(JARSEAL_BUILD_DIR "/renders/settings-opened.png"));
 }
 
 TEST_F(Form1Fixture, RightButtonReleaseOnAPanelShowsThePopupMenu) {
@@ -296,7 +331,7 @@ TEST_F(Form1Fixture, RightButtonReleaseOnAPanelShowsThePopupMenu) {
     QStringList captions;
     for (QAction* a : menu->actions())
         captions << a->text();
-    EXPECT_EQ(captions, (QStringList{"Открыть", "Настройки", "Выход"}));
+    EXPECT_EQ(captions, (QStringList{"Открыть", "Настройки", "Экспорт сертификата…", "Выход"}));
 
     Release(Find("Command1"), Qt::RightButton);
     EXPECT_FALSE(menu->isVisible());
@@ -452,4 +487,162 @@ TEST(Form1StartUp, MovedFolderChooserRefreshesTheKeystoreLabel) {
     EXPECT_EQ(settings.Read("Java", "keystore"), "/my/keys");
     EXPECT_EQ(form.Label(5)->text(), QStringLiteral("/my/keys"));
     form.hide();
+}
+
+namespace {
+
+// A message box of the window as it was shown: read, photographed with its
+// details open when it has any, then closed with its OK button.
+struct SeenBox {
+    QString text;
+    QString details;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+std::vector<SeenBox> WatchBoxes(const std::function<void()>& act, const QString& photo = {}) {
+    std::vector<SeenBox> seen;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box || !box->isVisible())
+                continue;
+            seen.push_back({box->text(), box->detailedText(), box->icon()});
+            for (QAbstractButton* b : box->buttons())
+                if (box->buttonRole(b) == QMessageBox::ActionRole && !photo.isEmpty())
+                    b->click(); // the details button
+            QApplication::processEvents();
+            if (!photo.isEmpty() && !box->detailedText().isEmpty())
+                box->grab().save(photo);
+            for (QAbstractButton* b : box->buttons())
+                if (box->buttonRole(b) == QMessageBox::AcceptRole)
+                    b->click();
+        }
+    });
+    poll.start(20);
+    act();
+    poll.stop();
+    return seen;
+}
+
+// The window with its own Qt boxes over a program folder whose JAD tool
+// and key store are the build's.
+struct WindowRunFixture : ::testing::Test {
+    TempDir root;
+    std::string program = root / "prog";
+    QtUi qtUi;
+    MemorySettings settings;
+    PermissionPreferences prefs{settings};
+    Context ctx{qtUi, settings, prefs, program, ""};
+    Form1 form{ctx, prefs};
+
+    void SetUp() override {
+        if (std::system("java -version >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "java is not on the search path";
+        MakeDir(program + "/data/temp");
+        ASSERT_EQ(::symlink(JARSEAL_BUILD_DIR "/data/jadtool.jar", (program + "/data/jadtool.jar").c_str()),
+                  0);
+        settings.Write("Java", "keystore", JARSEAL_BUILD_DIR "/data/key");
+        for (const char* key : {"storepass", "keypass"})
+            settings.Write("Java", key, "52039871");
+        for (const char* key : {"alias1", "alias2"})
+            settings.Write("Java", key, "jsk");
+        qtUi.SetParent(&form);
+        form.LoadSettingsView();
+    }
+    ~WindowRunFixture() override { form.hide(); }
+
+    std::vector<SeenBox> DropOnPage(const std::string& path, const QString& photo = {}) {
+        return WatchBoxes(
+            [&] {
+                QMimeData data;
+                data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+                QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(form.Frame(0), &enter);
+                QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(form.Frame(0), &drop);
+                QCoreApplication::processEvents();
+            },
+            photo);
+    }
+};
+
+} // namespace
+
+// The success box says what it always said; the notes of its run, which the
+// console prints, are its details, and a run without notes has none.
+TEST_F(WindowRunFixture, SuccessBoxCarriesTheNotesOfItsRunAsDetails) {
+    const std::string jar = root / "sample.jar";
+    WriteFile(jar, ReadFile(JARSEAL_BUILD_DIR "/sample/sample.jar"));
+    std::vector<SeenBox> seen =
+        DropOnPage(jar, QStringLiteral(JARSEAL_BUILD_DIR "/renders/success-details.png"));
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, QStringLiteral("Готово!"));
+    EXPECT_EQ(seen[0].icon, QMessageBox::NoIcon);
+    EXPECT_TRUE(seen[0].details.contains(QStringLiteral("signer's own certificate as a root")))
+        << seen[0].details.toStdString();
+    EXPECT_TRUE(seen[0].details.contains(QStringLiteral("SHA-1"))) << seen[0].details.toStdString();
+
+    // An earlier descriptor with an attribute of its own.
+    WriteFile(root / "sample.jad", "MIDlet-Install-Notify: http://example.org/n\r\n");
+    seen = DropOnPage(jar);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, QStringLiteral("Готово!"));
+    EXPECT_TRUE(seen[0].details.contains(QStringLiteral("не перенесены")));
+    EXPECT_TRUE(seen[0].details.contains(QStringLiteral("MIDlet-Install-Notify")));
+
+    // A run without notes, the signing of the sample Symbian package, has
+    // no details.
+    settings.Write("Symbian", "SignSIS", JARSEAL_BUILD_DIR "/data/signsis");
+    settings.Write("Symbian", "certificate", JARSEAL_BUILD_DIR "/data/symbian.cer");
+    settings.Write("Symbian", "key", JARSEAL_BUILD_DIR "/data/symbian.key");
+    settings.Write("Symbian", "passphrase", "52039871");
+    const std::string sis = root / "sample.sis";
+    WriteFile(sis, ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis"));
+    seen = DropOnPage(sis);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, QStringLiteral("Готово"));
+    EXPECT_TRUE(seen[0].details.isEmpty()) << seen[0].details.toStdString();
+}
+
+// The pop-up menu's export writes the very certificate the Java job signs
+// with; a wrong store password is told in Russian and leaves no file.
+TEST_F(WindowRunFixture, PopupExportWritesTheSigningCertificate) {
+    auto exportTo = [&](const std::string& target) {
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
+                    const QFileInfo file(QString::fromStdString(target));
+                    dialog->setDirectory(file.absolutePath());
+                    dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file.fileName());
+                    QMetaObject::invokeMethod(dialog, "accept");
+                }
+        });
+        poll.start(20);
+        std::vector<SeenBox> seen =
+            WatchBoxes([&] { form.findChild<QAction*>(QStringLiteral("mnuExportCer"))->trigger(); });
+        poll.stop();
+        return seen;
+    };
+    const std::string cer = root / "root.cer";
+    std::vector<SeenBox> seen = exportTo(cer);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text.toStdString(), "Сертификат сохранён:\n" + cer);
+
+    const std::string jar = root / "sample.jar";
+    WriteFile(jar, ReadFile(JARSEAL_BUILD_DIR "/sample/sample.jar"));
+    ASSERT_EQ(DropOnPage(jar).size(), 1u);
+    const auto jad = DescriptorAttributes(ReadFile(root / "sample.jad"));
+    ASSERT_TRUE(jad.count("MIDlet-Certificate-1-1"));
+    EXPECT_EQ(Base64Decode(jad.at("MIDlet-Certificate-1-1")), ReadFile(cer));
+
+    settings.Write("Java", "storepass", "wrong");
+    seen = exportTo(root / "no.cer");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(seen[0].text.startsWith(QStringLiteral("Не удалось сохранить сертификат.")))
+        << seen[0].text.toStdString();
+    EXPECT_TRUE(seen[0].text.contains(QStringLiteral("wrong password")));
+    EXPECT_EQ(seen[0].icon, QMessageBox::Information);
+    EXPECT_FALSE(Exists(root / "no.cer"));
 }

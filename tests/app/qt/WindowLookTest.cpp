@@ -6,6 +6,8 @@
 #include "app/qt/WindowLook.h"
 #include "app/qt/Form1.h"
 #include "app/qt/Pictures.h"
+#include "app/qt/QtUi.h"
+#include "common/OpenDialog.h"
 #include "java/PermissionCatalogue.h"
 #include "support/FakeSettings.h"
 #include "support/ScriptedUi.h"
@@ -17,10 +19,13 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStyle>
 #include <QStyleOption>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace jarseal;
@@ -287,6 +292,47 @@ TEST_F(WindowLook, DrawsSharpAtTheScreensScaleAndKeepsRenders) {
     const QList<QSize> iconSizes = form.windowIcon().availableSizes();
     EXPECT_TRUE(iconSizes.contains(QSize(kWindowIconSize, kWindowIconSize)));
     EXPECT_TRUE(iconSizes.contains(QSize(2 * kWindowIconSize, 2 * kWindowIconSize)));
+}
+
+// A path too long for the open dialog is shown whole, broken into lines
+// that fit, in a box with the information icon that fits the screen.
+TEST_F(WindowLook, LongPathBoxFitsTheScreenAndShowsThePathWhole) {
+    QtUi qtUi;
+    qtUi.SetParent(&form);
+    std::string path = "/home/user";
+    while (path.size() < 300)
+        path += "/a-rather-long-folder-name";
+    path += "/game.jar";
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QRect frame;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                text = box->text();
+                icon = box->icon();
+                frame = box->frameGeometry();
+                const QString dir = QStringLiteral(JARSEAL_BUILD_DIR "/renders");
+                QDir().mkpath(dir);
+                box->grab().save(dir + QStringLiteral("/long-path%1.png")
+                                           .arg(StartedScale() == 1 ? QString() : QStringLiteral("@2x")));
+                box->accept();
+            }
+    });
+    poll.start(20);
+    qtUi.ShowMessage(LongPathMessage(path), MessageIcon::Information, "Jarseal");
+    poll.stop();
+
+    EXPECT_EQ(icon, QMessageBox::Information);
+    const QRect screen = form.screen()->availableGeometry();
+    EXPECT_LE(frame.width(), screen.width()) << Describe(frame).toStdString();
+    QString joined = text;
+    joined.remove(QLatin1Char('\n'));
+    EXPECT_TRUE(joined.contains(QString::fromStdString(path))) << text.toStdString();
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        EXPECT_LE(QFontMetrics(form.font()).horizontalAdvance(line), screen.width() / 2)
+            << line.toStdString();
 }
 
 } // namespace
