@@ -343,7 +343,8 @@ void Form1::ExportCertificate() {
             ShowSaveDialog(this, QStringLiteral("Сохранить сертификат"), QStringLiteral("jarseal.cer"));
         if (target.empty())
             return;
-        const std::optional<std::string> failure = ExportJavaCertificate(ctx_.settings, target);
+        // The save dialog has asked before replacing a file.
+        const std::optional<std::string> failure = ExportJavaCertificate(ctx_.settings, target, true);
         if (failure)
             ctx_.ui.ShowMessage("Не удалось сохранить сертификат.\r\n" + *failure, MessageIcon::Information);
         else
