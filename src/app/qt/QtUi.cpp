@@ -131,6 +131,23 @@ QString QtUi::NameFilter(const FileFilter& filter) {
            QLatin1Char(')');
 }
 
+namespace {
+
+// Runs a file dialog with the window's Russian labels and the accept
+// button's text; the path chosen, or the empty text when cancelled.
+std::string ChosenPath(QFileDialog& dialog, const QString& accept) {
+    dialog.setLabelText(QFileDialog::Accept, accept);
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Отмена"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Имя файла:"));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Тип файлов:"));
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Папка:"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return QFile::encodeName(dialog.selectedFiles().front()).toStdString();
+}
+
+} // namespace
+
 std::string QtUi::OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) {
     QStringList nameFilters;
     for (const auto& f : filters)
@@ -145,14 +162,7 @@ std::string QtUi::OpenFileDialog(const std::string& title, const std::vector<Fil
     dialog.setFileMode(QFileDialog::AnyFile); // a typed name that does not exist is returned too
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilters(nameFilters);
-    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Открыть"));
-    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Отмена"));
-    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Имя файла:"));
-    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Тип файлов:"));
-    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Папка:"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return QFile::encodeName(dialog.selectedFiles().front()).toStdString();
+    return ChosenPath(dialog, QStringLiteral("Открыть"));
 }
 
 std::string ShowSaveDialog(QWidget* parent, const QString& title, const QString& suggestedName) {
@@ -163,14 +173,7 @@ std::string ShowSaveDialog(QWidget* parent, const QString& title, const QString&
     dialog.setNameFilters({QStringLiteral("Сертификаты (*.cer)"), QStringLiteral("Все файлы (*)")});
     dialog.setDirectory(QDir::home());
     dialog.selectFile(suggestedName);
-    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Сохранить"));
-    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Отмена"));
-    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Имя файла:"));
-    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Тип файлов:"));
-    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Папка:"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return QFile::encodeName(dialog.selectedFiles().front()).toStdString();
+    return ChosenPath(dialog, QStringLiteral("Сохранить"));
 }
 
 void QtUi::EndProgram(int status) {
