@@ -14,6 +14,7 @@
 #include <stdio.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
@@ -335,6 +336,16 @@ bool SameStamp(const FileStamp& a, const FileStamp& b, Renamed renamed) {
            a.modifiedNsec == b.modifiedNsec;
 }
 
+// True for a file on a FUSE file system. Such a driver may take an exchange
+// of two names for a plain rename and report success (exfat-fuse 1.4 does),
+// which would remove the file it should have kept; there the job moves
+// files aside instead.
+bool OnFuse(const std::string& path) {
+    constexpr long kFuseMagic = 0x65735546;
+    struct statfs fs {};
+    return ::statfs(FolderOf(path).c_str(), &fs) == 0 && static_cast<long>(fs.f_type) == kFuseMagic;
+}
+
 bool NoExchange(int err) {
     return err == EINVAL || err == ENOSYS || err == ENOTSUP || err == EOPNOTSUPP;
 }
@@ -419,7 +430,8 @@ bool ReplaceIfStill(const std::string& target, const std::string& replacement, c
     }
     if (!IsStill(target, expected))
         return false;
-    if (::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+    if (!OnFuse(target) &&
+        ::renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
         // What went out under the replacement's name must be the file that
         // was expected; one written in the moment between goes back.
         if (!IsStill(replacement, expected, Renamed::Yes)) {
@@ -429,10 +441,10 @@ bool ReplaceIfStill(const std::string& target, const std::string& replacement, c
         FlushFolderOf(target);
         return true;
     }
-    if (!NoExchange(errno))
+    if (!OnFuse(target) && !NoExchange(errno))
         ThrowSystemError(errno, "replace", target);
 
-    // No exchange (vfat, exFAT, NTFS): the target is moved aside under a name
+    // No exchange (vfat, exFAT, NTFS, FUSE): the target is moved aside under a name
     // of the job's own, checked there, and the replacement renamed in.
     std::string aside;
     ::close(CreateTempBeside(target, aside));
