@@ -6,8 +6,9 @@
 #include "common/FileSystem.h"
 #include "common/Manifest.h"
 #include "common/Text.h"
-#include "unzip/ZipLayout.h"
-#include "unzip/zipdll/UnzipDll.h"
+#include "zip/EntryReader.h"
+#include "zip/ZipLayout.h"
+#include "zip/ZipLimits.h"
 
 #include <algorithm>
 #include <array>
@@ -25,11 +26,12 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace jarseal {
 
 namespace {
+
+using zip::MiB;
 
 constexpr int kInvalidDescriptor = 906;
 constexpr int kJarSizeMismatch = 904;
@@ -200,127 +202,6 @@ std::string Shown(std::string name) {
     return name;
 }
 
-std::string MiB(std::uint64_t bytes) {
-    return std::to_string(bytes >> 20) + " MiB";
-}
-
-// Unpacks the data of a jar's entries and checks it against each entry's
-// size and CRC. The data passes through two buffers of a fixed size, so
-// memory stays the same whatever the entries hold; every byte unpacked counts
-// towards the jar's allowance of unzipdll::kMaxTotalBytes.
-class EntryReader {
-  public:
-    explicit EntryReader(const ZipBytes& bytes) : bytes_(bytes) {
-        ready_ = inflateInit2(&z_, -MAX_WBITS) == Z_OK;
-    }
-    EntryReader(const EntryReader&) = delete;
-    EntryReader& operator=(const EntryReader&) = delete;
-    ~EntryReader() {
-        if (ready_)
-            inflateEnd(&z_);
-    }
-
-    // Unpacks one entry; keep, when given, receives its data. An entry
-    // stating more than limit bytes is refused unread, and one that unpacks
-    // to more than it states is given up at that point. Returns what is wrong
-    // with the entry, or an empty text when it is sound.
-    std::string Unpack(const ZipEntryLayout& entry, std::uint64_t limit, std::string* keep);
-
-    // The bytes unpacked so far; beyond unzipdll::kMaxTotalBytes, the entry
-    // that passed the allowance was given up.
-    std::uint64_t Unpacked() const { return unpacked_; }
-
-  private:
-    static constexpr std::size_t kPiece = 64 * 1024;
-    static constexpr std::uint16_t kStored = 0;
-    static constexpr std::uint16_t kDeflated = 8;
-    static constexpr std::uint16_t kEncrypted = 1; // general-purpose flag
-
-    const ZipBytes& bytes_;
-    z_stream z_{};
-    bool ready_ = false;
-    std::uint64_t unpacked_ = 0;
-    std::unique_ptr<unsigned char[]> in_ = std::make_unique_for_overwrite<unsigned char[]>(kPiece);
-    std::unique_ptr<unsigned char[]> out_ = std::make_unique_for_overwrite<unsigned char[]>(kPiece);
-};
-
-std::string EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limit, std::string* keep) {
-    if ((entry.flags & kEncrypted) != 0)
-        return "encrypted";
-    const bool deflated = entry.method == kDeflated;
-    if (!deflated && entry.method != kStored)
-        return "compression method " + std::to_string(entry.method) + ", which a phone cannot unpack";
-    if (entry.size > limit)
-        return "states " + std::to_string(entry.size) + " bytes, more than the " + MiB(limit) +
-               " an entry may unpack to";
-
-    std::uint64_t produced = 0;
-    uLong crc = crc32(0, nullptr, 0);
-    // Counts, checks and keeps a piece of unpacked data; false once the entry
-    // or the jar has unpacked to more than it may.
-    const auto take = [&](const unsigned char* data, std::size_t size) {
-        produced += size;
-        unpacked_ += size;
-        crc = crc32(crc, data, static_cast<uInt>(size));
-        if (keep != nullptr)
-            keep->append(reinterpret_cast<const char*>(data), size);
-        return produced <= entry.size && unpacked_ <= unzipdll::kMaxTotalBytes;
-    };
-    const std::string tooMuch = "unpacks to more than the " + std::to_string(entry.size) + " bytes it states";
-    std::uint64_t at = entry.dataOffset;
-    std::uint64_t left = entry.compressedSize;
-    // Reads the next piece of the entry's stored data into in_; 0 when none is left or it cannot be read.
-    const auto readPiece = [&]() -> std::size_t {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kPiece));
-        if (n == 0 || !bytes_.Read(at, in_.get(), n))
-            return 0;
-        at += n;
-        left -= n;
-        return n;
-    };
-
-    if (!deflated) {
-        while (left > 0) {
-            const std::size_t n = readPiece();
-            if (n == 0)
-                return "cannot be read";
-            if (!take(in_.get(), n))
-                return tooMuch;
-        }
-    } else {
-        if (!ready_ || inflateReset(&z_) != Z_OK)
-            return "cannot be unpacked: no memory for it";
-        z_.avail_in = 0;
-        int status = Z_OK;
-        while (status != Z_STREAM_END) {
-            if (z_.avail_in == 0) {
-                if (left == 0)
-                    return "damaged compressed data"; // ends before the end of its deflate stream
-                const std::size_t n = readPiece();
-                if (n == 0)
-                    return "cannot be read";
-                z_.next_in = in_.get();
-                z_.avail_in = static_cast<uInt>(n);
-            }
-            z_.next_out = out_.get();
-            z_.avail_out = static_cast<uInt>(kPiece);
-            status = inflate(&z_, Z_NO_FLUSH);
-            if (status == Z_MEM_ERROR)
-                return "cannot be unpacked: no memory for it";
-            if (status != Z_OK && status != Z_STREAM_END)
-                return "damaged compressed data";
-            if (!take(out_.get(), kPiece - z_.avail_out))
-                return tooMuch;
-        }
-    }
-    if (produced != entry.size)
-        return "unpacks to " + std::to_string(produced) + " bytes, its header states " +
-               std::to_string(entry.size);
-    if (crc != entry.crc)
-        return "bad CRC";
-    return {};
-}
-
 // What the check takes from the jar, all from one state of the file.
 struct JarFacts {
     std::string readError; // why the jar cannot be read; empty when it was read
@@ -356,24 +237,13 @@ FileStamp DigestFile(const std::string& path, std::uint64_t& size, Sha1Digest& s
     return stamp;
 }
 
-// The jar's manifest entry (its name in any letter case), or null.
-const ZipEntryLayout* FindManifest(const ZipLayout& layout) {
-    static const std::string kName = "META-INF/MANIFEST.MF";
-    for (const ZipEntryLayout& entry : layout.entries)
-        if (entry.name.size() == kName.size() &&
-            std::equal(kName.begin(), kName.end(), entry.name.begin(),
-                       [](char a, char b) { return std::toupper(static_cast<unsigned char>(b)) == a; }))
-            return &entry;
-    return nullptr;
-}
-
 // Unpacks every entry; the first damaged one is named with what is wrong
 // with it, the rest only counted by name.
 void TestEntries(const ZipBytes& bytes, const ZipLayout& layout, JarFacts& facts) {
-    EntryReader reader(bytes);
+    zip::EntryReader reader(bytes);
     for (const ZipEntryLayout& entry : layout.entries) {
-        const std::string why = reader.Unpack(entry, unzipdll::kMaxEntryBytes, nullptr);
-        if (reader.Unpacked() > unzipdll::kMaxTotalBytes) {
+        const std::string why = reader.Unpack(entry, zip::kMaxEntryBytes, nullptr).why;
+        if (reader.Unpacked() > zip::kMaxTotalBytes) {
             facts.tooLarge = true;
             return;
         }
@@ -386,7 +256,7 @@ void TestEntries(const ZipBytes& bytes, const ZipLayout& layout, JarFacts& facts
 }
 
 void ReadManifest(const ZipBytes& bytes, const ZipLayout& layout, JarFacts& facts) {
-    const ZipEntryLayout* entry = FindManifest(layout);
+    const ZipEntryLayout* entry = zip::FindManifest(layout);
     if (entry == nullptr) {
         facts.manifestWhy = "has no META-INF/MANIFEST.MF";
         return;
@@ -395,8 +265,8 @@ void ReadManifest(const ZipBytes& bytes, const ZipLayout& layout, JarFacts& fact
         facts.manifestWhy = "has a manifest larger than " + MiB(kMaxManifestBytes);
         return;
     }
-    EntryReader reader(bytes);
-    const std::string why = reader.Unpack(*entry, kMaxManifestBytes, &facts.manifest);
+    zip::EntryReader reader(bytes);
+    const std::string why = reader.Unpack(*entry, kMaxManifestBytes, &facts.manifest).why;
     if (!why.empty()) {
         facts.manifest.clear();
         facts.manifestWhy = "has a damaged manifest: " + why;
@@ -441,7 +311,7 @@ JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries, Dige
     const ZipFileBytes bytes(file.fd, static_cast<std::uint64_t>(st.st_size));
     ZipLayout layout;
     std::string why;
-    switch (ReadZipLayout(bytes, unzipdll::kMaxEntries, layout, why)) {
+    switch (ReadZipLayout(bytes, zip::kMaxEntries, layout, why)) {
     case ZipLayoutStatus::NotZip:
         facts.archiveWhy = "is not a zip archive";
         return facts;
@@ -460,7 +330,7 @@ JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries, Dige
             return facts;
         }
         facts.entryNames.insert(entry.name);
-        if (entry.size > unzipdll::kMaxEntryBytes)
+        if (entry.size > zip::kMaxEntryBytes)
             facts.oversized.insert(entry.name);
     }
     if (testEntries)
@@ -699,7 +569,7 @@ void ReportEntries(const JarFacts& jar, CheckReport& report) {
     }
     if (jar.tooLarge)
         report.findings.push_back({kInvalidJar, "the jar's entries unpack to more than " +
-                                                    MiB(unzipdll::kMaxTotalBytes) +
+                                                    MiB(zip::kMaxTotalBytes) +
                                                     "; those after were not tested"});
 }
 
@@ -707,7 +577,7 @@ void ReportEntries(const JarFacts& jar, CheckReport& report) {
 // more data than it inflates of one entry, which it passed over untested.
 std::string DamageOfUnpacked(const JarFacts& jar, const std::string& name) {
     if (jar.oversized.count(name))
-        return "larger than the " + MiB(unzipdll::kMaxEntryBytes) +
+        return "larger than the " + MiB(zip::kMaxEntryBytes) +
                " Jarseal unpacks of one entry, so its data could not be checked";
     return "damaged data";
 }

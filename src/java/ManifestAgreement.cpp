@@ -6,22 +6,19 @@
 #include "common/Text.h"
 #include "java/JavaPackage.h"
 
-#include "unzip/ZipLayout.h"
-#include "unzip/zipdll/UnzipDll.h"
+#include "zip/EntryReader.h"
+#include "zip/ZipRewrite.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
-#include <memory>
+#include <new>
 #include <set>
 #include <string_view>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
-#include <zlib.h>
 
 namespace jarseal {
 
@@ -29,7 +26,6 @@ namespace {
 
 const char* const kPermissions = "MIDlet-Permissions";
 const char* const kOptional = "MIDlet-Permissions-Opt";
-const char* const kManifestName = "META-INF/MANIFEST.MF";
 constexpr std::size_t kManifestLineBytes = 72;
 
 // One physical line: its text and the line end that follows it.
@@ -150,13 +146,6 @@ std::optional<std::string> AgreeingManifest(const std::string& manifest,
 
 namespace {
 
-constexpr std::size_t kCopyPiece = 1024 * 1024;
-constexpr std::uint16_t kEncrypted = 1u << 0;
-constexpr std::uint16_t kDataDescriptor = 1u << 3;
-constexpr std::uint32_t kDataDescriptorSignature = 0x08074b50;
-constexpr std::uint16_t kStored = 0;
-constexpr std::uint16_t kDeflated = 8;
-
 // A file of the job's own that goes again unless it is kept.
 class TempFile {
   public:
@@ -174,205 +163,36 @@ class TempFile {
     std::string path_;
 };
 
-void Patch16(std::string& bytes, std::size_t at, std::uint32_t v) {
-    bytes[at] = static_cast<char>(v & 0xff);
-    bytes[at + 1] = static_cast<char>((v >> 8) & 0xff);
-}
-void Patch32(std::string& bytes, std::size_t at, std::uint32_t v) {
-    Patch16(bytes, at, v & 0xffff);
-    Patch16(bytes, at + 2, v >> 16);
-}
-std::uint16_t Get16(const std::string& bytes, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
-                                      (static_cast<unsigned char>(bytes[at + 1]) << 8));
-}
-std::string Le32(std::uint32_t v) {
-    std::string out(4, '\0');
-    Patch32(out, 0, v);
-    return out;
-}
-
-std::string ReadRange(const ZipBytes& bytes, std::uint64_t from, std::uint64_t to) {
-    std::string out(static_cast<std::size_t>(to - from), '\0');
-    if (!bytes.Read(from, out.data(), out.size()))
-        throw JarDamagedError("the jar cannot be read where its records point");
-    return out;
-}
-
-void Write(int fd, const std::string& data, const std::string& target) {
-    if (const int err = WriteFully(fd, data.data(), data.size()))
-        ThrowSystemError(err, "write", target);
-}
-
-// Copies the bytes from..to of the jar to out, a piece at a time.
-void CopyRange(const ZipBytes& bytes, std::uint64_t from, std::uint64_t to, int out,
-               const std::string& target) {
-    std::string piece;
-    while (from < to) {
-        const std::uint64_t n = std::min<std::uint64_t>(kCopyPiece, to - from);
-        piece.resize(static_cast<std::size_t>(n));
-        if (!bytes.Read(from, piece.data(), piece.size()))
-            throw JarDamagedError("the jar cannot be read where its records point");
-        Write(out, piece, target);
-        from += n;
-    }
-}
-
-// The entry's text: stored, or raw deflate inflated with zlib, at most
-// kMaxManifestBytes, its size and CRC as its records state.
+// The manifest entry's text: stored, or deflated, at most kMaxManifestBytes,
+// its size and CRC as its records state.
 std::string EntryText(const ZipBytes& bytes, const ZipEntryLayout& e) {
+    constexpr std::uint16_t kEncrypted = 1u << 0;
+    constexpr std::uint16_t kStored = 0;
+    constexpr std::uint16_t kDeflated = 8;
     if (e.flags & kEncrypted)
         throw RunError(kErrAccess, "the manifest of the jar is encrypted");
     if (e.size > kMaxManifestBytes || e.compressedSize > kMaxManifestBytes + 1024)
         throw JarDamagedError("the manifest of the jar is larger than 8 MiB");
-    const std::string packed = ReadRange(bytes, e.dataOffset, e.DataEnd());
-    std::string text;
-    if (e.method == kStored) {
-        text = packed;
-    } else if (e.method == kDeflated) {
-        text.assign(static_cast<std::size_t>(e.size), '\0');
-        z_stream z{};
-        if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
-            throw std::bad_alloc();
-        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-        z.avail_in = static_cast<uInt>(packed.size());
-        char spare = 0; // room for one byte more than stated, to notice a lie
-        z.next_out = reinterpret_cast<Bytef*>(text.empty() ? &spare : text.data());
-        z.avail_out = static_cast<uInt>(text.empty() ? 1 : text.size());
-        int rc = inflate(&z, Z_FINISH);
-        if (rc == Z_BUF_ERROR && z.avail_out == 0 && !text.empty()) {
-            z.next_out = reinterpret_cast<Bytef*>(&spare);
-            z.avail_out = 1;
-            rc = inflate(&z, Z_FINISH);
-        }
-        const bool whole = rc == Z_STREAM_END && z.total_out == e.size;
-        inflateEnd(&z);
-        if (!whole)
-            throw JarDamagedError("the manifest of the jar is damaged");
-    } else {
+    if (e.method != kStored && e.method != kDeflated)
         throw RunError(kErrAccess,
                        "the manifest of the jar is compressed with method " + std::to_string(e.method));
-    }
-    if (text.size() != e.size ||
-        ::crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())) != e.crc)
+    std::string text;
+    zip::EntryReader reader(bytes);
+    switch (reader.Unpack(e, kMaxManifestBytes, &text).fault) {
+    case zip::EntryFault::None:
+        return text;
+    case zip::EntryFault::NoMemory:
+        throw std::bad_alloc();
+    case zip::EntryFault::Unreadable:
+        throw JarDamagedError("the jar cannot be read where its records point");
+    case zip::EntryFault::BadCrc:
         throw JarDamagedError("the manifest of the jar is damaged (bad CRC)");
-    return text;
-}
-
-std::string DeflateRaw(const std::string& text) {
-    z_stream z{};
-    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::bad_alloc();
-    std::string out(deflateBound(&z, static_cast<uLong>(text.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    z.avail_in = static_cast<uInt>(text.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    const int rc = deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    if (rc != Z_STREAM_END)
-        throw std::bad_alloc();
-    return out;
-}
-
-const ZipEntryLayout* ManifestEntry(const ZipLayout& layout) {
-    for (const auto& e : layout.entries)
-        if (::strcasecmp(e.name.c_str(), kManifestName) == 0)
-            return &e;
-    return nullptr;
-}
-
-ZipLayout LayoutOf(const ZipBytes& bytes) {
-    ZipLayout layout;
-    std::string why;
-    switch (ReadZipLayout(bytes, unzipdll::kMaxEntries, layout, why)) {
-    case ZipLayoutStatus::Sound:
-        break;
-    case ZipLayoutStatus::NotZip:
-        throw JarDamagedError("the jar is not a zip archive");
-    case ZipLayoutStatus::Damaged:
-        throw JarDamagedError(why);
+    default:
+        // Stored data of another length than stated is told as a bad CRC.
+        if (e.method == kStored)
+            throw JarDamagedError("the manifest of the jar is damaged (bad CRC)");
+        throw JarDamagedError("the manifest of the jar is damaged");
     }
-    if (layout.zip64)
-        throw RunError(kErrAccess, "the jar has ZIP64 records, which Jarseal does not rewrite");
-    return layout;
-}
-
-// The new manifest entry's fields.
-struct NewManifest {
-    std::string data; // as stored in the archive
-    std::uint32_t crc = 0;
-    std::uint64_t size = 0;
-};
-
-// Writes the jar with its manifest entry's data replaced: every other byte
-// range is copied as it is, in the order of the file, and the offsets of the
-// central directory and end record follow the manifest's change of size.
-void WriteRewrittenJar(const ZipBytes& bytes, const ZipLayout& layout, const ZipEntryLayout& manifest,
-                       const NewManifest& m, int out, const std::string& target) {
-    std::vector<const ZipEntryLayout*> byPlace;
-    for (const auto& e : layout.entries)
-        byPlace.push_back(&e);
-    std::sort(byPlace.begin(), byPlace.end(), [](const ZipEntryLayout* a, const ZipEntryLayout* b) {
-        return a->localOffset < b->localOffset;
-    });
-
-    std::vector<std::uint64_t> newOffset(layout.entries.size());
-    const auto indexOf = [&](const ZipEntryLayout* e) {
-        return static_cast<std::size_t>(e - layout.entries.data());
-    };
-    std::uint64_t pos = byPlace.empty() ? layout.centralOffset : byPlace.front()->localOffset;
-    CopyRange(bytes, 0, pos, out, target); // whatever precedes the first entry
-    for (std::size_t k = 0; k < byPlace.size(); ++k) {
-        const ZipEntryLayout& e = *byPlace[k];
-        const std::uint64_t boundary =
-            k + 1 < byPlace.size() ? byPlace[k + 1]->localOffset : layout.centralOffset;
-        newOffset[indexOf(&e)] = pos;
-        if (&e != &manifest) {
-            CopyRange(bytes, e.localOffset, boundary, out, target);
-            pos += boundary - e.localOffset;
-            continue;
-        }
-        std::string header = ReadRange(bytes, e.localOffset, e.dataOffset);
-        const bool descriptor = (Get16(header, 6) & kDataDescriptor) != 0;
-        Patch32(header, 14, descriptor ? 0 : m.crc);
-        Patch32(header, 18, descriptor ? 0 : static_cast<std::uint32_t>(m.data.size()));
-        Patch32(header, 22, descriptor ? 0 : static_cast<std::uint32_t>(m.size));
-        std::string block = header + m.data;
-        if (descriptor)
-            block += Le32(kDataDescriptorSignature) + Le32(m.crc) +
-                     Le32(static_cast<std::uint32_t>(m.data.size())) +
-                     Le32(static_cast<std::uint32_t>(m.size));
-        Write(out, block, target);
-        pos += block.size();
-    }
-
-    const std::uint64_t newCentral = pos;
-    if (newCentral > 0xfffffffeu)
-        throw RunError(kErrAccess, "the rewritten jar would need ZIP64 records");
-    std::string central = ReadRange(bytes, layout.centralOffset, layout.centralOffset + layout.centralSize);
-    for (std::size_t i = 0; i < layout.entries.size(); ++i) {
-        const ZipEntryLayout& e = layout.entries[i];
-        const auto at = static_cast<std::size_t>(e.centralOffset - layout.centralOffset);
-        Patch32(central, at + 42, static_cast<std::uint32_t>(newOffset[i]));
-        if (&e == &manifest) {
-            Patch32(central, at + 16, m.crc);
-            Patch32(central, at + 20, static_cast<std::uint32_t>(m.data.size()));
-            Patch32(central, at + 24, static_cast<std::uint32_t>(m.size));
-        }
-    }
-    Write(out, central, target);
-    CopyRange(bytes, layout.centralOffset + layout.centralSize, layout.endOffset, out, target);
-    std::string end = ReadRange(bytes, layout.endOffset, layout.fileSize);
-    Patch32(end, 16, static_cast<std::uint32_t>(newCentral));
-    Write(out, end, target);
-}
-
-// A copy of the open file's bytes as a new file at path (written beside it,
-// flushed and renamed over it); nothing is left behind on failure.
-void WriteCopy(const ZipBytes& bytes, const std::string& path, mode_t mode) {
-    ReplaceFileWith(path, mode, [&](int fd) { CopyRange(bytes, 0, bytes.Size(), fd, path); });
 }
 
 // The manifest entry's text as the jar at in holds it now, with the entry,
@@ -384,20 +204,10 @@ struct ManifestOfJar {
 };
 ManifestOfJar ReadManifestOf(const ZipBytes& bytes) {
     ManifestOfJar m;
-    m.layout = LayoutOf(bytes);
-    m.entry = ManifestEntry(m.layout);
+    m.layout = zip::RewritableLayout(bytes);
+    m.entry = zip::FindManifest(m.layout);
     if (m.entry)
         m.text = EntryText(bytes, *m.entry);
-    return m;
-}
-
-// The new manifest entry as it is stored: deflated when the old one was.
-NewManifest StoredManifest(const std::string& text, const ZipEntryLayout& old) {
-    NewManifest m;
-    m.size = text.size();
-    m.crc = static_cast<std::uint32_t>(
-        ::crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
-    m.data = old.method == kStored ? text : DeflateRaw(text);
     return m;
 }
 
@@ -439,8 +249,8 @@ JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backup
     std::string name;
     Fd out(CreateTempBeside(jarPath, name));
     TempFile rewritten(name);
-    WriteRewrittenJar(bytes, old.layout, *old.entry, StoredManifest(*updated, *old.entry), out.get(),
-                      jarPath);
+    zip::WriteWithEntryReplaced(bytes, old.layout, *old.entry, zip::StoredLike(*updated, *old.entry),
+                                out.get(), jarPath);
     SetModeWherePossible(out.get(), st.st_mode & 07777, jarPath);
     VerifyRewrite(out.get(), old, *updated);
     FlushFile(out.get(), jarPath);
@@ -452,7 +262,7 @@ JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backup
 
     // Step: the old jar is kept once, from the bytes just read.
     if (KindOfPath(backupPath) == PathKind::Missing) {
-        WriteCopy(bytes, backupPath, st.st_mode & 07777);
+        zip::WriteCopy(bytes, backupPath, st.st_mode & 07777);
         madeBackup_ = true;
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/FileSystem.h"
+#include "zip/ZipRewrite.h"
 
 #include <optional>
 #include <stdexcept>
@@ -33,11 +34,7 @@ std::optional<std::string> AgreeingManifest(const std::string& manifest,
 struct JarChangedError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-// The jar's records are out of place (entries that overlap or lie outside
-// the file, a manifest whose data is bad): a damaged archive.
-struct JarDamagedError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+// A damaged jar throws JarDamagedError (zip/ZipRewrite.h).
 
 // The jar's META-INF/MANIFEST.MF made to agree with the descriptor's
 // permission attributes, as a change that stays undoable until it is kept.

@@ -6,7 +6,7 @@
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 #include "unzip/RawZip.h"
-#include "unzip/ZipLayout.h"
+#include "zip/ZipLayout.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "common/Fd.h"
 
 #include "common/FileSystem.h"
-#include "unzip/ZipLayout.h"
+#include "zip/ZipLayout.h"
 
 #include <libdeflate.h>
 #include <zip.h>

@@ -5,18 +5,17 @@
 // with counts, a record of callbacks, a version query and a numeric result.
 // It is built on libzip and stands in for unzip32.dll.
 
+#include "zip/ZipLimits.h"
+
 #include <cstddef>
 #include <cstdint>
 
 namespace jarseal::unzipdll {
 
-// Limits that no real MIDlet suite or installation package comes near; they
-// keep a hostile archive (a zip bomb, an archive of millions of entries) from
-// filling the disk or running for hours. Sizes count the bytes actually
-// inflated, never the sizes an archive states.
-inline constexpr std::uint64_t kMaxEntries = 65536;                   // entries in one archive
-inline constexpr std::uint64_t kMaxEntryBytes = 64ull * 1024 * 1024;  // inflated size of one entry
-inline constexpr std::uint64_t kMaxTotalBytes = 256ull * 1024 * 1024; // inflated size of one run
+// The archive limits (zip/ZipLimits.h), and the messages' own.
+using zip::kMaxEntries;
+using zip::kMaxEntryBytes;
+using zip::kMaxTotalBytes;
 inline constexpr std::size_t kMaxMessageBytes = 64 * 1024;            // messages printed in one run
 
 // Result codes, the numbers Info-ZIP UnZip uses.

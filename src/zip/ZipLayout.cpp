@@ -1,4 +1,6 @@
-#include "unzip/ZipLayout.h"
+#include "zip/ZipLayout.h"
+
+#include "zip/LittleEndian.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,15 +24,9 @@ constexpr std::size_t kEnd64LocatorSize = 20;
 constexpr std::size_t kEnd64Size = 56;
 constexpr std::size_t kMaxCommentSize = 0xffff;
 
-std::uint16_t Get16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t Get32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(Get16(p)) | (static_cast<std::uint32_t>(Get16(p + 2)) << 16);
-}
-std::uint64_t Get64(const unsigned char* p) {
-    return static_cast<std::uint64_t>(Get32(p)) | (static_cast<std::uint64_t>(Get32(p + 4)) << 32);
-}
+using zip::Get16;
+using zip::Get32;
+using zip::Get64;
 
 ZipLayoutStatus Damaged(std::string& why, std::string text) {
     why = std::move(text);

@@ -1,0 +1,98 @@
+#include "zip/EntryReader.h"
+
+#include "zip/ZipLimits.h"
+
+#include <algorithm>
+
+namespace jarseal::zip {
+
+EntryProblem EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limit, std::string* keep) {
+    if ((entry.flags & kEncrypted) != 0)
+        return {EntryFault::Encrypted, "encrypted"};
+    const bool deflated = entry.method == kDeflated;
+    if (!deflated && entry.method != kStored)
+        return {EntryFault::Method,
+                "compression method " + std::to_string(entry.method) + ", which a phone cannot unpack"};
+    if (entry.size > limit)
+        return {EntryFault::TooLarge, "states " + std::to_string(entry.size) + " bytes, more than the " +
+                                          MiB(limit) + " an entry may unpack to"};
+
+    std::uint64_t produced = 0;
+    uLong crc = crc32(0, nullptr, 0);
+    // Counts, checks and keeps a piece of unpacked data; false once the entry
+    // or the jar has unpacked to more than it may.
+    const auto take = [&](const unsigned char* data, std::size_t size) {
+        produced += size;
+        unpacked_ += size;
+        crc = crc32(crc, data, static_cast<uInt>(size));
+        if (keep != nullptr)
+            keep->append(reinterpret_cast<const char*>(data), size);
+        return produced <= entry.size && unpacked_ <= kMaxTotalBytes;
+    };
+    const std::string tooMuch = "unpacks to more than the " + std::to_string(entry.size) + " bytes it states";
+    std::uint64_t at = entry.dataOffset;
+    std::uint64_t left = entry.compressedSize;
+    // Reads the next piece of the entry's stored data into in_; 0 when none is left or it cannot be read.
+    const auto readPiece = [&]() -> std::size_t {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kPiece));
+        if (n == 0 || !bytes_.Read(at, in_.get(), n))
+            return 0;
+        at += n;
+        left -= n;
+        return n;
+    };
+
+    if (!deflated) {
+        while (left > 0) {
+            const std::size_t n = readPiece();
+            if (n == 0)
+                return {EntryFault::Unreadable, "cannot be read"};
+            if (!take(in_.get(), n))
+                return {EntryFault::TooMuch, tooMuch};
+        }
+    } else {
+        if (!ready_ || inflateReset(&z_) != Z_OK)
+            return {EntryFault::NoMemory, "cannot be unpacked: no memory for it"};
+        z_.avail_in = 0;
+        int status = Z_OK;
+        while (status != Z_STREAM_END) {
+            if (z_.avail_in == 0) {
+                if (left == 0)
+                    return {EntryFault::BadData,
+                            "damaged compressed data"}; // ends before its deflate stream does
+                const std::size_t n = readPiece();
+                if (n == 0)
+                    return {EntryFault::Unreadable, "cannot be read"};
+                z_.next_in = in_.get();
+                z_.avail_in = static_cast<uInt>(n);
+            }
+            z_.next_out = out_.get();
+            z_.avail_out = static_cast<uInt>(kPiece);
+            status = inflate(&z_, Z_NO_FLUSH);
+            if (status == Z_MEM_ERROR)
+                return {EntryFault::NoMemory, "cannot be unpacked: no memory for it"};
+            if (status != Z_OK && status != Z_STREAM_END)
+                return {EntryFault::BadData, "damaged compressed data"};
+            if (!take(out_.get(), kPiece - z_.avail_out))
+                return {EntryFault::TooMuch, tooMuch};
+        }
+    }
+    if (produced != entry.size)
+        return {EntryFault::SizeDiffers, "unpacks to " + std::to_string(produced) +
+                                             " bytes, its header states " + std::to_string(entry.size)};
+    if (crc != entry.crc)
+        return {EntryFault::BadCrc, "bad CRC"};
+    return {};
+}
+
+const ZipEntryLayout* FindEntry(const ZipLayout& layout, std::string_view name) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (const ZipEntryLayout& entry : layout.entries)
+        if (entry.name.size() == name.size() &&
+            std::equal(name.begin(), name.end(), entry.name.begin(),
+                       [&](char a, char b) { return lower(a) == lower(b); }))
+            return &entry;
+    return nullptr;
+}
+
+} // namespace jarseal::zip
