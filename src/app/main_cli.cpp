@@ -56,10 +56,10 @@ int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
             continue;
         std::printf("%s: %s\n", EscapeControlCharacters(path).c_str(), report.Verdict().c_str());
         for (const Finding& f : report.findings) {
-            if (f.code == kSisRefused)
+            if (f.code == InstallerStatus::SymbianRefused)
                 std::printf("  refused  %s\n", EscapeControlCharacters(f.text).c_str());
-            else if (f.code != 0)
-                std::printf("  %d  %s\n", f.code, EscapeControlCharacters(f.text).c_str());
+            else if (f.code != InstallerStatus::None)
+                std::printf("  %d  %s\n", Number(f.code), EscapeControlCharacters(f.text).c_str());
             else
                 std::printf("  note %s\n", EscapeControlCharacters(f.text).c_str());
         }

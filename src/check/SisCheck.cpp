@@ -87,19 +87,23 @@ void AddChainFindings(const signsis::PackageReport& sis, CheckReport& report) {
         const std::string name = "chain " + std::to_string(i + 1);
         if (!chain.certificates.empty()) {
             const signsis::CertificateFacts& signer = chain.certificates.front();
-            report.findings.push_back({0, name + ": signed by " + signer.subject + " (issuer " +
-                                              signer.issuer + ", valid " + signer.validity + ")" +
-                                              (chain.Verifies() ? "" : ", the signature does not verify")});
+            report.findings.push_back(
+                {InstallerStatus::None, name + ": signed by " + signer.subject + " (issuer " + signer.issuer +
+                                            ", valid " + signer.validity + ")" +
+                                            (chain.Verifies() ? "" : ", the signature does not verify")});
         }
         if (!chain.certificateError.empty())
-            report.findings.push_back({kSisRefused, name + ": " + chain.certificateError});
+            report.findings.push_back(
+                {InstallerStatus::SymbianRefused, name + ": " + chain.certificateError});
         if (!chain.Verifies())
-            report.findings.push_back({kSisRefused, name + ": its signature does not verify"});
+            report.findings.push_back(
+                {InstallerStatus::SymbianRefused, name + ": its signature does not verify"});
         // A certificate outside its validity dates makes a phone refuse the package.
         for (const signsis::CertificateFacts& cert : chain.certificates)
             if (!cert.validityProblem.empty())
                 report.findings.push_back(
-                    {kSisRefused, name + ": the certificate " + cert.subject + " " + cert.validityProblem});
+                    {InstallerStatus::SymbianRefused,
+                     name + ": the certificate " + cert.subject + " " + cert.validityProblem});
     }
 }
 
@@ -109,8 +113,9 @@ void AddTrustFindings(const signsis::PackageReport& sis, CheckReport& report) {
     const bool selfSigned = SelfSigned(sis);
     report.trust = selfSigned ? SuiteTrust::Unsigned : SuiteTrust::NeedsRoot;
     if (selfSigned)
-        report.findings.push_back({0, "self-signed: a phone warns that the supplier is not trusted before it "
-                                      "installs the package, and grants it only what a user may grant"});
+        report.findings.push_back({InstallerStatus::None,
+                                   "self-signed: a phone warns that the supplier is not trusted before it "
+                                   "installs the package, and grants it only what a user may grant"});
     for (const signsis::ControllerFacts& c : sis.controllers) {
         // An embedded package with its own signatures is judged by them.
         if (c.embedded && c.chains > 0)
@@ -119,24 +124,27 @@ void AddTrustFindings(const signsis::PackageReport& sis, CheckReport& report) {
         const std::string capabilities = SystemCapabilities(c.capabilities);
         if (selfSigned || c.embedded) {
             if (ProtectedUid(c.uid))
-                report.findings.push_back({kSisRefused, whose + ": UID " + Hex(c.uid) +
-                                                            " is protected, and a phone refuses it unless "
-                                                            "the package is signed to a root it trusts; " +
-                                                            kAcceptedUids});
+                report.findings.push_back(
+                    {InstallerStatus::SymbianRefused, whose + ": UID " + Hex(c.uid) +
+                                                          " is protected, and a phone refuses it unless "
+                                                          "the package is signed to a root it trusts; " +
+                                                          kAcceptedUids});
             if (!capabilities.empty())
                 report.findings.push_back(
-                    {kSisRefused, whose + ": its files ask for " + capabilities +
-                                      ", which a phone grants no self-signed package (\"Required application "
-                                      "access not granted\"); " +
-                                      kAcceptedCapabilities});
+                    {InstallerStatus::SymbianRefused,
+                     whose + ": its files ask for " + capabilities +
+                         ", which a phone grants no self-signed package (\"Required application "
+                         "access not granted\"); " +
+                         kAcceptedCapabilities});
         } else if (ProtectedUid(c.uid) || !capabilities.empty()) {
             report.findings.push_back(
-                {0, whose + ": " +
-                        (ProtectedUid(c.uid) ? "its UID " + Hex(c.uid) + " is protected" : std::string()) +
-                        (ProtectedUid(c.uid) && !capabilities.empty() ? " and " : "") +
-                        (capabilities.empty() ? std::string() : "its files ask for " + capabilities) +
-                        ": a phone installs it only when the root of its chain is one the phone trusts for "
-                        "that"});
+                {InstallerStatus::None,
+                 whose + ": " +
+                     (ProtectedUid(c.uid) ? "its UID " + Hex(c.uid) + " is protected" : std::string()) +
+                     (ProtectedUid(c.uid) && !capabilities.empty() ? " and " : "") +
+                     (capabilities.empty() ? std::string() : "its files ask for " + capabilities) +
+                     ": a phone installs it only when the root of its chain is one the phone trusts for "
+                     "that"});
         }
     }
 }
@@ -145,21 +153,25 @@ void AddTrustFindings(const signsis::PackageReport& sis, CheckReport& report) {
 
 void JudgeSymbianReport(const signsis::PackageReport& sis, CheckReport& report) {
     if (!sis.damage.empty()) {
-        report.findings.push_back({kSisRefused, sis.damage});
+        report.findings.push_back({InstallerStatus::SymbianRefused, sis.damage});
         return;
     }
     if (!sis.controllerChecksumOk)
-        report.findings.push_back({0, "the controller checksum is stale (phones do not check it)"});
-    if (!sis.dataChecksumOk)
-        report.findings.push_back({0, "the data checksum is stale (phones do not check it)"});
-    if (sis.bareController)
-        report.findings.push_back({0, "a bare controller (a ROM stub): it holds no file data"});
-    if (sis.noData)
-        report.findings.push_back({0, "a stub with no file data: a phone takes its files from where they "
-                                      "already are, so their hashes were not checked"});
-    if (sis.chains.empty()) {
         report.findings.push_back(
-            {kSisRefused, "is not signed: Symbian 9 phones install only signed packages"});
+            {InstallerStatus::None, "the controller checksum is stale (phones do not check it)"});
+    if (!sis.dataChecksumOk)
+        report.findings.push_back(
+            {InstallerStatus::None, "the data checksum is stale (phones do not check it)"});
+    if (sis.bareController)
+        report.findings.push_back(
+            {InstallerStatus::None, "a bare controller (a ROM stub): it holds no file data"});
+    if (sis.noData)
+        report.findings.push_back({InstallerStatus::None,
+                                   "a stub with no file data: a phone takes its files from where they "
+                                   "already are, so their hashes were not checked"});
+    if (sis.chains.empty()) {
+        report.findings.push_back({InstallerStatus::SymbianRefused,
+                                   "is not signed: Symbian 9 phones install only signed packages"});
         return;
     }
     AddChainFindings(sis, report);
@@ -172,11 +184,12 @@ CheckReport CheckPackageOtherThanJava(const std::string& path) {
     try {
         file = ReadWholeFile(path);
     } catch (const RunError& e) {
-        report.findings.push_back({kSisRefused, std::string("cannot be read: ") + e.what()});
+        report.findings.push_back(
+            {InstallerStatus::SymbianRefused, std::string("cannot be read: ") + e.what()});
         return report;
     }
     if (file.size() < 16) {
-        report.findings.push_back({kSisRefused, "is too short to be a Symbian package"});
+        report.findings.push_back({InstallerStatus::SymbianRefused, "is too short to be a Symbian package"});
         return report;
     }
     const auto uid = [&](std::size_t i) { return signsis::GetU32(file, i * 4); };
@@ -184,13 +197,15 @@ CheckReport CheckPackageOtherThanJava(const std::string& path) {
     if (uid(0) != kUid1Symbian9) {
         const bool legacy = uid(2) == 0x10000419 && (uid(1) == 0x1000006D || uid(1) == 0x10003A12);
         if (legacy)
-            report.findings.push_back({0, "legacy (pre-Symbian 9) package, " + uids +
-                                              ": installs on older phones only, and is not signed"});
+            report.findings.push_back(
+                {InstallerStatus::None, "legacy (pre-Symbian 9) package, " + uids +
+                                            ": installs on older phones only, and is not signed"});
         else
-            report.findings.push_back({kSisRefused, "is no Symbian package (" + uids + ")"});
+            report.findings.push_back(
+                {InstallerStatus::SymbianRefused, "is no Symbian package (" + uids + ")"});
         return report;
     }
-    report.findings.push_back({0, "Symbian 9 package, " + uids});
+    report.findings.push_back({InstallerStatus::None, "Symbian 9 package, " + uids});
     JudgeSymbianReport(signsis::ReportOn(file), report);
     return report;
 }

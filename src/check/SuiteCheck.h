@@ -1,42 +1,11 @@
 #pragma once
 
+#include "check/CheckReport.h"
+
 #include <string>
 #include <vector>
 
 namespace jarseal {
-
-// One thing a phone's installer would object to, with the status code the
-// phone would report (906 invalid descriptor, 904 jar size mismatch, 905
-// attribute mismatch, 907 invalid jar, 909 authentication failure, 910
-// authorization failure), or 0 for a note that does not stop installation.
-struct Finding {
-    int code;
-    std::string text;
-    bool operator==(const Finding&) const = default;
-};
-
-// The code of a finding that makes a phone refuse a Symbian package (their
-// installers show no numbers).
-inline constexpr int kSisRefused = 1;
-
-// Whom a phone trusts for a package that it accepts.
-enum class SuiteTrust {
-    Unsigned,  // installs untrusted: the phone asks before protected operations
-    NeedsRoot, // signed: installs only on a phone that holds the signer's root
-    JarOnly,   // a jar without a descriptor: installs untrusted
-};
-
-// The findings of one package.
-struct CheckReport {
-    std::vector<Finding> findings;
-    SuiteTrust trust = SuiteTrust::Unsigned;
-    // True when a phone would refuse the package (a finding with a code).
-    bool Refused() const;
-    bool Has(int code) const;
-    // One line on what a phone would do with the package: refuse it (with
-    // the first code), or accept it and on what terms.
-    std::string Verdict() const;
-};
 
 // Checks a MIDlet suite as a phone's installer would, in its order, and
 // stops where the installer stops: the descriptor's syntax (strictly), its
@@ -71,13 +40,5 @@ CheckReport CheckJarOnlySuite(const std::string& archivePath);
 // alone when there is no .jad beside it), else as CheckPackageOtherThanJava
 // (check/SisCheck.h).
 CheckReport CheckPackage(const std::string& path);
-
-// True for a name a descriptor may give an attribute: letters, digits, "-"
-// and "_" only.
-bool ValidAttributeName(const std::string& name);
-
-// The permission names a MIDP 2.0 phone knows (the standard ones and those of
-// the common optional packages).
-bool KnownPermissionName(const std::string& name);
 
 } // namespace jarseal

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/Attributes.h"
 #include "common/Context.h"
 #include "common/Manifest.h"
 
@@ -25,9 +26,8 @@ struct JavaPaths {
 // character is replaced). A path without a folder separator throws RunError 5.
 JavaPaths DeriveJavaPaths(const std::string& path);
 
-// The largest manifest the pipeline reads; a larger one counts as a damaged
-// archive. Real manifests are a few kilobytes.
-inline constexpr std::uint64_t kMaxManifestBytes = 8ull * 1024 * 1024;
+// The largest manifest the pipeline reads is kMaxManifestBytes
+// (check/Attributes.h).
 
 // What the scan of the manifest keeps for the descriptor.
 struct ManifestScan {

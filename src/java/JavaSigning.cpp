@@ -70,35 +70,9 @@ std::string WithToolOutput(std::string text, const RunOutput& run) {
 
 std::string RefusalText(const std::string& heading, const CheckReport& report) {
     std::string text = heading;
-    for (const Finding& f : report.findings) {
-        if (f.code == 0)
-            continue;
-        const char* meaning = "";
-        switch (f.code) {
-        case 904:
-            meaning = "размер jar файла не совпадает с указанным в дескрипторе";
-            break;
-        case 905:
-            meaning = "атрибуты дескриптора и манифеста различаются";
-            break;
-        case 906:
-            meaning = "неверный дескриптор";
-            break;
-        case 907:
-            meaning = "неверный jar файл";
-            break;
-        case 909:
-            meaning = "подпись или сертификат не проходят проверку";
-            break;
-        case 910:
-            meaning = "разрешения не могут быть предоставлены";
-            break;
-        default:
-            meaning = "отказ установки";
-            break;
-        }
-        text += "\r\n" + std::to_string(f.code) + " " + meaning + " (" + f.text + ")";
-    }
+    for (const Finding& f : report.findings)
+        if (f.code != InstallerStatus::None)
+            text += "\r\n" + std::to_string(Number(f.code)) + " " + Meaning(f.code) + " (" + f.text + ")";
     return text;
 }
 

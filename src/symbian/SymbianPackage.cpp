@@ -190,7 +190,7 @@ Refusal ToolFailed(const RunOutput& run) {
 Refusal PhoneRefuses(const CheckReport& report) {
     std::string text = "Подписанный пакет не будет установлен на телефон:";
     for (const Finding& f : report.findings)
-        if (f.code != 0)
+        if (f.code != InstallerStatus::None)
             text += "\r\n" + f.text;
     return {text + "\r\nФайл не изменён."};
 }

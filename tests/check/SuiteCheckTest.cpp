@@ -97,7 +97,7 @@ TEST_F(CheckFixture, ACorrectlySignedSuitePasses) {
     const CheckReport report = CheckWith(Good());
     EXPECT_FALSE(report.Refused());
     ASSERT_EQ(report.findings.size(), 1u); // which root a phone needs: the signer itself
-    EXPECT_EQ(report.findings[0].code, 0);
+    EXPECT_EQ(report.findings[0].code, InstallerStatus::None);
     EXPECT_EQ(report.trust, SuiteTrust::NeedsRoot);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
@@ -115,7 +115,7 @@ TEST_F(CheckFixture, EachFaultIsFoundWithItsPhoneCode) {
     struct Case {
         const char* fault;
         std::string descriptor;
-        int code;              // the one code a phone reports; 0: it installs the suite
+        InstallerStatus code;  // the one code a phone reports; None: it installs the suite
         const char* said = ""; // in a finding
     };
     const std::string sizeLine = "MIDlet-Jar-Size: " + std::to_string(jarBytes.size());
@@ -149,61 +149,77 @@ TEST_F(CheckFixture, EachFaultIsFoundWithItsPhoneCode) {
             unsignedSuite += line;
     }
     const Case cases[] = {
-        {"byte-order mark before a required attribute", "\xEF\xBB\xBF" + good, 906,
-         "the phone loses the first attribute, MIDlet-Jar-URL"},
-        {"byte-order mark before an optional attribute", "\xEF\xBB\xBFX-Note: 1\r\n" + good, 0,
-         "the phone loses the first attribute, X-Note"},
-        {"byte-order mark alone on the first line", "\xEF\xBB\xBF\r\n" + good, 906},
+        {"byte-order mark before a required attribute", "\xEF\xBB\xBF" + good,
+         InstallerStatus::InvalidDescriptor, "the phone loses the first attribute, MIDlet-Jar-URL"},
+        {"byte-order mark before an optional attribute", "\xEF\xBB\xBFX-Note: 1\r\n" + good,
+         InstallerStatus::None, "the phone loses the first attribute, X-Note"},
+        {"byte-order mark alone on the first line", "\xEF\xBB\xBF\r\n" + good,
+         InstallerStatus::InvalidDescriptor},
         {"continuation line", Replace(good, "folded by the jar tool\r\n", "folded by the jar\r\n tool\r\n"),
-         906},
-        {"four-part version", Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.0.0.1"), 906},
+         InstallerStatus::InvalidDescriptor},
+        {"four-part version", Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.0.0.1"),
+         InstallerStatus::InvalidDescriptor},
         {"version part above 99, descriptor only",
-         Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.100"), 905,
+         Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.100"), InstallerStatus::AttributeMismatch,
          "some phones refuse version parts over 99"},
-        {"version with a letter", Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.0b"), 906},
+        {"version with a letter", Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.0b"),
+         InstallerStatus::InvalidDescriptor},
         {"size with leading zeros",
-         Replace(good, sizeLine, "MIDlet-Jar-Size: 00" + std::to_string(jarBytes.size())), 0},
-        {"size that is no number", Replace(good, sizeLine, sizeLine + "b"), 906},
-        {"control character in a value", good + "X-Note: a\x01b\r\n", 906},
+         Replace(good, sizeLine, "MIDlet-Jar-Size: 00" + std::to_string(jarBytes.size())),
+         InstallerStatus::None},
+        {"size that is no number", Replace(good, sizeLine, sizeLine + "b"),
+         InstallerStatus::InvalidDescriptor},
+        {"control character in a value", good + "X-Note: a\x01b\r\n", InstallerStatus::InvalidDescriptor},
         {"jar changed after signing",
          Replace(Descriptor(signerLine, SignSha1(key.get(), jarBytes + "x")), sizeLine,
                  "MIDlet-Jar-Size: " + std::to_string(jarBytes.size() + 1)),
-         909},
-        {"MIDlet without a class", Replace(good, "/i.png, game.Main", "/i.png"), 906},
-        {"signer not for signatures", signedBy({{NID_key_usage, "critical,keyCertSign"}}), 909},
-        {"signer not for code", signedBy({{NID_ext_key_usage, "serverAuth"}}), 909},
+         InstallerStatus::AuthenticationFailure},
+        {"MIDlet without a class", Replace(good, "/i.png, game.Main", "/i.png"),
+         InstallerStatus::InvalidDescriptor},
+        {"signer not for signatures", signedBy({{NID_key_usage, "critical,keyCertSign"}}),
+         InstallerStatus::AuthenticationFailure},
+        {"signer not for code", signedBy({{NID_ext_key_usage, "serverAuth"}}),
+         InstallerStatus::AuthenticationFailure},
         {"signer for signatures and code",
          signedBy({{NID_basic_constraints, "critical,CA:TRUE"},
                    {NID_key_usage, "critical,digitalSignature,keyCertSign"},
                    {NID_ext_key_usage, "codeSigning"}}),
-         0},
-        {"chain through a CA", throughMid(ca, false), 0, "\"/CN=Root\" that issued MIDlet-Certificate-1-2"},
+         InstallerStatus::None},
+        {"chain through a CA", throughMid(ca, false), InstallerStatus::None,
+         "\"/CN=Root\" that issued MIDlet-Certificate-1-2"},
         {"chain through an intermediate that is no CA",
-         throughMid({{NID_key_usage, "critical,keyCertSign"}}, false), 909,
+         throughMid({{NID_key_usage, "critical,keyCertSign"}}, false), InstallerStatus::AuthenticationFailure,
          "MIDlet-Certificate-1-2 is no CA certificate"},
-        {"chain carrying its root", throughMid(ca, true), 0, "the phone ignores the root in the chain"},
-        {"chain carrying its root, through no CA", throughMid({}, true), 909, "is no CA certificate"},
-        {"invalid name", Replace(good, "MIDlet-Vendor:", "MIDlet Vendor:"), 906},
-        {"missing vendor", Replace(good, "MIDlet-Vendor: Acme\r\n", ""), 906},
-        {"wrong jar size", Replace(good, sizeLine, sizeLine + "1"), 904},
+        {"chain carrying its root", throughMid(ca, true), InstallerStatus::None,
+         "the phone ignores the root in the chain"},
+        {"chain carrying its root, through no CA", throughMid({}, true),
+         InstallerStatus::AuthenticationFailure, "is no CA certificate"},
+        {"invalid name", Replace(good, "MIDlet-Vendor:", "MIDlet Vendor:"),
+         InstallerStatus::InvalidDescriptor},
+        {"missing vendor", Replace(good, "MIDlet-Vendor: Acme\r\n", ""), InstallerStatus::InvalidDescriptor},
+        {"wrong jar size", Replace(good, sizeLine, sizeLine + "1"), InstallerStatus::JarSizeMismatch},
         {"jar URL names another jar", Replace(good, "MIDlet-Jar-URL: game.jar", "MIDlet-Jar-URL: other.jar"),
-         906},
-        {"version differs", Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.1"), 905},
-        {"description cut", Replace(good, " by the jar tool\r\n", "\r\n"), 905},
+         InstallerStatus::InvalidDescriptor},
+        {"version differs", Replace(good, "MIDlet-Version: 1.0", "MIDlet-Version: 1.1"),
+         InstallerStatus::AttributeMismatch},
+        {"description cut", Replace(good, " by the jar tool\r\n", "\r\n"),
+         InstallerStatus::AttributeMismatch},
         {"signature of other bytes",
          Descriptor("MIDlet-Certificate-1-1: " + Base64(Der(cert.get())) + "\r\n",
                     SignSha1(key.get(), jarBytes + "x")),
-         909},
-        {"unknown permission, signed", Replace(good, "Connector.http\r\n", "Connector.htp\r\n"), 905},
+         InstallerStatus::AuthenticationFailure},
+        {"unknown permission, signed", Replace(good, "Connector.http\r\n", "Connector.htp\r\n"),
+         InstallerStatus::AttributeMismatch},
         {"unknown permission, unsigned", Replace(unsignedSuite, "Connector.http\r\n", "Connector.htp\r\n"),
-         910},
+         InstallerStatus::AuthorizationFailure},
     };
     for (const auto& c : cases) {
         const CheckReport report = CheckWith(c.descriptor);
-        EXPECT_EQ(report.Refused(), c.code != 0) << c.fault;
+        EXPECT_EQ(report.Refused(), c.code != InstallerStatus::None) << c.fault;
         bool said = false;
         for (const auto& f : report.findings) {
-            EXPECT_TRUE(f.code == 0 || f.code == c.code) << c.fault << ": also " << f.code << " " << f.text;
+            EXPECT_TRUE(f.code == InstallerStatus::None || f.code == c.code)
+                << c.fault << ": also " << f.code << " " << f.text;
             said = said || f.text.find(c.said) != std::string::npos;
         }
         EXPECT_TRUE(said) << c.fault << ": " << c.said;
@@ -214,7 +230,7 @@ TEST_F(CheckFixture, CertificateDatesAndChainsAreChecked) {
     const CertPtr expired = NewCert("Signer", key.get(), "Signer", key.get(), -400, -30);
     EXPECT_TRUE(CheckWith(Descriptor("MIDlet-Certificate-1-1: " + Base64(Der(expired.get())) + "\r\n",
                                      SignSha1(key.get(), jarBytes)))
-                    .Has(909));
+                    .Has(InstallerStatus::AuthenticationFailure));
 
     const KeyPtr rootKey = NewKey();
     const CertPtr root = NewCert("Root", rootKey.get(), "Root", rootKey.get(), -1, 3650);
@@ -255,7 +271,7 @@ TEST_F(CheckFixture, CertificateDatesAndChainsAreChecked) {
     EXPECT_NE(genuine.findings[0].text.find("\"/CN=Root\" that issued MIDlet-Certificate-1-2"),
               std::string::npos);
     const CertPtr forged = NewCert("Signer", key.get(), "Mid", rootKey.get(), -1, 3650);
-    EXPECT_TRUE(chainOf(forged.get()).Has(909));
+    EXPECT_TRUE(chainOf(forged.get()).Has(InstallerStatus::AuthenticationFailure));
 }
 
 TEST_F(CheckFixture, AJarThatIsNoSoundArchiveIsInvalid) {
@@ -325,14 +341,15 @@ TEST_F(CheckFixture, AJarThatIsNoSoundArchiveIsInvalid) {
         WriteFile(jar, jarBytes);
         const CheckReport report = CheckWith(Good());
         const auto said = std::find_if(report.findings.begin(), report.findings.end(), [&](const Finding& f) {
-            return f.code == 907 && f.text.rfind(c.said, 0) == 0;
+            return f.code == InstallerStatus::InvalidJar && f.text.rfind(c.said, 0) == 0;
         });
         EXPECT_NE(said, report.findings.end()) << c.fault;
         for (const auto& f : report.findings)
-            EXPECT_TRUE(f.code == 0 || f.code == 907) << c.fault << ": also " << f.code << " " << f.text;
-        EXPECT_EQ(CheckJavaSuite(jad, jar, {}).Has(907), c.inRecords) << c.fault;
+            EXPECT_TRUE(f.code == InstallerStatus::None || f.code == InstallerStatus::InvalidJar)
+                << c.fault << ": also " << f.code << " " << f.text;
+        EXPECT_EQ(CheckJavaSuite(jad, jar, {}).Has(InstallerStatus::InvalidJar), c.inRecords) << c.fault;
     }
-    EXPECT_TRUE(CheckJavaSuite(dir / "missing.jad", jar).Has(906));
+    EXPECT_TRUE(CheckJavaSuite(dir / "missing.jad", jar).Has(InstallerStatus::InvalidDescriptor));
 }
 
 TEST_F(CheckFixture, EntriesTheCallerFoundDamagedAreNamed) {
@@ -340,10 +357,11 @@ TEST_F(CheckFixture, EntriesTheCallerFoundDamagedAreNamed) {
     EXPECT_EQ(CheckJavaSuite(jad, jar, {}).findings, CheckJavaSuite(jad, jar).findings);
     const CheckReport report = CheckJavaSuite(jad, jar, {"game/Main.class", "i.png", "j.png"});
     const std::vector<Finding> refusals = {
-        {907, "jar entry game/Main.class: damaged data (and 2 more damaged entries)"}};
+        {InstallerStatus::InvalidJar,
+         "jar entry game/Main.class: damaged data (and 2 more damaged entries)"}};
     std::vector<Finding> found;
     std::copy_if(report.findings.begin(), report.findings.end(), std::back_inserter(found),
-                 [](const Finding& f) { return f.code != 0; });
+                 [](const Finding& f) { return f.code != InstallerStatus::None; });
     EXPECT_EQ(found, refusals);
 }
 
@@ -355,31 +373,34 @@ TEST_F(CheckFixture, WhatTheManifestSaysAgainstTheDescriptor) {
         const char* what;
         std::string manifest;
         std::string descriptorFrom, descriptorTo; // a change to the signed descriptor
-        int code;                                 // 0: accepted
+        InstallerStatus code;                     // None: accepted
         int eightBitNotes;
         const char* note = ""; // said in a note
     };
     const Case cases[] = {
-        {"permissions only in the descriptor", Replace(kManifest, http, ""), "", "", 905, 0},
-        {"optional permissions only in the descriptor", kManifest, http, http + sms, 905, 0},
+        {"permissions only in the descriptor", Replace(kManifest, http, ""), "", "",
+         InstallerStatus::AttributeMismatch, 0},
+        {"optional permissions only in the descriptor", kManifest, http, http + sms,
+         InstallerStatus::AttributeMismatch, 0},
         {"permissions with blanks around them in the manifest",
          Replace(kManifest, http, "MIDlet-Permissions: \t javax.microedition.io.Connector.http \t\r\n"), "",
-         "", 0, 0},
-        {"optional permissions only in the manifest", kManifest + sms, "", "", 0, 0},
+         "", InstallerStatus::None, 0},
+        {"optional permissions only in the manifest", kManifest + sms, "", "", InstallerStatus::None, 0},
         {"a KOI8-R name in both", Replace(kManifest, "MIDlet-Name: Game", koi8Name), "MIDlet-Name: Game",
-         koi8Name, 0, 2},
+         koi8Name, InstallerStatus::None, 2},
         {"a MIDlet class the jar lacks", Replace(kManifest, "game.Main", "game.Other"), "game.Main",
-         "game.Other", 907, 0, "the jar has no game/Other.class"},
+         "game.Other", InstallerStatus::InvalidJar, 0, "the jar has no game/Other.class"},
         {"a profile newer than MIDP 2.0", Replace(kManifest, "MIDP-2.0", "MIDP-2.1"), "MIDP-2.0", "MIDP-2.1",
-         0, 0, "MIDP-2.1: phones with MIDP-2.0 only refuse the suite (908)"},
+         InstallerStatus::None, 0, "MIDP-2.1: phones with MIDP-2.0 only refuse the suite (908)"},
         {"a NUL in a value only the manifest has", kManifest + std::string("X-Note: a\0b\r\n", 13), "", "",
-         907, 0, "X-Note's value holds a control character"},
-        {"a suite's attribute twice in the manifest", kManifest + "MIDlet-Vendor: Other\r\n", "", "", 907, 0,
-         "manifest: MIDlet-Vendor appears twice"},
-        {"another attribute twice in the manifest", kManifest + "X-Note: 1\r\nX-Note: 2\r\n", "", "", 0, 0},
+         InstallerStatus::InvalidJar, 0, "X-Note's value holds a control character"},
+        {"a suite's attribute twice in the manifest", kManifest + "MIDlet-Vendor: Other\r\n", "", "",
+         InstallerStatus::InvalidJar, 0, "manifest: MIDlet-Vendor appears twice"},
+        {"another attribute twice in the manifest", kManifest + "X-Note: 1\r\nX-Note: 2\r\n", "", "",
+         InstallerStatus::None, 0},
         {"a version part over 99 in both",
          Replace(kManifest, "MIDlet-Version: 1.0", "MIDlet-Version: 1.0.100"), "MIDlet-Version: 1.0",
-         "MIDlet-Version: 1.0.100", 0, 0,
+         "MIDlet-Version: 1.0.100", InstallerStatus::None, 0,
          "MIDlet-Version \"1.0.100\": some phones refuse version parts over 99"},
     };
     for (const auto& c : cases) {
@@ -388,12 +409,13 @@ TEST_F(CheckFixture, WhatTheManifestSaysAgainstTheDescriptor) {
         const std::string descriptor =
             c.descriptorFrom.empty() ? Good() : Replace(Good(), c.descriptorFrom, c.descriptorTo);
         const CheckReport report = CheckWith(descriptor);
-        EXPECT_EQ(report.Refused(), c.code != 0) << c.what;
+        EXPECT_EQ(report.Refused(), c.code != InstallerStatus::None) << c.what;
         int notes = 0;
         bool said = false;
         for (const auto& f : report.findings) {
-            EXPECT_TRUE(f.code == 0 || f.code == c.code) << c.what << ": also " << f.code << " " << f.text;
-            notes += f.code == 0 && f.text.find("is not UTF-8") != std::string::npos;
+            EXPECT_TRUE(f.code == InstallerStatus::None || f.code == c.code)
+                << c.what << ": also " << f.code << " " << f.text;
+            notes += f.code == InstallerStatus::None && f.text.find("is not UTF-8") != std::string::npos;
             said = said || f.text.find(c.note) != std::string::npos;
         }
         EXPECT_EQ(notes, c.eightBitNotes) << c.what;
@@ -413,7 +435,7 @@ TEST_F(CheckFixture, AJarWithoutDescriptorIsASuiteOfItsOwn) {
     const CheckReport broken = CheckPackage(jar);
     EXPECT_EQ(broken.Verdict(), "a phone would refuse it (907)");
     EXPECT_EQ(std::count_if(broken.findings.begin(), broken.findings.end(),
-                            [](const Finding& f) { return f.code == 907; }),
+                            [](const Finding& f) { return f.code == InstallerStatus::InvalidJar; }),
               2); // the version and the missing class
     // A NUL in the name, which the job refuses in the descriptor it makes.
     WriteZip(jar, {{"META-INF/MANIFEST.MF",
@@ -444,5 +466,5 @@ TEST_F(CheckFixture, ALargeJarIsDigestedAndTestedPieceByPiece) {
     const CheckReport report = CheckWith(Good());
     EXPECT_FALSE(report.Refused());
     for (const auto& f : report.findings)
-        EXPECT_EQ(f.code, 0) << f.text;
+        EXPECT_EQ(f.code, InstallerStatus::None) << f.text;
 }

@@ -269,7 +269,7 @@ TEST_F(SigningFixture, WhatTheJarAloneShowsIsRefusedBeforeAnythingIsWritten) {
     // as a stream would.
     ::unlink((apps + "/game.jad").c_str());
     const CheckReport report = CheckPackage(apps + "/game.jar");
-    EXPECT_TRUE(report.Has(907)) << report.Verdict();
+    EXPECT_TRUE(report.Has(InstallerStatus::InvalidJar)) << report.Verdict();
 }
 
 TEST_F(SigningFixture, AChainThroughAnIntermediateThatIsNoCAIsAFailure) {

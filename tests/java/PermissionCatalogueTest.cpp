@@ -1,5 +1,7 @@
 #include "java/PermissionCatalogue.h"
 
+#include "check/PermissionRules.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,6 +45,10 @@ TEST(PermissionCatalogue, RowsAreConsistent) {
             return a == std::tolower(static_cast<unsigned char>(b));
         })) << g.keyWritten;
         EXPECT_TRUE(g.fragment.ends_with(", ")) << g.checkBox;
+        // Every name the job may ask for is one a phone grants.
+        CheckReport granted;
+        check::CheckPermissions({{"MIDlet-Permissions", std::string(g.fragment)}}, "", granted);
+        EXPECT_TRUE(granted.findings.empty()) << g.checkBox << ": " << granted.findings.front().text;
         EXPECT_GE(g.panelIndex, kFirstPermissionPanel);
         EXPECT_LE(g.panelIndex, kLastPermissionPanel);
     }

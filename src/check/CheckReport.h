@@ -1,0 +1,41 @@
+#pragma once
+
+// What the check finds in a package: its findings, each with the status a
+// phone's installer would report, and whom a phone trusts for it.
+
+#include "check/InstallerStatus.h"
+
+#include <string>
+#include <vector>
+
+namespace jarseal {
+
+// One thing a phone's installer would object to, with the status the phone
+// would report (check/InstallerStatus.h), or InstallerStatus::None for a note
+// that does not stop installation.
+struct Finding {
+    InstallerStatus code;
+    std::string text;
+    bool operator==(const Finding&) const = default;
+};
+
+// Whom a phone trusts for a package that it accepts.
+enum class SuiteTrust {
+    Unsigned,  // installs untrusted: the phone asks before protected operations
+    NeedsRoot, // signed: installs only on a phone that holds the signer's root
+    JarOnly,   // a jar without a descriptor: installs untrusted
+};
+
+// The findings of one package.
+struct CheckReport {
+    std::vector<Finding> findings;
+    SuiteTrust trust = SuiteTrust::Unsigned;
+    // True when a phone would refuse the package (a finding with a code).
+    bool Refused() const;
+    bool Has(InstallerStatus code) const;
+    // One line on what a phone would do with the package: refuse it (with
+    // the first code), or accept it and on what terms.
+    std::string Verdict() const;
+};
+
+} // namespace jarseal

@@ -1,0 +1,207 @@
+#include "check/Rules.h"
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+namespace jarseal::check {
+
+namespace {
+
+std::string Base64Decode(const std::string& text, bool& ok) {
+    ok = !text.empty() && text.size() % 4 == 0;
+    if (!ok)
+        return {};
+    std::string out(text.size() / 4 * 3, '\0');
+    const int n =
+        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+    if (n < 0) {
+        ok = false;
+        return {};
+    }
+    std::size_t size = static_cast<std::size_t>(n);
+    for (std::size_t i = text.size(); i > 0 && text[i - 1] == '=' && size > 0; --i)
+        --size;
+    out.resize(size);
+    return out;
+}
+
+using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
+
+std::string NameText(const X509_NAME* name) {
+    char buf[512] = {};
+    X509_NAME_oneline(name, buf, sizeof buf);
+    return buf;
+}
+
+// Verifies an RSA PKCS#1 v1.5 signature over a SHA-1 digest; the digest is
+// computed by the caller, so a crypto policy against SHA-1 signatures does
+// not stand in the way of checking one.
+bool VerifySha1Rsa(X509* cert, const Sha1Digest& digest, const std::string& signature) {
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(X509_get_pubkey(cert), EVP_PKEY_free);
+    if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA)
+        return false;
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key.get(), nullptr),
+                                                                    EVP_PKEY_CTX_free);
+    return ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
+           EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1 &&
+           EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha1()) == 1 &&
+           EVP_PKEY_verify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                           signature.size(), digest.data(), digest.size()) == 1;
+}
+
+// "YYYY-MM-DD" of a certificate's time.
+std::string DateText(const ASN1_TIME* time) {
+    std::tm tm{};
+    if (ASN1_TIME_to_tm(time, &tm) != 1)
+        return "?";
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    return text;
+}
+
+// The SHA-1 fingerprint of a certificate as phones and keytool show it,
+// "AB:CD:...".
+std::string Sha1Fingerprint(const X509* cert) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (X509_digest(cert, EVP_sha1(), digest, &size) != 1)
+        return "?";
+    std::string text;
+    char hex[4];
+    for (unsigned int i = 0; i < size; ++i) {
+        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : ":%02X", digest[i]);
+        text += hex;
+    }
+    return text;
+}
+
+bool SelfSigned(const X509* cert) {
+    return X509_NAME_cmp(X509_get_subject_name(cert), X509_get_issuer_name(cert)) == 0;
+}
+
+// The note that says which root certificate a phone must hold to install
+// the suite: a phone without it refuses a signed suite, however well signed.
+// length counts the certificates of the chain before any root it carries.
+std::string TrustNote(const std::vector<X509Ptr>& chain, std::size_t length) {
+    const X509* last = chain[length - 1].get();
+    if (!SelfSigned(last))
+        return "a phone installs this suite only if it holds the root certificate \"" +
+               NameText(X509_get_issuer_name(last)) + "\" that issued MIDlet-Certificate-1-" +
+               std::to_string(length) + "; a phone without it refuses the suite (909)";
+    return "a phone installs this suite only if it holds the signer's own certificate as a root: \"" +
+           NameText(X509_get_subject_name(last)) + "\", SHA-1 " + Sha1Fingerprint(last) + ", valid " +
+           DateText(X509_get0_notBefore(last)) + " to " + DateText(X509_get0_notAfter(last)) +
+           "; a phone without it refuses the suite (909). Put it on the phone with "
+           "jarseal-cli --export-certificate FILE.cer";
+}
+
+// What the signer's certificate must allow when it says what it is for: a
+// digital signature, and the signing of code.
+void CheckSignerUsage(X509* signer, CheckReport& report) {
+    const std::uint32_t usage = X509_get_key_usage(signer);
+    if (usage != UINT32_MAX && (usage & KU_DIGITAL_SIGNATURE) == 0)
+        report.findings.push_back({InstallerStatus::AuthenticationFailure,
+                                   "MIDlet-Certificate-1-1: its keyUsage does not allow digitalSignature"});
+    const std::uint32_t extended = X509_get_extended_key_usage(signer);
+    if (extended != UINT32_MAX && (extended & (XKU_CODE_SIGN | XKU_ANYEKU)) == 0)
+        report.findings.push_back(
+            {InstallerStatus::AuthenticationFailure,
+             "MIDlet-Certificate-1-1: its extendedKeyUsage does not allow codeSigning"});
+}
+
+// True when issuer's name is the certificate's issuer and its key signed
+// the certificate.
+bool IssuedBy(X509* cert, X509* issuer) {
+    if (X509_NAME_cmp(X509_get_issuer_name(cert), X509_get_subject_name(issuer)) != 0)
+        return false;
+    EVP_PKEY* key = X509_get0_pubkey(issuer);
+    const bool signedByIt = key != nullptr && X509_verify(cert, key) == 1;
+    ERR_clear_error();
+    return signedByIt;
+}
+
+} // namespace
+
+// The signature over the jar and the certificates of chain 1.
+void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckReport& report) {
+    const std::string* signature = Find(jad, "MIDlet-Jar-RSA-SHA1");
+    std::vector<X509Ptr> chain;
+    for (int m = 1;; ++m) {
+        const std::string* text = Find(jad, "MIDlet-Certificate-1-" + std::to_string(m));
+        if (text == nullptr)
+            break;
+        bool ok = false;
+        const std::string der = Base64Decode(*text, ok);
+        const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+        X509Ptr cert(ok ? d2i_X509(nullptr, &p, static_cast<long>(der.size())) : nullptr, X509_free);
+        if (!cert) {
+            report.findings.push_back(
+                {InstallerStatus::AuthenticationFailure,
+                 "MIDlet-Certificate-1-" + std::to_string(m) + " is not a base64 DER certificate"});
+            return;
+        }
+        chain.push_back(std::move(cert));
+    }
+    if (signature == nullptr) {
+        if (!chain.empty())
+            report.findings.push_back(
+                {InstallerStatus::AuthenticationFailure, "certificates without MIDlet-Jar-RSA-SHA1"});
+        return;
+    }
+    if (chain.empty()) {
+        report.findings.push_back(
+            {InstallerStatus::AuthenticationFailure, "MIDlet-Jar-RSA-SHA1 without MIDlet-Certificate-1-1"});
+        return;
+    }
+    bool ok = false;
+    const std::string signatureBytes = Base64Decode(*signature, ok);
+    if (!ok || !VerifySha1Rsa(chain[0].get(), jarDigest, signatureBytes))
+        report.findings.push_back({InstallerStatus::AuthenticationFailure,
+                                   "MIDlet-Jar-RSA-SHA1 does not verify against the jar with "
+                                   "MIDlet-Certificate-1-1 (the jar changed after signing, or another key "
+                                   "signed it)"});
+    CheckSignerUsage(chain[0].get(), report);
+    // The phone follows the chain from the signer until it meets an issuer
+    // its key store holds: a root the chain carries is passed over, and so
+    // is anything after it.
+    std::size_t length = chain.size();
+    for (std::size_t i = 0; i < length; ++i) {
+        X509* cert = chain[i].get();
+        const std::string which = "MIDlet-Certificate-1-" + std::to_string(i + 1);
+        if (X509_cmp_current_time(X509_get0_notBefore(cert)) > 0)
+            report.findings.push_back({InstallerStatus::AuthenticationFailure, which + " is not valid yet"});
+        if (X509_cmp_current_time(X509_get0_notAfter(cert)) < 0)
+            report.findings.push_back({InstallerStatus::AuthenticationFailure, which + " has expired"});
+        if (i > 0 && SelfSigned(cert)) {
+            report.findings.push_back(
+                {InstallerStatus::None, which + " is a root certificate (" +
+                                            NameText(X509_get_subject_name(cert)) +
+                                            "): the phone ignores the root in the chain and uses its "
+                                            "own; leave it out"});
+            length = i;
+            break;
+        }
+        // Every certificate above the signer's vouches for the one below:
+        // only a CA by its basicConstraints may.
+        if (i > 0 && (X509_get_extension_flags(cert) & EXFLAG_CA) == 0)
+            report.findings.push_back(
+                {InstallerStatus::AuthenticationFailure, which +
+                                                             " is no CA certificate (its basicConstraints "
+                                                             "do not say CA:TRUE), so it cannot vouch "
+                                                             "for MIDlet-Certificate-1-" +
+                                                             std::to_string(i)});
+        if (i + 1 < chain.size() && !IssuedBy(cert, chain[i + 1].get()))
+            report.findings.push_back(
+                {InstallerStatus::AuthenticationFailure, which + " was not issued by the next certificate"});
+    }
+    if (!report.Refused())
+        report.findings.push_back({InstallerStatus::None, TrustNote(chain, length)});
+}
+
+} // namespace jarseal::check
