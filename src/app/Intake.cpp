@@ -1,8 +1,10 @@
 #include "app/Intake.h"
 
+#include "check/SuiteCheck.h"
 #include "common/FileSystem.h"
 #include "common/OpenDialog.h"
 #include "java/JavaPackage.h"
+#include "symbian/SisCheck.h"
 #include "symbian/SymbianPackage.h"
 
 namespace jarseal {
@@ -41,6 +43,16 @@ void OpenPackage(Context& ctx, const std::string& path) {
         ctx.ui.ShowMessage("Только jar, jad\r\nsis или sisx файлы", MessageIcon::Stop);
         ctx.EndIfStartedWithArgument(kExitFailure);
     }
+}
+
+CheckReport CheckPackage(const std::string& path) {
+    const std::string ext = path.size() > 4 ? path.substr(path.size() - 4) : std::string();
+    if (ext != ".jar" && ext != ".jad")
+        return CheckPackageOtherThanJava(path);
+    const std::string stem = path.substr(0, path.size() - 1);
+    if (ext == ".jar" && KindOfPath(stem + "d") == PathKind::Missing)
+        return CheckJarOnlySuite(path);
+    return CheckJavaSuite(stem + "d", stem + "r");
 }
 
 void OpenCommand(Context& ctx) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "check/CheckReport.h"
 #include "common/Context.h"
 
 #include <string>
@@ -14,6 +15,11 @@ std::string PackageExtension(const std::string& path);
 // Hands a package to its job by the exact extension (".jar"/".jad" to the
 // Java job, ".sis"/".sisx" to Symbian signing); anything else is refused.
 void OpenPackage(Context& ctx, const std::string& path);
+
+// The check of --check, dispatched by extension as OpenPackage dispatches
+// a job: a .jad or .jar with its partner (a .jar alone when there is no .jad
+// beside it), else as CheckPackageOtherThanJava (symbian/SisCheck.h).
+CheckReport CheckPackage(const std::string& path);
 
 // The Open command: the open-file dialog, then OpenPackage with the choice.
 void OpenCommand(Context& ctx);

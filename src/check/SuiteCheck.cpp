@@ -2,7 +2,6 @@
 
 #include "check/PermissionRules.h"
 #include "check/Rules.h"
-#include "check/SisCheck.h"
 #include "common/Errors.h"
 #include "common/FileSystem.h"
 
@@ -142,16 +141,6 @@ CheckReport CheckJavaSuite(const std::string& descriptorPath, const std::string&
 
 CheckReport CheckJarOnlySuite(const std::string& archivePath) {
     return CheckSuite("", archivePath, nullptr);
-}
-
-CheckReport CheckPackage(const std::string& path) {
-    const std::string ext = path.size() > 4 ? path.substr(path.size() - 4) : std::string();
-    if (ext != ".jar" && ext != ".jad")
-        return CheckPackageOtherThanJava(path);
-    const std::string stem = path.substr(0, path.size() - 1);
-    if (ext == ".jar" && KindOfPath(stem + "d") == PathKind::Missing)
-        return CheckJarOnlySuite(path);
-    return CheckJavaSuite(stem + "d", stem + "r");
 }
 
 } // namespace jarseal

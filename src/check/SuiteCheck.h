@@ -36,9 +36,4 @@ CheckReport CheckJarBeforeSigning(const std::string& archivePath,
 // its manifest alone, untrusted.
 CheckReport CheckJarOnlySuite(const std::string& archivePath);
 
-// Checks any package by its name: a .jad or .jar with its partner (a .jar
-// alone when there is no .jad beside it), else as CheckPackageOtherThanJava
-// (check/SisCheck.h).
-CheckReport CheckPackage(const std::string& path);
-
 } // namespace jarseal

@@ -3,7 +3,7 @@
 #include "SignSis.h"
 #include "SisCrypto.h"
 #include "SisFormat.h"
-#include "check/SisCheck.h"
+#include "symbian/SisCheck.h"
 #include "common/ErrorPolicy.h"
 #include "common/Errors.h"
 #include "common/Fd.h"

@@ -1,3 +1,4 @@
+#include "app/Intake.h"
 #include "check/SuiteCheck.h"
 #include "support/Signature.h"
 #include "support/TempDir.h"

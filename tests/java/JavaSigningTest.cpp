@@ -1,4 +1,5 @@
 #include "java/JavaSigning.h"
+#include "app/Intake.h"
 #include "check/SuiteCheck.h"
 #include "support/FakeSettings.h"
 #include "support/JavaFixture.h"

@@ -2,13 +2,13 @@
 #include "SignSis.h"
 #include "SisCrypto.h"
 #include "SisFormat.h"
-#include "check/SisCheck.h"
 #include "common/RefusalTexts.h"
 #include "process/RunAndWait.h"
 #include "support/CliFixture.h"
 #include "support/FakeSettings.h"
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
+#include "symbian/SisCheck.h"
 #include "symbian/TestKeys.h"
 
 #include <cstdlib>
@@ -320,6 +320,32 @@ TEST_F(SymbianFixture, CheckJudgesTheReportValue) {
     CheckReport broken;
     JudgeSymbianReport(report, broken);
     EXPECT_TRUE(broken.Refused());
+
+    // The words signsis would print decide nothing: reworded, the verdicts
+    // stay, and a fault without words still refuses.
+    report.chains[0].signatures[0].second = true;
+    for (ss::CertificateFacts& cert : report.chains[0].certificates)
+        cert.subject = cert.issuer = cert.validity = cert.validityProblem = "reworded";
+    CheckReport reworded;
+    JudgeSymbianReport(report, reworded);
+    EXPECT_FALSE(reworded.Refused());
+    for (const auto problem : {ss::DateProblem::Expired, ss::DateProblem::NotYetValid}) {
+        report.chains[0].certificates[0].validityProblem.clear();
+        report.chains[0].certificates[0].dateProblem = problem;
+        CheckReport outOfDate;
+        JudgeSymbianReport(report, outOfDate);
+        EXPECT_TRUE(outOfDate.Refused());
+    }
+    report.chains[0].certificates[0].dateProblem = ss::DateProblem::None;
+    report.chains[0].certificatesRead = false;
+    CheckReport unreadable;
+    JudgeSymbianReport(report, unreadable);
+    EXPECT_TRUE(unreadable.Refused());
+    report.chains[0].certificatesRead = true;
+    report.damaged = true;
+    CheckReport damaged;
+    JudgeSymbianReport(report, damaged);
+    EXPECT_TRUE(damaged.Refused());
 }
 
 // The names and backups of the Java job's rules; leftovers of a killed run

@@ -183,6 +183,7 @@ PackageReport Facts(const Package& pkg) {
         try {
             certs = ParseDerCertificates(chain.certificates);
         } catch (const CryptoError& e) {
+            r.certificatesRead = false;
             r.certificateError = e.what();
         }
         for (const CertPtr& cert : certs) {
@@ -190,6 +191,7 @@ PackageReport Facts(const Package& pkg) {
             c.subject = SubjectText(cert.get());
             c.issuer = IssuerText(cert.get());
             c.validity = ValidityText(cert.get());
+            c.dateProblem = DateProblemOf(cert.get());
             c.validityProblem = ValidityProblem(cert.get());
             c.selfIssued = X509_check_issued(cert.get(), cert.get()) == X509_V_OK;
             unsigned char* der = nullptr;
@@ -320,10 +322,12 @@ PackageReport ReportOn(std::string_view file) {
         return Facts(ParsePackage(file));
     } catch (const SisError& e) {
         PackageReport report;
+        report.damaged = true;
         report.damage = e.what();
         return report;
     } catch (const CryptoError& e) {
         PackageReport report;
+        report.damaged = true;
         report.damage = e.what();
         return report;
     }

@@ -3,6 +3,7 @@
 // The signsis command: sign, unsign and report on Symbian 9 packages, with the
 // command line of the SDK tool of that name.
 
+#include "SisCrypto.h"
 #include "SisFormat.h"
 
 #include <ostream>
@@ -24,15 +25,17 @@ int RunSignSis(const std::vector<std::string>& args, std::ostream& out);
 // One certificate of a signature chain.
 struct CertificateFacts {
     std::string subject, issuer, validity;
-    std::string validityProblem; // why a phone refuses it today ("has expired ..."); empty when valid
-    bool selfIssued = false;     // issued by its own key: a root
+    DateProblem dateProblem = DateProblem::None; // whether a phone refuses it today for its dates
+    std::string validityProblem;                 // the same in words ("has expired ..."); empty when valid
+    bool selfIssued = false;                     // issued by its own key: a root
     std::string der;
 };
 
 // One signature chain: its certificates, signer first, and its signatures.
 struct ChainReport {
     std::vector<CertificateFacts> certificates;
-    std::string certificateError; // why the certificates cannot be read; empty when they can
+    bool certificatesRead = true;                         // false when the certificates cannot be read
+    std::string certificateError;                         // why, in words; empty when they can
     std::vector<std::pair<std::string, bool>> signatures; // algorithm OID, verifies
     // True when a signature verifies with the signer's key.
     bool Verifies() const;
@@ -40,7 +43,8 @@ struct ChainReport {
 
 // What a phone's installer weighs in a package, as -o reports it.
 struct PackageReport {
-    std::string damage;          // why the package cannot be read; empty when it can
+    bool damaged = false;        // the package cannot be read
+    std::string damage;          // why, in words; empty when it can
     bool bareController = false; // a controller alone, no SISContents (a ROM stub)
     bool noData = false;         // SISData holds no data unit (a stub)
     bool controllerChecksumOk = true, dataChecksumOk = true;

@@ -267,11 +267,23 @@ std::string ValidityText(X509* cert) {
     return TimeText(X509_get0_notBefore(cert)) + " to " + TimeText(X509_get0_notAfter(cert));
 }
 
-std::string ValidityProblem(X509* cert) {
+DateProblem DateProblemOf(X509* cert) {
     if (X509_cmp_current_time(X509_get0_notBefore(cert)) > 0)
-        return "is not valid yet (valid from " + TimeText(X509_get0_notBefore(cert)) + ")";
+        return DateProblem::NotYetValid;
     if (X509_cmp_current_time(X509_get0_notAfter(cert)) < 0)
+        return DateProblem::Expired;
+    return DateProblem::None;
+}
+
+std::string ValidityProblem(X509* cert) {
+    switch (DateProblemOf(cert)) {
+    case DateProblem::NotYetValid:
+        return "is not valid yet (valid from " + TimeText(X509_get0_notBefore(cert)) + ")";
+    case DateProblem::Expired:
         return "has expired (valid until " + TimeText(X509_get0_notAfter(cert)) + ")";
+    case DateProblem::None:
+        break;
+    }
     return {};
 }
 

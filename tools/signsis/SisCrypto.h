@@ -67,4 +67,8 @@ std::string ValidityText(X509* cert);
 // Empty when the certificate is valid now, else why not.
 std::string ValidityProblem(X509* cert);
 
+// Whether a phone refuses the certificate today for its dates.
+enum class DateProblem { None, NotYetValid, Expired };
+DateProblem DateProblemOf(X509* cert);
+
 } // namespace jarseal::signsis

@@ -1,4 +1,4 @@
-#include "check/SisCheck.h"
+#include "symbian/SisCheck.h"
 
 #include "common/Errors.h"
 #include "common/FileSystem.h"
@@ -92,7 +92,7 @@ void AddChainFindings(const signsis::PackageReport& sis, CheckReport& report) {
                                             ", valid " + signer.validity + ")" +
                                             (chain.Verifies() ? "" : ", the signature does not verify")});
         }
-        if (!chain.certificateError.empty())
+        if (!chain.certificatesRead)
             report.findings.push_back(
                 {InstallerStatus::SymbianRefused, name + ": " + chain.certificateError});
         if (!chain.Verifies())
@@ -100,7 +100,7 @@ void AddChainFindings(const signsis::PackageReport& sis, CheckReport& report) {
                 {InstallerStatus::SymbianRefused, name + ": its signature does not verify"});
         // A certificate outside its validity dates makes a phone refuse the package.
         for (const signsis::CertificateFacts& cert : chain.certificates)
-            if (!cert.validityProblem.empty())
+            if (cert.dateProblem != signsis::DateProblem::None)
                 report.findings.push_back(
                     {InstallerStatus::SymbianRefused,
                      name + ": the certificate " + cert.subject + " " + cert.validityProblem});
@@ -152,7 +152,7 @@ void AddTrustFindings(const signsis::PackageReport& sis, CheckReport& report) {
 } // namespace
 
 void JudgeSymbianReport(const signsis::PackageReport& sis, CheckReport& report) {
-    if (!sis.damage.empty()) {
+    if (sis.damaged) {
         report.findings.push_back({InstallerStatus::SymbianRefused, sis.damage});
         return;
     }
