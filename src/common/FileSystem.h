@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace jarseal {
 
@@ -53,6 +55,51 @@ void ReplaceFileWith(const std::string& target, unsigned mode, const std::functi
 // exec); tempName receives its path. Throws RunError.
 inline constexpr const char* kTempMark = ".jarseal-";
 int CreateTempBeside(const std::string& target, std::string& tempName);
+// A file of the job's own that goes again unless it is kept.
+class TempFile {
+  public:
+    TempFile() = default;
+    explicit TempFile(std::string path) : path_(std::move(path)) {}
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile();
+    // Makes a new empty file beside target under a name no other run can
+    // have (CreateTempBeside) and returns its descriptor open; the file is
+    // this one's. Throws RunError.
+    int CreateBeside(const std::string& target);
+    const std::string& path() const { return path_; }
+    // The file stays: its name is handed over.
+    std::string Keep() { return std::exchange(path_, std::string()); }
+
+  private:
+    std::string path_;
+};
+
+// A file as it is now, kept aside under a name of the job's own, to be put
+// back in one step: a second link where the file system allows it (no room
+// on the disk), else a copy with the file's owner and mode. A file that
+// cannot be kept exactly throws NotKeptError before anything is changed.
+struct NotKeptError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+class KeptFile {
+  public:
+    explicit KeptFile(std::string path);
+    ~KeptFile();
+    KeptFile(const KeptFile&) = delete;
+    KeptFile& operator=(const KeptFile&) = delete;
+    bool Existed() const { return !kept_.empty(); }
+    // Puts the file back as it was kept (or removes what is there when there
+    // was none).
+    void PutBack() noexcept;
+
+  private:
+    void KeepACopy();
+
+    std::string path_;
+    std::string kept_;
+};
+
 // True for a name CreateTempBeside makes.
 bool IsTempName(const std::string& name);
 // Removes the ordinary files of the folder that CreateTempBeside named: what

@@ -10,6 +10,7 @@
 #include "common/Text.h"
 #include "java/JavaSigning.h"
 #include "java/ManifestAgreement.h"
+#include "java/SuiteFiles.h"
 #include "unzip/CGUnzipFiles.h"
 
 #include <algorithm>
@@ -26,57 +27,6 @@ namespace jarseal {
 namespace {
 
 const char* const kCrLf = "\r\n";
-
-// The manifest attributes the descriptor takes over, tested in this order;
-// the first text a line contains decides.
-enum class Effect { Permission, Body };
-struct ScanRule {
-    const char* text;
-    Effect effect;
-};
-constexpr ScanRule kScanRules[] = {
-    {"MIDlet-Permissions:", Effect::Permission},
-    {"MIDlet-Name:", Effect::Body},
-    {"MIDlet-1:", Effect::Body},
-    {"MIDlet-Vendor:", Effect::Body},
-    {"MIDlet-Version:", Effect::Body},
-    {"MIDlet-Description:", Effect::Body},
-    {"MicroEdition-Profile:", Effect::Body},
-    {"MicroEdition-Configuration:", Effect::Body},
-    {"MIDlet-Permissions-Opt:", Effect::Permission},
-    {"MIDlet-Info-URL:", Effect::Body},
-};
-
-// The hidden files of the working folder, which ClearWorkDir leaves alone.
-std::set<std::string> HiddenFiles(const std::string& dir) {
-    std::set<std::string> names;
-    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
-    if (!d)
-        return names;
-    while (const dirent* entry = ::readdir(d.get())) {
-        const std::string name = entry->d_name;
-        if (name.size() > 1 && name[0] == '.' && name != "..")
-            names.insert(name);
-    }
-    return names;
-}
-
-// Removes the hidden files an archive brought into the working folder (an
-// entry such as "META-INF/.x" lands there as ".x"), and the unpacker's own
-// part-written files a killed run may have left; hidden files that were
-// there before the run stay, as ClearWorkDir leaves them.
-void RemoveUnpackedHiddenFiles(const std::string& workDir, const std::set<std::string>& before) {
-    for (const auto& name : HiddenFiles(workDir)) {
-        const bool leftPart = name.rfind(".unzip-", 0) == 0 && name.size() > 5 &&
-                              name.compare(name.size() - 5, 5, ".part") == 0;
-        if (before.count(name) && !leftPart)
-            continue;
-        const std::string full = workDir + kSep + name;
-        struct stat st {};
-        if (::lstat(full.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
-            ::unlink(full.c_str());
-    }
-}
 
 const char* const kDamagedArchive = "jar файл поврежден, или\r\nне является Java приложеним.";
 
@@ -175,9 +125,9 @@ Unpacked UnpackManifest(Context& ctx, const JavaRun& run) {
 // Step: a signed suite whose manifest asks for other permissions than its
 // descriptor is refused by phones, so the jar's manifest gets the
 // descriptor's permission attributes first (an undoable change).
-std::optional<JobFailure> AgreeJar(Context& ctx, const JavaRun& run, const FileIdentity& jar,
+std::optional<JobFailure> AgreeJar(const JavaRun& run, const FileIdentity& jar,
                                    std::optional<JarAgreement>& agreement) {
-    const std::optional<std::string> permissions = PermissionAppendix(ctx, run.permissionText);
+    const std::optional<std::string>& permissions = run.permissions;
     if (!permissions)
         return std::nullopt;
     try {
@@ -294,78 +244,6 @@ void WriteFirstDescriptor(const JavaPaths& p, const std::string& body) {
     });
 }
 
-// A file as it is now, kept aside under a name of the job's own, to be put
-// back in one step: a second link where the file system allows it (no room
-// on the disk), else a copy with the file's owner and mode. A file that
-// cannot be kept exactly throws NotKeptError before anything is changed.
-struct NotKeptError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-class KeptFile {
-  public:
-    explicit KeptFile(std::string path) : path_(std::move(path)) {
-        if (KindOfPath(path_) != PathKind::Ordinary)
-            return; // none: putting it back removes what the job wrote there
-        ::close(CreateTempBeside(path_, kept_));
-        ::unlink(kept_.c_str());
-        if (::link(path_.c_str(), kept_.c_str()) == 0)
-            return;
-        KeepACopy();
-    }
-    ~KeptFile() {
-        if (!kept_.empty())
-            ::unlink(kept_.c_str());
-    }
-    KeptFile(const KeptFile&) = delete;
-    KeptFile& operator=(const KeptFile&) = delete;
-    bool Existed() const { return !kept_.empty(); }
-    void PutBack() noexcept {
-        if (kept_.empty()) {
-            ::unlink(path_.c_str());
-            return;
-        }
-        // Two links of one file: rename does nothing, so the file is still
-        // there and only the second link goes.
-        struct stat now {};
-        struct stat kept {};
-        if (::stat(path_.c_str(), &now) == 0 && ::stat(kept_.c_str(), &kept) == 0 &&
-            now.st_dev == kept.st_dev && now.st_ino == kept.st_ino) {
-            ::unlink(kept_.c_str());
-            kept_.clear();
-        } else if (::rename(kept_.c_str(), path_.c_str()) == 0) {
-            kept_.clear();
-        }
-    }
-
-  private:
-    void KeepACopy() {
-        struct stat st {};
-        if (::stat(path_.c_str(), &st) != 0)
-            ThrowSystemError(errno, "read", path_);
-        std::string copy;
-        ::close(CreateTempBeside(path_, copy));
-        kept_ = copy;
-        try {
-            CopyWholeFile(path_, kept_);
-            struct stat made {};
-            const bool sameOwner = ::stat(kept_.c_str(), &made) == 0 &&
-                                   ((made.st_uid == st.st_uid && made.st_gid == st.st_gid) ||
-                                    ::chown(kept_.c_str(), st.st_uid, st.st_gid) == 0);
-            if (!sameOwner)
-                throw NotKeptError("the copy would belong to another user");
-            if (::chmod(kept_.c_str(), st.st_mode & 07777) != 0 && errno != EPERM && errno != ENOSYS)
-                ThrowSystemError(errno, "write", kept_);
-        } catch (...) {
-            ::unlink(kept_.c_str());
-            kept_.clear();
-            throw;
-        }
-    }
-
-    std::string path_;
-    std::string kept_;
-};
-
 JobFailure DescriptorNotKept(const JavaPaths& p) {
     return {"Дескриптор " + p.descriptorFileName +
             " принадлежит другому пользователю, и в этой папке Jarseal не может сохранить его так, чтобы "
@@ -414,14 +292,14 @@ std::optional<JobFailure> RunJavaJob(Context& ctx, JavaRun& run) {
     if (auto failure = KeepDescriptorBackup(p))
         return failure;
     const ManifestScan scan = ScanManifest(ManifestLines(*unpacked.manifest));
-    run.permissionText = scan.permissionText;
+    run.permissions = PermissionAppendix(ctx, scan.permissionText);
 
     // While the job may still fail, the descriptor as the user had it waits
     // to go back: a failed job never leaves an unsigned descriptor, or none,
     // in place of the user's.
     Tell(ctx, Context::JavaStep::RewritingJar);
     std::optional<JarAgreement> agreement;
-    if (auto failure = AgreeJar(ctx, run, *jar, agreement))
+    if (auto failure = AgreeJar(run, *jar, agreement))
         return failure;
     std::optional<KeptFile> usersDescriptor;
     try {
@@ -472,82 +350,6 @@ std::optional<JobFailure> RunJavaJob(Context& ctx, JavaRun& run) {
 }
 
 } // namespace
-
-JavaPaths DeriveJavaPaths(const std::string& path) {
-    const auto sep = path.find_last_of(kSep);
-    if (sep == std::string::npos || path.empty())
-        throw RunError(kErrInvalidCall, "no folder in the path " + path);
-    JavaPaths p;
-    const std::string stem = path.substr(0, path.size() - 1);
-    p.archive = stem + "r";
-    p.descriptor = stem + "d";
-    p.backup = p.descriptor + ".original";
-    p.archiveBackup = p.archive + ".original";
-    p.fileName = path.substr(sep + 1);
-    if (p.fileName.empty())
-        throw RunError(kErrInvalidCall, "no file name in the path " + path);
-    const std::string nameStem = p.fileName.substr(0, p.fileName.size() - 1);
-    p.archiveFileName = nameStem + "r";
-    p.descriptorFileName = nameStem + "d";
-    p.packageFolder = path.substr(0, path.size() - p.descriptorFileName.size());
-    return p;
-}
-
-ManifestScan ScanManifest(const std::vector<std::string>& lines) {
-    ManifestScan scan;
-    bool permissionFlag = false;
-    for (const auto& line : lines) {
-        // A continuation line left after unfolding (one with nothing before it)
-        // belongs to the permission text only while a permission attribute runs.
-        if (line.find("MIDlet-Permissions:") == std::string::npos && !line.empty() && line[0] == ' ') {
-            if (permissionFlag)
-                scan.permissionText += line + kCrLf;
-            continue;
-        }
-        for (const auto& rule : kScanRules) {
-            if (line.find(rule.text) == std::string::npos)
-                continue;
-            if (rule.effect == Effect::Permission) {
-                scan.permissionText += line + kCrLf;
-                permissionFlag = true;
-            } else {
-                scan.body += line + kCrLf;
-                permissionFlag = false;
-            }
-            break;
-        }
-    }
-    return scan;
-}
-
-std::string FirstDescriptor(const std::string& archiveFileName, std::uint64_t archiveSize,
-                            const std::string& body) {
-    return "MIDlet-Jar-URL: " + archiveFileName + kCrLf + "MIDlet-Jar-Size: " + std::to_string(archiveSize) +
-           kCrLf + body + kCrLf;
-}
-
-void ClearWorkDir(const std::string& workDir) {
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(workDir.c_str()), ::closedir);
-    if (!dir)
-        return;
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name.empty() || name[0] == '.')
-            continue; // hidden files stay
-        names.push_back(name);
-    }
-    for (const auto& name : names) {
-        const std::string full = workDir + kSep + name;
-        struct stat st {};
-        if (::lstat(full.c_str(), &st) != 0)
-            continue;
-        const bool link = S_ISLNK(st.st_mode);
-        const bool readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-        if (link || (S_ISREG(st.st_mode) && !readOnly))
-            ::unlink(full.c_str()); // a failure leaves the file and goes on
-    }
-}
 
 void ProcessJavaPackage(Context& ctx, const std::string& path) {
     RunWithFailurePolicy(ctx.ui, [&] {

@@ -5,6 +5,7 @@
 #include "common/Manifest.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,10 @@ void ClearWorkDir(const std::string& workDir);
 struct JavaRun {
     JavaPaths paths;
     std::string workDir;
-    std::string permissionText;
+    // What the signed descriptor gets appended for the permission mode
+    // (PermissionAppendix), computed once so that the jar's manifest is made
+    // to agree with the very text the descriptor gets; nullopt: nothing.
+    std::optional<std::string> permissions;
 };
 
 // How a job ends that does not end in its success message: the message, its

@@ -149,7 +149,7 @@ std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run) {
     }
 
     StepOverMissing([&] {
-        const std::optional<std::string> permissions = PermissionAppendix(ctx, run.permissionText);
+        const std::optional<std::string>& permissions = run.permissions;
         if (permissions)
             WriteFileReplacing(p.descriptor, WithCrLf(ReadWholeFile(p.descriptor)) + *permissions);
     });

@@ -146,55 +146,6 @@ std::optional<std::string> AgreeingManifest(const std::string& manifest,
 
 namespace {
 
-// A file of the job's own that goes again unless it is kept.
-class TempFile {
-  public:
-    explicit TempFile(std::string path) : path_(std::move(path)) {}
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        if (!path_.empty())
-            ::unlink(path_.c_str());
-    }
-    const std::string& path() const { return path_; }
-    std::string Keep() { return std::exchange(path_, std::string()); }
-
-  private:
-    std::string path_;
-};
-
-// The manifest entry's text: stored, or deflated, at most kMaxManifestBytes,
-// its size and CRC as its records state.
-std::string EntryText(const ZipBytes& bytes, const ZipEntryLayout& e) {
-    constexpr std::uint16_t kEncrypted = 1u << 0;
-    constexpr std::uint16_t kStored = 0;
-    constexpr std::uint16_t kDeflated = 8;
-    if (e.flags & kEncrypted)
-        throw RunError(kErrAccess, "the manifest of the jar is encrypted");
-    if (e.size > kMaxManifestBytes || e.compressedSize > kMaxManifestBytes + 1024)
-        throw JarDamagedError("the manifest of the jar is larger than 8 MiB");
-    if (e.method != kStored && e.method != kDeflated)
-        throw RunError(kErrAccess,
-                       "the manifest of the jar is compressed with method " + std::to_string(e.method));
-    std::string text;
-    zip::EntryReader reader(bytes);
-    switch (reader.Unpack(e, kMaxManifestBytes, &text).fault) {
-    case zip::EntryFault::None:
-        return text;
-    case zip::EntryFault::NoMemory:
-        throw std::bad_alloc();
-    case zip::EntryFault::Unreadable:
-        throw JarDamagedError("the jar cannot be read where its records point");
-    case zip::EntryFault::BadCrc:
-        throw JarDamagedError("the manifest of the jar is damaged (bad CRC)");
-    default:
-        // Stored data of another length than stated is told as a bad CRC.
-        if (e.method == kStored)
-            throw JarDamagedError("the manifest of the jar is damaged (bad CRC)");
-        throw JarDamagedError("the manifest of the jar is damaged");
-    }
-}
-
 // The manifest entry's text as the jar at in holds it now, with the entry,
 // or nullopt for a jar without a manifest.
 struct ManifestOfJar {
@@ -207,7 +158,7 @@ ManifestOfJar ReadManifestOf(const ZipBytes& bytes) {
     m.layout = zip::RewritableLayout(bytes);
     m.entry = zip::FindManifest(m.layout);
     if (m.entry)
-        m.text = EntryText(bytes, *m.entry);
+        m.text = zip::ManifestText(bytes, *m.entry, kMaxManifestBytes);
     return m;
 }
 
@@ -223,12 +174,28 @@ void VerifyRewrite(int fd, const ManifestOfJar& old, const std::string& updated)
         throw RunError(kErrAccess, "the rewritten jar does not hold the new manifest");
 }
 
+// The rewrite with the updated manifest, written into rewritten beside the
+// jar, read back and flushed; returns its identity.
+FileIdentity WriteRewrite(const ZipBytes& bytes, const ManifestOfJar& old, const std::string& updated,
+                          const std::string& jarPath, unsigned mode, TempFile& rewritten) {
+    Fd out(rewritten.CreateBeside(jarPath));
+    zip::WriteWithEntryReplaced(bytes, old.layout, *old.entry, zip::StoredLike(updated, *old.entry),
+                                out.get(), jarPath);
+    SetModeWherePossible(out.get(), mode, jarPath);
+    VerifyRewrite(out.get(), old, updated);
+    FlushFile(out.get(), jarPath);
+    const std::optional<FileIdentity> rewrite = IdentityOfOpenFile(out.get());
+    if (::close(out.release()) != 0 || !rewrite)
+        ThrowSystemError(errno, "write", jarPath);
+    return *rewrite;
+}
+
 } // namespace
 
 JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backupPath, const FileIdentity& jar,
                            const PermissionAttributes& descriptor)
     : jarPath_(jarPath), backupPath_(backupPath), identity_(jar) {
-    // Step: the manifest of the jar the job read, and what it must become.
+    // Step: the manifest entry of the jar the job read, and what it must become.
     Fd in(::open(jarPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         ThrowSystemError(errno, "read", jarPath);
@@ -244,33 +211,32 @@ JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backup
     struct stat st {};
     if (::fstat(in.get(), &st) != 0)
         ThrowSystemError(errno, "read", jarPath);
+    const unsigned mode = st.st_mode & 07777;
 
-    // Step: the new jar, written beside the old one and read back.
-    std::string name;
-    Fd out(CreateTempBeside(jarPath, name));
-    TempFile rewritten(name);
-    zip::WriteWithEntryReplaced(bytes, old.layout, *old.entry, zip::StoredLike(*updated, *old.entry),
-                                out.get(), jarPath);
-    SetModeWherePossible(out.get(), st.st_mode & 07777, jarPath);
-    VerifyRewrite(out.get(), old, *updated);
-    FlushFile(out.get(), jarPath);
-    const std::optional<FileIdentity> rewrite = IdentityOfOpenFile(out.get());
-    if (::close(out.release()) != 0 || !rewrite)
-        ThrowSystemError(errno, "write", jarPath);
+    // Step: the new jar, written beside the old one and verified.
+    TempFile rewritten;
+    const FileIdentity rewrite = WriteRewrite(bytes, old, *updated, jarPath, mode, rewritten);
     if (!IsStill(jarPath, jar))
         throw JarChangedError("the jar was written while it was copied");
 
-    // Step: the old jar is kept once, from the bytes just read.
-    if (KindOfPath(backupPath) == PathKind::Missing) {
-        zip::WriteCopy(bytes, backupPath, st.st_mode & 07777);
+    KeepBackupOnce(bytes, mode);
+    Exchange(rewritten, jar, rewrite);
+}
+
+// Step: the old jar is kept once, from the bytes just read.
+void JarAgreement::KeepBackupOnce(const ZipBytes& bytes, unsigned mode) {
+    if (KindOfPath(backupPath_) == PathKind::Missing) {
+        zip::WriteCopy(bytes, backupPath_, mode);
         madeBackup_ = true;
     }
+}
 
-    // Step: the new jar takes the old one's place only while the old one is
-    // the jar that was read; the old one waits under the temporary name.
+// Step: the new jar takes the old one's place only while the old one is the
+// jar that was read; the old one waits under the temporary name.
+void JarAgreement::Exchange(TempFile& rewritten, const FileIdentity& jar, const FileIdentity& rewrite) {
     bool replaced = false;
     try {
-        replaced = ReplaceIfStill(jarPath, rewritten.path(), jar);
+        replaced = ReplaceIfStill(jarPath_, rewritten.path(), jar);
     } catch (...) {
         DropBackup();
         throw;
@@ -280,8 +246,8 @@ JarAgreement::JarAgreement(const std::string& jarPath, const std::string& backup
         throw JarChangedError("the jar changed while it was being replaced");
     }
     oldJar_ = rewritten.Keep();
-    identity_ = *rewrite;
-    if (const std::optional<FileStamp> now = StampOfFile(jarPath))
+    identity_ = rewrite;
+    if (const std::optional<FileStamp> now = StampOfFile(jarPath_))
         identity_.stamp = *now; // the rename gave it a new change time
 }
 

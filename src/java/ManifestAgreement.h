@@ -70,6 +70,8 @@ class JarAgreement {
     Restore Undo() noexcept;
 
   private:
+    void KeepBackupOnce(const ZipBytes& bytes, unsigned mode);
+    void Exchange(TempFile& rewritten, const FileIdentity& jar, const FileIdentity& rewrite);
     void DropBackup() noexcept;
 
     std::string jarPath_;

@@ -3,7 +3,6 @@
 #include "SignSis.h"
 #include "SisCrypto.h"
 #include "SisFormat.h"
-#include "symbian/SisCheck.h"
 #include "common/ErrorPolicy.h"
 #include "common/Errors.h"
 #include "common/Fd.h"
@@ -14,6 +13,7 @@
 #include "process/Quoting.h"
 #include "process/RunAndWait.h"
 #include "process/ToolOutput.h"
+#include "symbian/SisCheck.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -49,29 +49,6 @@ std::string SignSisProgram(const Context& ctx) {
 struct Refusal {
     std::string text;
     MessageIcon icon = MessageIcon::Stop;
-};
-
-// The job's files beside the package, removed however the job ends: the
-// package with chains taken out (the tool's input) and the tool's output.
-class TempFiles {
-  public:
-    explicit TempFiles(std::string package) : package_(std::move(package)) {}
-    ~TempFiles() {
-        for (const std::string& name : names_)
-            ::unlink(name.c_str());
-    }
-    TempFiles(const TempFiles&) = delete;
-    TempFiles& operator=(const TempFiles&) = delete;
-    // A new empty file; its descriptor is returned open.
-    Fd Create(std::string& name) {
-        Fd fd(CreateTempBeside(package_, name));
-        names_.push_back(name);
-        return fd;
-    }
-
-  private:
-    std::string package_;
-    std::vector<std::string> names_;
 };
 
 // The first of the certificates as DER: the signer's.
@@ -152,8 +129,9 @@ std::string EarlierChainsNote(const Context& ctx, const EarlierChains& earlier) 
     return {};
 }
 
-void WriteInput(TempFiles& temps, const std::string& bytes, std::string& name) {
-    const Fd fd = temps.Create(name);
+void WriteInput(TempFile& file, const std::string& package, const std::string& bytes, std::string& name) {
+    const Fd fd(file.CreateBeside(package));
+    name = file.path();
     if (const int err = WriteFully(fd.get(), bytes.data(), bytes.size()))
         ThrowSystemError(err, "write", name);
 }
@@ -205,13 +183,16 @@ std::optional<Refusal> RunSymbianJob(Context& ctx, const std::string& path, std:
         return Refusal{NotABackupText(backup)};
     const std::optional<FileStamp> stamp = StampOfFile(path);
 
-    TempFiles temps(path);
+    // The job's files beside the package, removed however the job ends: the
+    // package with chains taken out (the tool's input) and the tool's output.
+    TempFile inputFile;
+    TempFile outputFile;
     const EarlierChains earlier = TakeOutChains(ctx, path);
     std::string input = path;
     if (!earlier.input.empty())
-        WriteInput(temps, earlier.input, input);
-    std::string output;
-    temps.Create(output);
+        WriteInput(inputFile, path, earlier.input, input);
+    ::close(outputFile.CreateBeside(path)); // the tool writes it
+    const std::string output = outputFile.path();
 
     const RunOutput run = RunAndWaitCapture(SignSisCommandLine(ctx, input, output));
     if (run.exitCode != 0)

@@ -1,8 +1,11 @@
 #include "zip/EntryReader.h"
 
+#include "common/Errors.h"
 #include "zip/ZipLimits.h"
+#include "zip/ZipRewrite.h"
 
 #include <algorithm>
+#include <new>
 
 namespace jarseal::zip {
 
@@ -93,6 +96,36 @@ const ZipEntryLayout* FindEntry(const ZipLayout& layout, std::string_view name) 
                        [&](char a, char b) { return lower(a) == lower(b); }))
             return &entry;
     return nullptr;
+}
+
+std::string ManifestText(const ZipBytes& bytes, const ZipEntryLayout& e, std::uint64_t maxBytes) {
+    constexpr std::uint16_t kEncrypted = 1u << 0;
+    constexpr std::uint16_t kStored = 0;
+    constexpr std::uint16_t kDeflated = 8;
+    if (e.flags & kEncrypted)
+        throw RunError(kErrAccess, "the manifest of the jar is encrypted");
+    if (e.size > maxBytes || e.compressedSize > maxBytes + 1024)
+        throw JarDamagedError("the manifest of the jar is larger than " + MiB(maxBytes));
+    if (e.method != kStored && e.method != kDeflated)
+        throw RunError(kErrAccess,
+                       "the manifest of the jar is compressed with method " + std::to_string(e.method));
+    std::string text;
+    EntryReader reader(bytes);
+    switch (reader.Unpack(e, maxBytes, &text).fault) {
+    case EntryFault::None:
+        return text;
+    case EntryFault::NoMemory:
+        throw std::bad_alloc();
+    case EntryFault::Unreadable:
+        throw JarDamagedError("the jar cannot be read where its records point");
+    case EntryFault::BadCrc:
+        throw JarDamagedError("the manifest of the jar is damaged (bad CRC)");
+    default:
+        // Stored data of another length than stated is told as a bad CRC.
+        if (e.method == kStored)
+            throw JarDamagedError("the manifest of the jar is damaged (bad CRC)");
+        throw JarDamagedError("the manifest of the jar is damaged");
+    }
 }
 
 } // namespace jarseal::zip

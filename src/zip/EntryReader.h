@@ -85,4 +85,10 @@ inline const ZipEntryLayout* FindManifest(const ZipLayout& layout) {
     return FindEntry(layout, kManifestName);
 }
 
+// The text of a jar's manifest entry: stored or deflated, at most maxBytes,
+// its size and CRC as its records state. Throws JarDamagedError
+// (zip/ZipRewrite.h) for a damaged or oversized one, RunError for one that
+// is encrypted or compressed otherwise.
+std::string ManifestText(const ZipBytes& bytes, const ZipEntryLayout& e, std::uint64_t maxBytes);
+
 } // namespace jarseal::zip
