@@ -1,5 +1,7 @@
 #include "check/SuiteCheck.h"
 
+#include "check/KeyStrength.h"
+
 #include "check/SisCheck.h"
 
 #include "common/Errors.h"
@@ -660,6 +662,8 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
     }
     if (!report.Refused())
         report.findings.push_back({0, TrustNote(chain, length)});
+    for (std::size_t i = 0; i < length && !report.Refused(); ++i)
+        NoteKeyStrength(chain[i].get(), "MIDlet-Certificate-1-" + std::to_string(i + 1), report);
 }
 
 void CheckPermissions(const Attributes& attrs, const std::string& where, CheckReport& report) {
