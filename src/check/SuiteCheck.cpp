@@ -1021,6 +1021,10 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
     if (suite.jarOnly)
         report.findings.push_back({0, "no descriptor: a phone installs the jar alone as an untrusted suite, "
                                       "from the manifest's attributes"});
+    if (!suite.jarOnly && !suite.Signed())
+        report.findings.push_back({0,
+                                   "no signature: a phone installs the suite as an untrusted suite and asks "
+                                   "before each protected operation"});
     return report;
 }
 
