@@ -95,7 +95,24 @@ _jarseal_cli() {
         _jarseal_cli_permissions "$cur" ""
         return 0
         ;;
-    --zip-password)
+    --zip-password | --alias)
+        return 0
+        ;;
+    --storepass | --keypass | --passphrase)
+        mapfile -t COMPREPLY < <(compgen -W "pass: env: file: stdin" -- "$cur")
+        compopt -o nospace 2>/dev/null || true
+        return 0
+        ;;
+    --keystore | --certificate | --key)
+        local IFS=$'\n'
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        compopt -o filenames 2>/dev/null || true
+        return 0
+        ;;
+    --out)
+        local IFS=$'\n'
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+        compopt -o filenames 2>/dev/null || true
         return 0
         ;;
     esac
@@ -115,6 +132,7 @@ _jarseal_cli() {
     -*)
         local options="--permissions --check --quiet -q --default-keystore --zip-password --keep-jad-attributes --resign"
         options+=" --export-certificate --symbian --force --help -h --version --"
+        options+=" --keystore --alias --storepass --keypass --certificate --key --passphrase --out --unsigned --skip-signed"
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         ;;
     *)

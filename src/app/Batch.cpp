@@ -1,5 +1,6 @@
 #include "app/Batch.h"
 
+#include "app/RunKeys.h"
 #include "common/FileSystem.h"
 #include "common/Text.h"
 #include "common/UserInterface.h"
@@ -36,6 +37,67 @@ bool IsPackageName(const std::string& name) {
 // The file a package path stands for: a descriptor stands for its archive.
 std::string PackageKey(const std::string& path) {
     return EndsWith(path, ".jad") ? path.substr(0, path.size() - 1) + "r" : path;
+}
+
+// The field of the options that takes the value of a signing option, or
+// null.
+std::optional<std::string>* RunValueOption(BatchOptions& options, const std::string& arg) {
+    const std::string name = arg.substr(0, arg.find('='));
+    std::optional<std::string>* fields[] = {&options.keystore,  &options.alias,       &options.storepass,
+                                            &options.keypass,   &options.certificate, &options.key,
+                                            &options.passphrase};
+    const char* names[] = {"--keystore",    "--alias", "--storepass", "--keypass",
+                           "--certificate", "--key",   "--passphrase"};
+    for (std::size_t i = 0; i < std::size(names); ++i)
+        if (name == names[i])
+            return fields[i];
+    return nullptr;
+}
+
+bool IsPasswordOption(const std::string& option) {
+    return option == "--storepass" || option == "--keypass" || option == "--passphrase";
+}
+
+// A value of a run option as the option needs it: a password source of a
+// form it knows, a file or name that is not empty.
+bool CheckRunValue(const std::string& option, const std::string& value, std::string& error) {
+    if (IsPasswordOption(option) && !ValidSecretSource(value)) {
+        error = option + " needs pass:TEXT, env:VAR, file:PATH or stdin";
+        return false;
+    }
+    if (!IsPasswordOption(option) && value.empty()) {
+        error = option + " needs a value";
+        return false;
+    }
+    return true;
+}
+
+// What goes together among the run options.
+bool CheckRunOptions(const BatchOptions& options, std::string& error) {
+    int fromInput = 0;
+    for (const auto* source : {&options.storepass, &options.keypass, &options.passphrase})
+        if (*source && ReadsStandardInput(**source))
+            ++fromInput;
+    if (fromInput > 1) {
+        error = "only one password can be read from stdin";
+        return false;
+    }
+    const bool signs = options.keystore || options.alias || options.storepass || options.keypass ||
+                       options.certificate || options.key || options.passphrase;
+    if (options.check && (signs || !options.outDir.empty() || options.unsignedSuites || options.skipSigned)) {
+        error = "--check takes no signing or output option";
+        return false;
+    }
+    if (options.exportCertificate &&
+        (!options.outDir.empty() || options.unsignedSuites || options.skipSigned)) {
+        error = "--export-certificate takes no output option";
+        return false;
+    }
+    if (options.unsignedSuites && options.skipSigned) {
+        error = "--unsigned does not go with --skip-signed";
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -125,16 +187,39 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
             options.permissions = ParsePermissionsOption(*text, error);
             if (!options.permissions)
                 return std::nullopt;
+        } else if (is("--out")) {
+            const auto text = value("--out");
+            if (!text)
+                return std::nullopt;
+            if (text->empty()) {
+                error = "--out needs a folder";
+                return std::nullopt;
+            }
+            options.outDir = *text;
         } else if (is("--zip-password")) {
             const auto text = value("--zip-password");
             if (!text)
                 return std::nullopt;
             options.zipPassword = *text;
+        } else if (a == "--unsigned") {
+            options.unsignedSuites = true;
+        } else if (a == "--skip-signed") {
+            options.skipSigned = true;
+        } else if (auto* run = RunValueOption(options, a)) {
+            const std::string option = a.substr(0, a.find('='));
+            const auto text = value(option.c_str());
+            if (!text)
+                return std::nullopt;
+            if (!CheckRunValue(option, *text, error))
+                return std::nullopt;
+            *run = *text;
         } else {
             error = "unknown option " + a;
             return std::nullopt;
         }
     }
+    if (!CheckRunOptions(options, error))
+        return std::nullopt;
     if (options.symbian && !options.exportCertificate) {
         error = "--symbian goes only with --export-certificate";
         return std::nullopt;
@@ -158,6 +243,38 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
         }
     }
     return options;
+}
+
+std::optional<RunKeyValues> RunKeysOf(const BatchOptions& options, std::istream& input, std::string& error) {
+    RunKeyValues values;
+    auto file = [&](const std::optional<std::string>& given, const char* section, const char* key) {
+        if (given)
+            values[{section, key}] = AbsolutePath(*given);
+    };
+    auto secret = [&](const char* option, const std::optional<std::string>& source, const char* section,
+                      const char* key) {
+        if (!source)
+            return true;
+        const auto text = ReadSecret(option, *source, input, error);
+        if (text)
+            values[{section, key}] = *text;
+        return text.has_value();
+    };
+    file(options.keystore, "Java", "keystore");
+    if (options.alias)
+        values[{"Java", "alias1"}] = values[{"Java", "alias2"}] = *options.alias;
+    if (!secret("--storepass", options.storepass, "Java", "storepass") ||
+        !secret("--keypass", options.keypass, "Java", "keypass"))
+        return std::nullopt;
+    // As keytool and jarsigner take it: the key's password is the store's
+    // unless it is given.
+    if (options.storepass && !options.keypass)
+        values[{"Java", "keypass"}] = values[{"Java", "storepass"}];
+    file(options.certificate, "Symbian", "certificate");
+    file(options.key, "Symbian", "key");
+    if (!secret("--passphrase", options.passphrase, "Symbian", "passphrase"))
+        return std::nullopt;
+    return values;
 }
 
 std::vector<std::string> CollectPackages(const std::vector<std::string>& paths) {
@@ -232,6 +349,29 @@ std::string BatchHelpText() {
            "  --symbian           with --export-certificate: the Symbian certificate instead\n"
            "  --force             with --export-certificate: replace FILE when it exists (never\n"
            "                      a symbolic link, nor the file the certificate comes from)\n"
+           "  --keystore FILE     sign Java suites with this key store for this run\n"
+           "  --alias NAME        the alias of the key in it (both aliases of the settings)\n"
+           "  --storepass SRC     the key store's password; the key's too unless --keypass\n"
+           "  --keypass SRC       the key's password\n"
+           "  --certificate FILE  sign Symbian packages with this certificate for this run\n"
+           "  --key FILE          and this key\n"
+           "  --passphrase SRC    the key's passphrase\n"
+           "                      SRC is pass:TEXT, env:VAR (an environment variable), file:PATH\n"
+           "                      (the file's first line) or stdin (one line of standard input,\n"
+           "                      for one option only). These take the place of the settings for\n"
+           "                      this run only; Jarseal.ini is not changed\n"
+           "  --out DIR           write the signed packages below DIR instead of in place: each\n"
+           "                      suite's .jar and .jad and each .sis/.sisx at its path below the\n"
+           "                      PATH it was found in (a PATH that is a package: right below\n"
+           "                      DIR); the packages named are not changed and no .original is\n"
+           "                      made; a package that fails writes nothing\n"
+           "  --unsigned          leave Java suites unsigned: the descriptor and its permission\n"
+           "                      line only, for phones that cannot hold the signer's root (an\n"
+           "                      unsigned suite installs as untrusted); Symbian packages are\n"
+           "                      signed as usual\n"
+           "  --skip-signed       leave out a suite whose descriptor already carries this run's\n"
+           "                      certificate, verifies and passes the check, and a Symbian\n"
+           "                      package whose last signature is this run's certificate's\n"
            "  --version           print the version and exit\n"
            "  --help, -h          this text\n"
            "\n"
@@ -251,11 +391,14 @@ std::string BatchHelpText() {
            "jar that changed during the job, missing Java, a failed signing tool) and 2 (an\n"
            "unforeseen failure). With --check, 1 when a phone would refuse a package. 64 when the\n"
            "command line is wrong (unknown option, missing or bad value, no PATH); nothing is done.\n"
+           "64 too when a password source gives nothing (a variable not set, a file that cannot be\n"
+           "read) or --out would write over a package.\n"
            "With --export-certificate, 1 when no certificate was written (the reason goes to\n"
            "standard error), as when FILE exists and --force is not given.\n"
            "\n"
            "Example:\n"
-           "  jarseal-cli --permissions http,https,read ~/suites game.jad\n";
+           "  jarseal-cli --permissions http,https,read ~/suites game.jad\n"
+           "  jarseal-cli --keystore my.p12 --alias me --storepass env:PW --out ~/signed ~/suites\n";
 }
 
 const char* ResultWord(int status) {
@@ -278,6 +421,15 @@ std::string ResultLine(int status, double seconds, const std::string& path) {
     char time[32];
     std::snprintf(time, sizeof time, " %6.1f s  ", seconds);
     return PadToLetters(ResultWord(status), 13) + time + EscapeControlCharacters(path);
+}
+
+std::string SkippedLine(const std::string& path) {
+    // As wide as the seconds column of ResultLine.
+    return PadToLetters("пропущено", 13) + std::string(11, ' ') + EscapeControlCharacters(path);
+}
+
+std::string SkippedCount(int skipped) {
+    return skipped == 0 ? std::string() : ", пропущено " + std::to_string(skipped);
 }
 
 std::string VersionText() {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "app/RunKeys.h"
 #include "common/PermissionChoice.h"
 
 #include <array>
+#include <istream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +49,14 @@ struct BatchOptions {
     bool force = false;                    // with exportCertificate: replace an existing file
     std::string exportFile;
     std::vector<std::string> paths;
+    // The run's own signing values, in place of those of the settings file
+    // (which stays as it is): files and names as given, passwords as their
+    // sources (see ValidSecretSource in app/RunKeys.h).
+    std::optional<std::string> keystore, alias, storepass, keypass; // Java
+    std::optional<std::string> certificate, key, passphrase;        // Symbian
+    std::string outDir;          // write the signed packages below it; empty: in place
+    bool unsignedSuites = false; // Java suites get a descriptor without a signature
+    bool skipSigned = false;     // leave out packages this run's certificate signed already
 };
 
 // Parses the arguments after the program's name. nullopt, with error set,
@@ -55,6 +65,11 @@ struct BatchOptions {
 // FILE" reads as written; it goes with no other PATH and not with --check,
 // and --symbian only with it.
 std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& args, std::string& error);
+
+// The run's signing values of the options, their passwords read from their
+// sources (standard input from input). nullopt, with error set, when a
+// source cannot be read: a usage error.
+std::optional<RunKeyValues> RunKeysOf(const BatchOptions& options, std::istream& input, std::string& error);
 
 // The packages to process for the given paths, in order and each once: a
 // folder gives the .jar, .sis and .sisx files below it (sorted, hidden names
@@ -72,6 +87,14 @@ const char* ResultWord(int status);
 // word, the seconds it took and its path, in columns that line up whatever
 // the word (padded by letters, not bytes). No line end.
 std::string ResultLine(int status, double seconds, const std::string& path);
+
+// The line of a package --skip-signed leaves out: "пропущено" where the
+// result word stands, no seconds, and its path. No line end.
+std::string SkippedLine(const std::string& path);
+
+// What the summary line adds for the packages left out: ", пропущено N", or
+// nothing when none was.
+std::string SkippedCount(int skipped);
 
 // The text pads to width letters: UTF-8 code points are counted, so Russian
 // words line up on a terminal.

@@ -238,6 +238,32 @@ std::optional<std::string> ExportJavaCertificate(const SettingsAccess& settings,
     return WriteCertificate(target, keystore, der, replace);
 }
 
+std::optional<std::string> JavaSigningCertificate(const SettingsAccess& settings, std::string& error) {
+    const std::string keystore = settings.Read("Java", "keystore");
+    const std::string alias = settings.Read("Java", "alias1");
+    if (!IsOrdinaryFile(keystore)) {
+        error = "key store " + keystore + " not found";
+        return std::nullopt;
+    }
+    // As PEM on keytool's output, which the run captures and does not show.
+    ::setenv(kPasswordVariable, settings.Read("Java", "storepass").c_str(), 1);
+    const RunOutput run = RunAndWaitCapture("keytool -J-Duser.language=en -exportcert -rfc -keystore " +
+                                            QuotedArgument(keystore) + " -storepass:env " +
+                                            kPasswordVariable + " -alias " + CommandLineArgument(alias));
+    ::unsetenv(kPasswordVariable);
+    if (run.exitCode != 0) {
+        error = run.exitCode == -1 ? "keytool, which comes with Java, was not found on the search path"
+                                   : KeytoolReason(run.output, keystore, alias);
+        return std::nullopt;
+    }
+    const std::string der = FirstCertificateAsDer(run.output);
+    if (der.empty()) {
+        error = "keytool gave no certificate for alias \"" + alias + "\" of key store " + keystore;
+        return std::nullopt;
+    }
+    return der;
+}
+
 std::optional<std::string> ExportSymbianCertificate(const SettingsAccess& settings, const std::string& target,
                                                     bool replace) {
     const std::string file = settings.Read("Symbian", "certificate");

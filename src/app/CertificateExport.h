@@ -25,6 +25,10 @@ namespace jarseal {
 std::optional<std::string> ExportJavaCertificate(const SettingsAccess& settings, const std::string& target,
                                                  bool replace = false);
 
+// The same certificate as DER, read without writing a file; nullopt, with
+// error set as the export would say it, when it cannot be read.
+std::optional<std::string> JavaSigningCertificate(const SettingsAccess& settings, std::string& error);
+
 // The certificate the Symbian job signs with: the first one of the file
 // "certificate" of section "Symbian", PEM or DER, of at most
 // kMaxCertificateFileBytes.

@@ -6,6 +6,8 @@
 #include "app/CertificateExport.h"
 #include "app/ConsoleUi.h"
 #include "app/Intake.h"
+#include "app/OutputTree.h"
+#include "app/SkipSigned.h"
 #include "app/StartUp.h"
 #include "app/UserFolders.h"
 #include "check/SuiteCheck.h"
@@ -20,6 +22,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <optional>
 #include <unistd.h>
 
@@ -42,6 +45,25 @@ int ProcessOne(Context& ctx, ConsoleUi& ui, const std::string& path) {
                      EscapeControlCharacters(e.what()).c_str());
         return kExitUnforeseen;
     }
+}
+
+// Runs one package's job in place, or, with an output path, on a copy whose
+// signed files go there.
+int ProcessPackage(Context& ctx, ConsoleUi& ui, const std::string& path, const std::string& outputPath) {
+    if (outputPath.empty())
+        return ProcessOne(ctx, ui, path);
+    std::string error;
+    const int status = ProcessIntoOutput(
+        path, outputPath,
+        [&](const std::string& copy) {
+            ctx.commandLine = copy;
+            return ProcessOne(ctx, ui, copy);
+        },
+        error);
+    if (!error.empty())
+        std::fprintf(stderr, "Jarseal: %s: %s\n", EscapeControlCharacters(path).c_str(),
+                     EscapeControlCharacters(error).c_str());
+    return status;
 }
 
 // Reports what a phone's installer would refuse in each package; changes
@@ -94,6 +116,15 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    // The run's passwords are read now, once: a source that gives none is a
+    // wrong command line, before anything is done.
+    const auto runKeys = RunKeysOf(*options, std::cin, error);
+    if (!runKeys) {
+        std::fprintf(stderr, "jarseal-cli: %s\nTry 'jarseal-cli --help'.\n",
+                     EscapeControlCharacters(error).c_str());
+        return kExitUsage;
+    }
+
     if (options->check) {
         const auto packages = CollectPackages(options->paths);
         if (packages.empty()) {
@@ -135,12 +166,15 @@ int main(int argc, char** argv) {
         StartUp(startCtx, preferences, hooks);
         ui.SetYesNoAnswer(Answer::No);
     }
+    // The jobs read the run's signing values where the options give them,
+    // and the settings file for the rest; the file is not changed by them.
+    RunKeySettings runSettings(settings, *runKeys);
     if (options->exportCertificate) {
         // The certificate of the settings as they stand after start-up, so a
         // first run exports the default key store's.
         const auto failure = options->symbian
-                                 ? ExportSymbianCertificate(settings, options->exportFile, options->force)
-                                 : ExportJavaCertificate(settings, options->exportFile, options->force);
+                                 ? ExportSymbianCertificate(runSettings, options->exportFile, options->force)
+                                 : ExportJavaCertificate(runSettings, options->exportFile, options->force);
         if (!failure)
             return kExitSuccess;
         std::fprintf(stderr, "jarseal-cli: %s\n", EscapeControlCharacters(*failure).c_str());
@@ -150,28 +184,51 @@ int main(int argc, char** argv) {
         options->permissions ? static_cast<const PermissionChoice&>(*options->permissions) : preferences;
 
     const std::vector<std::string> packages = CollectPackages(options->paths);
+    // With --out, where each package's signed files go; none may fall on
+    // the package's own folder, nor on another package's output.
+    std::vector<std::string> outputs(packages.size());
+    if (!options->outDir.empty()) {
+        outputs = OutputPathsOf(packages, options->paths, options->outDir, error);
+        if (outputs.empty() && !packages.empty()) {
+            std::fprintf(stderr, "jarseal-cli: %s\n", EscapeControlCharacters(error).c_str());
+            return kExitUsage;
+        }
+    }
     // With more than one package the JAD tool runs in one process for the
     // whole batch (started at the first suite); one package keeps the two
-    // separate runs.
+    // separate runs, unless the run gives passwords: those then reach the
+    // tool over its pipe, never on a command line other users can list.
     std::optional<WarmJadTool> warmTool;
-    if (packages.size() > 1)
+    if (packages.size() > 1 || options->storepass || options->keypass)
         warmTool.emplace(programFolder + kSep + "data" + kSep + "jadtool.jar");
     const bool progress = !options->quiet && ::isatty(STDERR_FILENO);
     int worst = kExitSuccess;
     int counts[3] = {0, 0, 0};
+    std::optional<SignedPackages> alreadySigned;
+    if (options->skipSigned)
+        alreadySigned.emplace(runSettings);
+    int skipped = 0;
     for (std::size_t i = 0; i < packages.size(); ++i) {
         const std::string& path = packages[i];
         if (progress)
             std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, packages.size(),
                          EscapeControlCharacters(path).c_str());
+        if (alreadySigned && alreadySigned->AlreadySigned(path, outputs[i].empty() ? path : outputs[i])) {
+            ++skipped;
+            if (!options->quiet)
+                std::printf("%s\n", SkippedLine(path).c_str());
+            std::fflush(stdout);
+            continue;
+        }
         ui.SetNextInput(options->zipPassword);
-        Context ctx{ui, settings, permissions, programFolder, path, nullptr, places.Get()};
+        Context ctx{ui, runSettings, permissions, programFolder, path, nullptr, places.Get()};
         ctx.keepDescriptorAttributes = options->keepDescriptorAttributes;
         ctx.resignSymbian = options->resignSymbian;
+        ctx.unsignedSuite = options->unsignedSuites;
         if (warmTool)
             ctx.tools = &*warmTool;
         const auto start = std::chrono::steady_clock::now();
-        const int status = ProcessOne(ctx, ui, path);
+        const int status = ProcessPackage(ctx, ui, path, outputs[i]);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const int slot = status == kExitSuccess ? 0 : status == kExitFailure ? 1 : 2;
@@ -187,7 +244,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "jarseal-cli: no package found\n");
         return kExitFailure;
     }
-    std::printf("Итого: %zu, %s %d, %s %d, %s %d\n", packages.size(), ResultWord(kExitSuccess), counts[0],
-                ResultWord(kExitFailure), counts[1], ResultWord(kExitUnforeseen), counts[2]);
+    std::printf("Итого: %zu, %s %d, %s %d, %s %d%s\n", packages.size(), ResultWord(kExitSuccess), counts[0],
+                ResultWord(kExitFailure), counts[1], ResultWord(kExitUnforeseen), counts[2],
+                SkippedCount(skipped).c_str());
     return worst;
 }

@@ -1,5 +1,7 @@
 #include "check/Rules.h"
 
+#include "check/KeyStrength.h"
+
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -202,6 +204,8 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
     }
     if (!report.Refused())
         report.findings.push_back({InstallerStatus::None, TrustNote(chain, length)});
+    for (std::size_t i = 0; i < length && !report.Refused(); ++i)
+        NoteKeyStrength(chain[i].get(), "MIDlet-Certificate-1-" + std::to_string(i + 1), report);
 }
 
 } // namespace jarseal::check

@@ -74,6 +74,10 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
         report.findings.push_back({InstallerStatus::None,
                                    "no descriptor: a phone installs the jar alone as an untrusted suite, "
                                    "from the manifest's attributes"});
+    if (!suite.jarOnly && !suite.Signed())
+        report.findings.push_back({InstallerStatus::None,
+                                   "no signature: a phone installs the suite as an untrusted suite and asks "
+                                   "before each protected operation"});
     return report;
 }
 

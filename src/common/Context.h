@@ -29,6 +29,9 @@ struct Context {
     std::function<void(JavaStep)> onJavaStep{};
     // The Symbian job removes every signature chain before signing.
     bool resignSymbian = false;
+    // The Java job leaves the suite unsigned: the first descriptor and the
+    // permission line, for phones that cannot hold the signer's root.
+    bool unsignedSuite = false;
 
     // Where the settings file, the default key store and the working folder are.
     Places Where() const { return places.settingsFile.empty() ? PortablePlaces(programFolder) : places; }

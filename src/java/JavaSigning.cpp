@@ -66,6 +66,19 @@ std::string WithToolOutput(std::string text, const RunOutput& run) {
     return text;
 }
 
+// The descriptor of an unsigned suite: the first descriptor without its
+// closing empty line, then the permission line, as a signed one ends.
+void AddPermissionsUnsigned(const JavaRun& run) {
+    StepOverMissing([&] {
+        if (!run.permissions)
+            return;
+        std::string text = ReadWholeFile(run.paths.descriptor);
+        while (text.size() >= 4 && text.compare(text.size() - 4, 4, "\r\n\r\n") == 0)
+            text.resize(text.size() - 2);
+        WriteFileReplacing(run.paths.descriptor, text + *run.permissions);
+    });
+}
+
 } // namespace
 
 std::string RefusalText(const std::string& heading, const CheckReport& report) {
@@ -111,6 +124,10 @@ std::optional<std::string> PermissionAppendix(const Context& ctx, const std::str
 }
 
 std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run) {
+    if (ctx.unsignedSuite) {
+        AddPermissionsUnsigned(run);
+        return std::nullopt;
+    }
     const JavaPaths& p = run.paths;
     const std::string tempJad = p.packageFolder + kTempJadName;
 

@@ -27,7 +27,8 @@ std::string AddJarSigCommandLine(const Context& ctx, const JavaPaths& paths);
 std::optional<std::string> PermissionAppendix(const Context& ctx, const std::string& manifestPermissionText);
 
 // The second stage of the Java job: signs the descriptor the first stage
-// wrote and adds the permission line. Returns how the job ends when the JAD
+// wrote and adds the permission line (ctx.unsignedSuite: only the line, the
+// JAD tool is not run). Returns how the job ends when the JAD
 // tool gave no result (the descriptor is then the first stage's).
 std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run);
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -159,4 +160,238 @@ TEST_F(BatchSigning, SettingsTheToolRefusesGiveEachSuiteTheSameMessageAsASeparat
         ++singleComplaints;
     EXPECT_EQ(complaints, 6 * singleComplaints);
     EXPECT_EQ(Starts().size(), 1u);
+}
+
+TEST_F(BatchSigning, KeysOfTheRunFromEachSourceSignWithoutTouchingTheSettingsFileOrACommandLine) {
+    const std::string store = root / "mine.p12";
+    ASSERT_EQ(RunAndWaitCapture("keytool -genkeypair -noprompt -storetype PKCS12 -keystore " +
+                                QuotedArgument(store) +
+                                " -storepass secret1 -keypass secret1 -alias mine -keyalg RSA -keysize 2048 "
+                                "-sigalg SHA1withRSA -validity 365 -dname CN=Mine")
+                  .exitCode,
+              0);
+    WriteFile(root / "pw", "secret1\n");
+    ASSERT_EQ(CliWithLoggedJava(QuotedArgument(suites[0])).exitCode, 0); // first run sets the folder up
+    Descriptors();
+    Starts();
+    const std::string ini = ReadFile(program + "/Jarseal.ini");
+    const std::string keys = "--keystore " + QuotedArgument(store) + " --alias mine ";
+    const std::string cli = QuotedArgument(program + "/jarseal-cli");
+    const std::string runs[] = {
+        env + "STOREPW=secret1 " + cli + " " + keys + "--storepass env:STOREPW ",
+        env + cli + " " + keys + "--storepass " + QuotedArgument("file:" + root / "pw") + " ",
+        env + cli + " " + keys + "--storepass pass:secret1 --keypass pass:secret1 ",
+        "sh -c " +
+            QuotedArgument("printf 'secret1\\n' | " + env + cli + " " + keys + "--storepass stdin \"$0\""),
+    };
+    for (const std::string& run : runs) {
+        const bool shell = run.rfind("sh -c", 0) == 0;
+        const RunOutput out = RunAndWaitCapture(run + (shell ? " " : "") + QuotedArgument(suites[0]));
+        EXPECT_EQ(out.exitCode, 0) << run << "\n" << out.output;
+        EXPECT_NE(out.output.find("/CN=Mine"), std::string::npos) << out.output; // the root note
+        EXPECT_EQ(ReadFile(program + "/Jarseal.ini"), ini);
+        // The passwords reach the tool over its pipe only.
+        for (const std::string& start : Starts())
+            EXPECT_EQ(start, "-jar " + program + "/data/jadtool.jar -serve") << run;
+        EXPECT_NE(Descriptors()[0].find("MIDlet-Jar-RSA-SHA1: "), std::string::npos) << run;
+    }
+
+    // A source that gives no password: a usage error, and nothing done.
+    const RunOutput missing = RunAndWaitCapture(
+        env + cli + " " + keys + "--storepass env:JARSEAL_NO_SUCH_VARIABLE " + QuotedArgument(suites[0]));
+    EXPECT_EQ(missing.exitCode, 64) << missing.output;
+    EXPECT_NE(missing.output.find("JARSEAL_NO_SUCH_VARIABLE"), std::string::npos);
+    EXPECT_EQ(Descriptors()[0], "(none)");
+    EXPECT_TRUE(Starts().empty());
+}
+
+namespace {
+
+// Every file below a folder, hidden ones too, by its path below it.
+std::map<std::string, std::string> TreeOf(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec))
+        if (it->is_regular_file())
+            files[it->path().string().substr(folder.size() + 1)] = ReadFile(it->path().string());
+    return files;
+}
+
+std::string Below(const std::string& path, const std::string& folder) {
+    return path.substr(folder.size() + 1);
+}
+
+} // namespace
+
+TEST_F(BatchSigning, OutWritesTheSignedTreeElsewhereAndLeavesTheInputAsItWas) {
+    // A descriptor of the user's beside one suite, and a broken suite in a
+    // folder of its own.
+    WriteFile(root / "suites/g0.jad",
+              "MIDlet-Jar-URL: g0.jar\r\nMIDlet-Install-Notify: http://example.org/\r\n");
+    MakeDir(root / "suites/broken");
+    WriteFile(root / "suites/broken/bad.jar", "not an archive");
+    const auto before = TreeOf(root / "suites");
+    ASSERT_EQ(before.size(), suites.size() + 2);
+
+    RunOutput out = CliWithLoggedJava("--permissions auto --out " + QuotedArgument(root / "signed") + " " +
+                                      QuotedArgument(root / "suites"));
+    EXPECT_EQ(out.exitCode, 1) << out.output; // the broken one
+    EXPECT_EQ(TreeOf(root / "suites"), before);
+    const auto written = TreeOf(root / "signed");
+    EXPECT_EQ(written.size(), 2 * suites.size()); // a jar and its descriptor each, nothing else
+    for (const std::string& jar : suites) {
+        const std::string name = Below(jar, root / "suites");
+        EXPECT_EQ(written.count(name), 1u) << name;
+        const std::string jad = name.substr(0, name.size() - 1) + "d";
+        ASSERT_EQ(written.count(jad), 1u) << jad;
+        EXPECT_NE(written.at(jad).find("MIDlet-Jar-RSA-SHA1: "), std::string::npos) << jad;
+    }
+    EXPECT_FALSE(Exists(root / "signed/broken"));
+    const RunOutput check = RunAndWaitCapture(QuotedArgument(program + "/jarseal-cli") + " --check " +
+                                              QuotedArgument(root / "signed"));
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+
+    // A PATH that is a file: its name right below DIR. A DIR that would put
+    // the output over the input: a usage error, and nothing done.
+    out = CliWithLoggedJava("--out " + QuotedArgument(root / "one") + " " + QuotedArgument(suites[1]));
+    EXPECT_EQ(out.exitCode, 0) << out.output;
+    const std::string name = suites[1].substr(suites[1].rfind('/') + 1);
+    EXPECT_EQ(ReadFile(root / ("one/" + name)), ReadFile(suites[1]));
+    EXPECT_TRUE(Exists(root / ("one/" + name.substr(0, name.size() - 1) + "d")));
+    for (const std::string& over : {root / "suites", root / "suites/."})
+        EXPECT_EQ(
+            CliWithLoggedJava("--out " + QuotedArgument(over) + " " + QuotedArgument(suites[0])).exitCode,
+            64);
+    // Two packages of one name from two PATHs would share an output.
+    MakeDir(root / "other");
+    WriteFile(root / "other/g0.jad", "MIDlet-Jar-URL: g0.jar\r\n");
+    EXPECT_EQ(CliWithLoggedJava("--out " + QuotedArgument(root / "dup") + " " + QuotedArgument(suites[0]) +
+                                " " + QuotedArgument(root / "other/g0.jad"))
+                  .exitCode,
+              64);
+    EXPECT_FALSE(Exists(root / "dup"));
+    EXPECT_EQ(TreeOf(root / "suites"), before);
+
+    // A rerun with --skip-signed leaves out what this certificate signed,
+    // without a JAD tool run; a suite changed since is signed again.
+    Starts();
+    const std::string rerun =
+        "--skip-signed --permissions auto --out " + QuotedArgument(root / "signed") + " ";
+    out = CliWithLoggedJava(rerun + QuotedArgument(root / "suites"));
+    EXPECT_EQ(out.exitCode, 1) << out.output; // the broken one still fails
+    EXPECT_NE(out.output.find("Итого: 7, готово 0, не выполнено 1, сбой 0, пропущено 6"), std::string::npos)
+        << out.output;
+    EXPECT_TRUE(Starts().empty());
+    EXPECT_EQ(TreeOf(root / "signed"), written);
+    ::unlink((root / "suites/broken/bad.jar").c_str());
+    WriteZip(suites[2], {{"META-INF/MANIFEST.MF", Manifest(2)}, {"game/Main.class", "CAFEBABE"}});
+    out = CliWithLoggedJava(rerun + QuotedArgument(root / "suites"));
+    EXPECT_EQ(out.exitCode, 0) << out.output;
+    EXPECT_NE(out.output.find("Итого: 6, готово 1, не выполнено 0, сбой 0, пропущено 5"), std::string::npos)
+        << out.output;
+    EXPECT_EQ(ReadFile(root / ("signed/" + Below(suites[2], root / "suites"))), ReadFile(suites[2]));
+    // In place, and with another certificate: signed again.
+    ASSERT_EQ(CliWithLoggedJava(QuotedArgument(suites[0])).exitCode, 0);
+    out = CliWithLoggedJava("--skip-signed " + QuotedArgument(suites[0]));
+    EXPECT_NE(out.output.find("пропущено"), std::string::npos) << out.output;
+    const std::string store = root / "other.p12";
+    ASSERT_EQ(RunAndWaitCapture("keytool -genkeypair -noprompt -storetype PKCS12 -keystore " +
+                                QuotedArgument(store) +
+                                " -storepass secret1 -alias a -keyalg RSA -keysize 2048 -sigalg SHA1withRSA "
+                                "-validity 365 -dname CN=Other")
+                  .exitCode,
+              0);
+    out = CliWithLoggedJava("--skip-signed --keystore " + QuotedArgument(store) +
+                            " --alias a --storepass pass:secret1 " + QuotedArgument(suites[0]));
+    EXPECT_NE(out.output.find("Итого: 1, готово 1"), std::string::npos) << out.output;
+    Descriptors();
+}
+
+TEST_F(BatchSigning, UnsignedSuitesGetTheirPermissionLineAndInstallAsUntrusted) {
+    const RunOutput out = CliWithLoggedJava("--unsigned --permissions http --out " +
+                                            QuotedArgument(root / "out") + " " + QuotedArgument(suites[0]));
+    EXPECT_EQ(out.exitCode, 0) << out.output;
+    EXPECT_TRUE(Starts().empty()); // no JAD tool run
+    const std::string jad = ReadFile(root / "out/g0.jad");
+    EXPECT_EQ(jad.find("MIDlet-Jar-RSA-SHA1"), std::string::npos) << jad;
+    EXPECT_EQ(jad.find("MIDlet-Certificate"), std::string::npos) << jad;
+    const std::string line = "\r\nMIDlet-Permissions: javax.microedition.io.Connector.http\r\n";
+    ASSERT_GT(jad.size(), line.size());
+    EXPECT_EQ(jad.substr(jad.size() - line.size()), line) << jad;
+    EXPECT_EQ(jad.find("\r\n\r\n"), std::string::npos) << jad;
+    // The jar's manifest now asks for http, as the descriptor does.
+    EXPECT_NE(ReadFile(root / "out/g0.jar"), ReadFile(suites[0]));
+    const RunOutput check = RunAndWaitCapture(QuotedArgument(program + "/jarseal-cli") + " --check " +
+                                              QuotedArgument(root / "out/g0.jad"));
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+    EXPECT_NE(check.output.find("untrusted"), std::string::npos) << check.output;
+}
+
+TEST_F(BatchSigning, KeyStoresOldPhonesRefuseGetANoteNaming909) {
+    const struct {
+        const char* keytoolArgs;
+        const char* said;
+    } cases[] = {
+        {"-keysize 2048", "MIDlet-Certificate-1-1 is signed with SHA256withRSA"}, // keytool's default
+        {"-keysize 4096 -sigalg SHA1withRSA", "MIDlet-Certificate-1-1 has a 4096-bit RSA key"},
+    };
+    for (const auto& c : cases) {
+        const std::string store = root / "modern.p12";
+        ::unlink(store.c_str());
+        ASSERT_EQ(RunAndWaitCapture("keytool -genkeypair -noprompt -storetype PKCS12 -keystore " +
+                                    QuotedArgument(store) + " -storepass secret1 -alias a -keyalg RSA " +
+                                    c.keytoolArgs + " -validity 365 -dname CN=Modern")
+                      .exitCode,
+                  0);
+        const RunOutput out =
+            CliWithLoggedJava("--keystore " + QuotedArgument(store) + " --alias a --storepass pass:secret1 " +
+                              QuotedArgument(suites[0]));
+        EXPECT_EQ(out.exitCode, 0) << out.output;
+        for (const std::string& text : {out.output, Cli("--check " + QuotedArgument(suites[0])).output}) {
+            const auto at = text.find(c.said);
+            ASSERT_NE(at, std::string::npos) << text;
+            EXPECT_NE(text.find("(909)", at), std::string::npos) << text;
+        }
+        Descriptors();
+        Starts();
+    }
+}
+
+TEST_F(BatchSigning, SymbianKeysOfTheRunAndOut) {
+    ::symlink(JARSEAL_SIGNSIS, (program + "/data/signsis").c_str());
+    MakeDir(root / "sis/deeper");
+    const std::string sis = root / "sis/deeper/d.sis";
+    WriteFile(sis, ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis"));
+    ASSERT_EQ(CliWithLoggedJava(QuotedArgument(suites[0])).exitCode, 0); // first run sets the folder up
+    const std::string ini = ReadFile(program + "/Jarseal.ini");
+    const auto before = TreeOf(root / "sis");
+    const std::string keys = "--certificate " + QuotedArgument(JARSEAL_BUILD_DIR "/data/symbian.cer") +
+                             " --key " + QuotedArgument(JARSEAL_BUILD_DIR "/data/symbian.key") + " --out " +
+                             QuotedArgument(root / "out") + " ";
+
+    // A wrong passphrase: nothing below DIR.
+    RunOutput out = CliWithLoggedJava(keys + "--passphrase pass:wrong " + QuotedArgument(root / "sis"));
+    EXPECT_EQ(out.exitCode, 1) << out.output;
+    EXPECT_FALSE(Exists(root / "out/deeper"));
+
+    out = RunAndWaitCapture(env + "PP=52039871 " + QuotedArgument(program + "/jarseal-cli") + " " + keys +
+                            "--passphrase env:PP " + QuotedArgument(root / "sis"));
+    EXPECT_EQ(out.exitCode, 0) << out.output;
+    EXPECT_EQ(TreeOf(root / "sis"), before);
+    EXPECT_EQ(ReadFile(program + "/Jarseal.ini"), ini);
+    const auto written = TreeOf(root / "out");
+    ASSERT_EQ(written.size(), 1u);
+    ASSERT_EQ(written.count("deeper/d.sis"), 1u);
+    EXPECT_NE(written.at("deeper/d.sis"), before.at("deeper/d.sis"));
+    const RunOutput check = RunAndWaitCapture(QuotedArgument(program + "/jarseal-cli") + " --check " +
+                                              QuotedArgument(root / "out/deeper/d.sis"));
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+
+    // Signed with this certificate already: left out.
+    out = RunAndWaitCapture(env + "PP=52039871 " + QuotedArgument(program + "/jarseal-cli") + " " + keys +
+                            "--skip-signed --passphrase env:PP " + QuotedArgument(root / "sis"));
+    EXPECT_NE(out.output.find("Итого: 1, готово 0, не выполнено 0, сбой 0, пропущено 1"), std::string::npos)
+        << out.output;
+    EXPECT_EQ(TreeOf(root / "out"), written);
 }

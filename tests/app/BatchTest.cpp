@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 #include <openssl/x509v3.h>
 #include <regex>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,66 @@ TEST(BatchArguments, OptionsPermissionsAndPaths) {
                                                   {"--export-certificate", "--check", "x.cer"},
                                                   {"--keep-jad-attributes=1"}})
         EXPECT_FALSE(ParseBatchArguments(wrong, error)) << wrong[0];
+}
+
+TEST(BatchArguments, RunKeysComeFromEverySourceAndNeverFromTheSettingsFile) {
+    TempDir dir;
+    WriteFile(dir / "pw", "from file\r\nsecond line\r\n");
+    ::setenv("JARSEAL_TEST_STOREPASS", "from env", 1);
+    ::unsetenv("JARSEAL_TEST_UNSET");
+    std::string error;
+    const auto parsed = ParseBatchArguments(
+        {"--keystore", "k.jks", "--alias=me", "--storepass", "env:JARSEAL_TEST_STOREPASS", "--keypass",
+         "file:" + dir / "pw", "--certificate", "/c.pem", "--key", "/k.pem", "--passphrase=stdin", "a.jar"},
+        error);
+    ASSERT_TRUE(parsed) << error;
+    std::istringstream input("from input\nnot read\n");
+    const auto keys = RunKeysOf(*parsed, input, error);
+    ASSERT_TRUE(keys) << error;
+    MemorySettings stored;
+    stored.Write("Java", "storepass", "stored");
+    stored.Write("Java", "other", "kept");
+    RunKeySettings settings(stored, *keys);
+    EXPECT_EQ(settings.Read("Java", "keystore"), AbsolutePath("k.jks"));
+    EXPECT_EQ(settings.Read("Java", "alias1"), "me");
+    EXPECT_EQ(settings.Read("Java", "alias2"), "me");
+    EXPECT_EQ(settings.Read("Java", "storepass"), "from env");
+    EXPECT_EQ(settings.Read("Java", "keypass"), "from file");
+    EXPECT_EQ(settings.Read("Symbian", "certificate"), "/c.pem");
+    EXPECT_EQ(settings.Read("Symbian", "key"), "/k.pem");
+    EXPECT_EQ(settings.Read("Symbian", "passphrase"), "from input");
+    EXPECT_EQ(settings.Read("Java", "other"), "kept");
+    EXPECT_EQ(stored.Read("Java", "storepass"), "stored");
+
+    // pass:, and the key's password is the store's unless given.
+    auto only = ParseBatchArguments({"--storepass", "pass:a b:c"}, error);
+    ASSERT_TRUE(only) << error;
+    const auto passKeys = RunKeysOf(*only, input, error);
+    ASSERT_TRUE(passKeys) << error;
+    EXPECT_EQ(RunKeySettings(stored, *passKeys).Read("Java", "keypass"), "a b:c");
+    EXPECT_EQ(RunKeySettings(stored, *passKeys).Read("Java", "keystore"), "");
+
+    // A source that gives nothing is an error that names it, never a password.
+    for (const std::string& source : {std::string("env:JARSEAL_TEST_UNSET"), "file:" + dir / "none"}) {
+        only = ParseBatchArguments({"--storepass", source}, error);
+        ASSERT_TRUE(only) << error;
+        error.clear();
+        EXPECT_FALSE(RunKeysOf(*only, input, error)) << source;
+        EXPECT_NE(error.find(source.substr(source.find(':') + 1)), std::string::npos) << error;
+    }
+    // Forms it does not know, two readers of standard input, options that
+    // do not go together.
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--storepass", "secret"},
+                                                  {"--keypass", "env:"},
+                                                  {"--passphrase"},
+                                                  {"--keystore="},
+                                                  {"--storepass", "stdin", "--keypass", "stdin"},
+                                                  {"--check", "--keystore", "k", "a.jar"},
+                                                  {"--check", "--out", "o", "a.jar"},
+                                                  {"--out="},
+                                                  {"--unsigned", "--skip-signed", "a.jar"}})
+        EXPECT_FALSE(ParseBatchArguments(wrong, error))
+            << wrong[0] << " " << (wrong.size() > 1 ? wrong[1] : "");
 }
 
 namespace {

@@ -227,6 +227,35 @@ TEST_F(CheckFixture, EachFaultIsFoundWithItsPhoneCode) {
     }
 }
 
+TEST_F(CheckFixture, KeysAndCertificateSignaturesOldPhonesCannotVerifyAreNamed) {
+    const KeyPtr bigKey(EVP_RSA_gen(4096), EVP_PKEY_free);
+    const struct {
+        EVP_PKEY* key;
+        const EVP_MD* digest;
+        std::vector<std::string> said; // one note each
+    } cases[] = {
+        {key.get(), EVP_sha1(), {}},
+        {key.get(), EVP_sha256(), {"MIDlet-Certificate-1-1 is signed with SHA256withRSA"}},
+        {bigKey.get(), EVP_sha1(), {"MIDlet-Certificate-1-1 has a 4096-bit RSA key"}},
+        {bigKey.get(), EVP_sha512(), {"signed with SHA512withRSA", "4096-bit"}},
+    };
+    for (const auto& c : cases) {
+        const CertPtr signer = NewCert("Signer", c.key, "Signer", c.key, -1, 3650, {}, c.digest);
+        const CheckReport report = CheckWith(Descriptor(
+            "MIDlet-Certificate-1-1: " + Base64(Der(signer.get())) + "\r\n", SignSha1(c.key, jarBytes)));
+        EXPECT_FALSE(report.Refused()) << c.said.size();
+        std::vector<std::string> notes;
+        for (const Finding& f : report.findings)
+            if (f.text.find("MIDP 2.0 era") != std::string::npos)
+                notes.push_back(f.text);
+        ASSERT_EQ(notes.size(), c.said.size()) << (notes.empty() ? "" : notes[0]);
+        for (std::size_t i = 0; i < notes.size(); ++i) {
+            EXPECT_NE(notes[i].find(c.said[i]), std::string::npos) << notes[i];
+            EXPECT_NE(notes[i].find("(909)"), std::string::npos) << notes[i];
+        }
+    }
+}
+
 TEST_F(CheckFixture, CertificateDatesAndChainsAreChecked) {
     const CertPtr expired = NewCert("Signer", key.get(), "Signer", key.get(), -400, -30);
     EXPECT_TRUE(CheckWith(Descriptor("MIDlet-Certificate-1-1: " + Base64(Der(expired.get())) + "\r\n",

@@ -75,7 +75,8 @@ got="$(complete_words -)"
 for option in "${options[@]}"; do
     grep -qx -- "$option" <<<"$got" || fail "completion does not offer $option"
 done
-expect "--permissions" --p
+expect "--passphrase --permissions" --p
+expect "env:" --storepass e
 expect "--version" --v
 expect "PIM PushRegestry" --permissions p
 expect "auto" --permissions A

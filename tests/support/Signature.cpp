@@ -72,7 +72,7 @@ KeyPtr NewKey() {
 }
 
 CertPtr NewCert(const char* subject, EVP_PKEY* key, const char* issuer, EVP_PKEY* issuerKey, long daysFrom,
-                long daysTo, const std::vector<Extension>& extensions) {
+                long daysTo, const std::vector<Extension>& extensions, const EVP_MD* digest) {
     CertPtr cert(X509_new(), X509_free);
     X509_set_version(cert.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 7);
@@ -91,7 +91,7 @@ CertPtr NewCert(const char* subject, EVP_PKEY* key, const char* issuer, EVP_PKEY
         X509_add_ext(cert.get(), ext, -1);
         X509_EXTENSION_free(ext);
     }
-    X509_sign(cert.get(), issuerKey, EVP_sha256());
+    X509_sign(cert.get(), issuerKey, digest != nullptr ? digest : EVP_sha1());
     return cert;
 }
 

@@ -36,9 +36,10 @@ KeyPtr NewKey();
 using Extension = std::pair<int, const char*>;
 
 // A certificate for subject, issued by issuer (itself when issuerKey is the
-// subject's key), valid from daysFrom to daysTo around now.
+// subject's key), valid from daysFrom to daysTo around now, signed with
+// SHA1withRSA as phones verify it unless another digest is given.
 CertPtr NewCert(const char* subject, EVP_PKEY* key, const char* issuer, EVP_PKEY* issuerKey, long daysFrom,
-                long daysTo, const std::vector<Extension>& extensions = {});
+                long daysTo, const std::vector<Extension>& extensions = {}, const EVP_MD* digest = nullptr);
 
 // The DER bytes of a certificate.
 std::string Der(X509* cert);

@@ -1,0 +1,72 @@
+#include "app/RunKeys.h"
+
+#include "common/FileSystem.h"
+
+#include <cstdlib>
+
+namespace jarseal {
+
+namespace {
+
+bool StartsWith(const std::string& text, const char* start) {
+    return text.rfind(start, 0) == 0;
+}
+
+// The first line of a text, without its CR LF, LF or CR.
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find_first_of("\r\n"));
+}
+
+} // namespace
+
+bool ValidSecretSource(const std::string& source) {
+    return StartsWith(source, "pass:") || (StartsWith(source, "env:") && source.size() > 4) ||
+           (StartsWith(source, "file:") && source.size() > 5) || source == "stdin";
+}
+
+bool ReadsStandardInput(const std::string& source) {
+    return source == "stdin";
+}
+
+std::optional<std::string> ReadSecret(const std::string& option, const std::string& source,
+                                      std::istream& input, std::string& error) {
+    if (StartsWith(source, "pass:"))
+        return source.substr(5);
+    if (StartsWith(source, "env:")) {
+        const std::string name = source.substr(4);
+        const char* value = std::getenv(name.c_str());
+        if (value == nullptr) {
+            error = option + " env:" + name + ": the environment variable " + name + " is not set";
+            return std::nullopt;
+        }
+        return std::string(value);
+    }
+    if (StartsWith(source, "file:")) {
+        const std::string path = source.substr(5);
+        try {
+            // Only the first line counts; a password file is a few bytes.
+            std::string head;
+            ReadFileInPieces(path, [&](const char* data, std::size_t size) {
+                head.append(data, size);
+                return head.find_first_of("\r\n") == std::string::npos && head.size() < 64 * 1024;
+            });
+            return FirstLine(head);
+        } catch (const std::exception& e) {
+            error = option + " file:" + path + ": the file cannot be read (" + e.what() + ")";
+            return std::nullopt;
+        }
+    }
+    std::string line;
+    if (!std::getline(input, line) && line.empty()) {
+        error = option + " stdin: standard input gave no line";
+        return std::nullopt;
+    }
+    return FirstLine(line);
+}
+
+std::string RunKeySettings::Read(const std::string& section, const std::string& key) const {
+    const auto it = values_.find({section, key});
+    return it != values_.end() ? it->second : stored_.Read(section, key);
+}
+
+} // namespace jarseal
