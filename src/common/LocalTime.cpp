@@ -27,7 +27,8 @@ void PinLocalTimeZone() {
 char** ChildEnvironment() {
     if (!pinned)
         return environ;
-    static std::vector<char*> without;
+    // One per thread: workers starting tools at once each fill their own.
+    thread_local std::vector<char*> without;
     without.clear();
     for (char** e = environ; *e != nullptr; ++e)
         if (std::strncmp(*e, "TZ=", 3) != 0)

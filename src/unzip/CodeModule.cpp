@@ -32,8 +32,10 @@ struct BridgeState {
     UserInterface* ui = nullptr; // set only while the library runs
 };
 
+// One per thread: the library calls back on the thread that called it, so
+// workers unpacking at once each see their own messages and interface.
 BridgeState& State() {
-    static BridgeState state;
+    thread_local BridgeState state;
     return state;
 }
 
