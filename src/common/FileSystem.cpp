@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -118,9 +119,7 @@ mode_t ModeForReplacing(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0) {
         if (errno != ENOENT)
             ThrowSystemError(errno, "write", path);
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return 0666 & ~mask;
+        return NewFileMode();
     }
     if (S_ISDIR(st.st_mode))
         throw RunError(kErrAccess, "write " + path + ": is a folder");
@@ -132,6 +131,31 @@ mode_t ModeForReplacing(const std::string& path) {
 }
 
 } // namespace
+
+unsigned NewFileMode() {
+    // /proc/self/status holds a line "Umask:\t0022" on Linux 4.7 and later.
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        Fd status(fd);
+        std::string text;
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = ::read(status.get(), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+            if (n > 0)
+                text.append(buffer, static_cast<std::size_t>(n));
+        const auto at = text.find("\nUmask:");
+        if (at != std::string::npos) {
+            char* end = nullptr;
+            const unsigned long mask = std::strtoul(text.c_str() + at + 7, &end, 8);
+            if (end != text.c_str() + at + 7 && mask <= 0777)
+                return 0666u & ~static_cast<unsigned>(mask);
+        }
+    }
+    // Elsewhere the umask can only be read by setting it for a moment.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666u & ~static_cast<unsigned>(mask);
+}
 
 bool FileExist(const std::string& name) {
     if (name.empty())

@@ -172,6 +172,11 @@ bool ReplaceIfStill(const std::string& target, const std::string& replacement, c
 void FlushFile(int fd, const std::string& path);
 void FlushFolderOf(const std::string& path);
 
+// 0666 less the process's umask: the mode a new file gets anyway. Read
+// without changing the umask where the system tells it, so that files other
+// threads create meanwhile keep their modes.
+unsigned NewFileMode();
+
 // Sets an open file's permission bits; a file system without them (a memory
 // card's vfat, which answers EPERM or ENOSYS) keeps its own. Throws RunError
 // for any other failure.

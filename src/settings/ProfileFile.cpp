@@ -325,10 +325,7 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
     Fd fd(created);
     bool ok = WriteAll(fd.get(), *updated);
     if (ok && !exists) {
-        // What a new file gets anyway: 0666 less the umask.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ok = ModeSet(::fchmod(fd.get(), 0666 & ~mask));
+        ok = ModeSet(::fchmod(fd.get(), NewFileMode()));
     }
     if (ok && exists) {
         // Keep the old file's permissions and, where allowed, its owner.

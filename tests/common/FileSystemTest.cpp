@@ -6,8 +6,11 @@
 #include "support/ScriptedUi.h"
 #include "support/TempDir.h"
 
+#include <atomic>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace jarseal;
@@ -78,6 +81,36 @@ TEST(FileOps, ReplacingKeepsPermissionsAndLeavesNoTemporaryFile) {
 
     CopyWholeFile(dir / "d.jad", dir / "copy");
     EXPECT_EQ(ReadFile(dir / "copy"), "new");
+}
+
+// Files another thread creates while one asks for the new-file mode keep the
+// umask: asking never lifts it, not even for a moment.
+TEST(FileOps, AskingTheNewFileModeLeavesOtherThreadsFilesUnderTheUmask) {
+    TempDir dir;
+    const mode_t before = ::umask(077);
+    std::atomic<bool> stop{false};
+    unsigned asked = 0;
+    std::thread asker([&] {
+        while (!stop)
+            asked = NewFileMode();
+    });
+    int loose = 0;
+    const std::string name = dir / "f";
+    for (int i = 0; i < 20000 && loose == 0; ++i) {
+        const int fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        ASSERT_GE(fd, 0);
+        struct stat st {};
+        ::fstat(fd, &st);
+        if ((st.st_mode & 0077) != 0)
+            ++loose;
+        ::close(fd);
+        ::unlink(name.c_str());
+    }
+    stop = true;
+    asker.join();
+    ::umask(before);
+    EXPECT_EQ(loose, 0);
+    EXPECT_EQ(asked, 0600u);
 }
 
 TEST(OpenDialog, FilterTextRoundTripsAndLongPathsAreToldAndCountAsCancel) {
