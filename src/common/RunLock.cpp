@@ -1,7 +1,10 @@
 #include "common/RunLock.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +22,18 @@ bool Lock(int fd, int operation) {
     return true;
 }
 
+// The folders threads of this process hold a turn on, by device and inode.
+struct Turns {
+    std::mutex mutex;
+    std::condition_variable released;
+    std::set<std::pair<unsigned long long, unsigned long long>> held;
+};
+
+Turns& ProcessTurns() {
+    static Turns turns;
+    return turns;
+}
+
 } // namespace
 
 FolderLock::FolderLock(const std::string& folder, const std::function<void()>& onWait) {
@@ -27,19 +42,42 @@ FolderLock::FolderLock(const std::string& folder, const std::function<void()>& o
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0) {
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+        Turns& turns = ProcessTurns();
+        std::unique_lock<std::mutex> hold(turns.mutex);
+        turns.released.wait(hold, [&] { return !turns.held.contains({device_, inode_}); });
+        turns.held.insert({device_, inode_});
+        turn_ = true;
+    }
     if (!Lock(fd, LOCK_EX | LOCK_NB)) {
         if (errno != EWOULDBLOCK) {
             ::close(fd);
+            ReleaseTurn();
             return;
         }
         if (onWait)
             onWait();
         if (!Lock(fd, LOCK_EX)) {
             ::close(fd);
+            ReleaseTurn();
             return;
         }
     }
     fd_ = fd;
+}
+
+void FolderLock::ReleaseTurn() {
+    if (!std::exchange(turn_, false))
+        return;
+    Turns& turns = ProcessTurns();
+    {
+        const std::lock_guard<std::mutex> hold(turns.mutex);
+        turns.held.erase({device_, inode_});
+    }
+    turns.released.notify_all();
 }
 
 namespace {
@@ -68,6 +106,7 @@ RunLock::RunLock(const std::string& lockFolder, const std::string& packageFolder
 FolderLock::~FolderLock() {
     if (fd_ >= 0)
         ::close(fd_); // closing the only descriptor releases the lock
+    ReleaseTurn();
 }
 
 } // namespace jarseal

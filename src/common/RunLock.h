@@ -9,13 +9,16 @@ namespace jarseal {
 // An exclusive flock on a folder itself (not on a file in it, which a rename
 // or an unpacked archive could replace). The kernel releases it when the
 // holding process ends in whatever way, so the lock of a killed process never
-// blocks, and it is never passed on to the programs a job starts.
+// blocks, and it is never passed on to the programs a job starts. Threads of
+// one process take turns on a folder before they lock it, so that only
+// another process makes a lock wait for the flock.
 class FolderLock {
   public:
-    // Waits until no other process holds the lock. onWait is called once,
-    // before waiting, when another one holds it. A folder that cannot be
-    // locked at all (it cannot be opened, or its file system has no locks)
-    // is not locked, and the caller goes on without it.
+    // Waits until no other thread of this process and no other process holds
+    // the lock. onWait is called once, before waiting, when another process
+    // holds it; waiting for a thread of this one is not told. A folder that
+    // cannot be locked at all (it cannot be opened, or its file system has no
+    // locks) is not locked, and the caller goes on without it.
     FolderLock(const std::string& folder, const std::function<void()>& onWait);
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
@@ -24,7 +27,12 @@ class FolderLock {
     bool Held() const { return fd_ >= 0; }
 
   private:
+    void ReleaseTurn();
+
     int fd_ = -1;
+    bool turn_ = false; // this thread's turn on the folder, among this process's threads
+    unsigned long long device_ = 0;
+    unsigned long long inode_ = 0;
 };
 
 // Keeps runs apart: every job holds this lock from its start to its end.

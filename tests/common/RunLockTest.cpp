@@ -2,10 +2,12 @@
 #include "process/RunAndWait.h"
 #include "support/TempDir.h"
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace jarseal;
@@ -71,6 +73,36 @@ TEST(RunLock, ASecondRunWaitsAndIsToldSo) {
     RunLock free(dir / "data", dir.path(), [&] { ++waits; });
     EXPECT_TRUE(free.Held());
     EXPECT_EQ(waits, 1); // nobody held it: no waiting notice
+}
+
+// Workers of one run, each with a working folder of its own, take turns on a
+// package folder without the notice meant for another run.
+TEST(RunLock, ThreadsOfOneRunTakeTurnsOnAPackageFolderQuietly) {
+    TempDir dir;
+    MakeDir(dir / "one");
+    MakeDir(dir / "two");
+    MakeDir(dir / "package");
+    std::atomic<bool> held{false};
+    std::atomic<bool> overlapped{false};
+    std::thread first([&] {
+        RunLock lock(dir / "one", dir / "package", nullptr);
+        held = true;
+        ::usleep(300 * 1000);
+        held = false;
+    });
+    while (!held)
+        ::usleep(1000);
+    int waits = 0;
+    const auto start = std::chrono::steady_clock::now();
+    {
+        RunLock lock(dir / "two", dir / "package", [&] { ++waits; });
+        EXPECT_TRUE(lock.Held());
+        overlapped = held.load();
+    }
+    first.join();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_FALSE(overlapped);
+    EXPECT_EQ(waits, 0);
 }
 
 TEST(RunLock, AKilledHolderNeverBlocksEvenWhileItsToolRuns) {
