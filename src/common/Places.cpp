@@ -103,6 +103,13 @@ void RemoveLeftWorkFolders(const std::string& tmpFolder) {
         RemoveFolder(path);
 }
 
+// Where private working folders are made: $TMPDIR when it is an absolute
+// path, else /tmp.
+std::string TemporaryFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+}
+
 // A settings file that is a link to nothing: written through, it would
 // become a file of a few keys and every job would fail for want of the
 // rest, so the run stops and names it.
@@ -149,24 +156,32 @@ RunPlaces::RunPlaces(const std::string& programFolder) : places_(PortablePlaces(
     RefuseDanglingSettingsLink(places_.settingsFile);
     places_.defaultKeystore = data + kSep + "key";
     places_.lockFolder = data;
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string tmpFolder = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
-    RemoveLeftWorkFolders(tmpFolder);
-    std::string pattern = tmpFolder + kSep + kWorkFolderPrefix + "XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) {
-        places_.workDir = pattern; // mkdtemp makes it with mode 0700
-        held_ = ::open((pattern + kSep + kHeldName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (held_ >= 0)
-            ::flock(held_, LOCK_EX);
-    } else
+    RemoveLeftWorkFolders(TemporaryFolder());
+    private_.emplace();
+    if (!private_->Path().empty())
+        places_.workDir = private_->Path();
+    else {
+        private_.reset();
         places_.workDir = data + kSep + "temp"; // no temporary folder to be had: one of the user's own
-    if (places_.workDir == data + kSep + "temp")
         MakeFolders(places_.workDir, "unpacking");
+    }
 }
 
-RunPlaces::~RunPlaces() {
-    if (places_.userFolders && places_.workDir.rfind(places_.lockFolder, 0) != 0)
-        RemoveFolder(places_.workDir);
+RunPlaces::~RunPlaces() = default;
+
+WorkFolder::WorkFolder() {
+    std::string pattern = TemporaryFolder() + kSep + kWorkFolderPrefix + "XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return;
+    path_ = pattern; // mkdtemp makes it with mode 0700
+    held_ = ::open((pattern + kSep + kHeldName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (held_ >= 0)
+        ::flock(held_, LOCK_EX);
+}
+
+WorkFolder::~WorkFolder() {
+    if (!path_.empty())
+        RemoveFolder(path_);
     if (held_ >= 0)
         ::close(held_);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace jarseal {
@@ -23,6 +24,25 @@ struct Places {
 // The places of a portable program folder.
 Places PortablePlaces(const std::string& programFolder);
 
+// A private working folder of a run, or of one of its workers: made with
+// mode 0700 under $TMPDIR (or /tmp) as jarseal-XXXXXX, and removed with what
+// is left in it when the object goes. A file in it stays locked while the
+// object lives; the folders of runs that were killed have none locked and
+// are removed by the next run that makes its places (RunPlaces).
+class WorkFolder {
+  public:
+    WorkFolder();
+    ~WorkFolder();
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    // Empty when no folder could be made.
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+    int held_ = -1; // the held file, locked while the object lives
+};
+
 // The places of a run of the program in programFolder, following the XDG base
 // directories ($XDG_CONFIG_HOME/jarseal, $XDG_DATA_HOME/jarseal, made when
 // missing) for a read-only program folder. Such a run's private working
@@ -41,7 +61,7 @@ class RunPlaces {
 
   private:
     Places places_;
-    int held_ = -1; // the private working folder's held file, locked while the run lives
+    std::optional<WorkFolder> private_; // the working folder of a read-only install's run
 };
 
 } // namespace jarseal
