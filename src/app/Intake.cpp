@@ -40,6 +40,8 @@ void OpenPackage(Context& ctx, const std::string& path) {
     } else if (ext == ".sis" || ext == ".sisx") {
         SignSymbianPackage(ctx, path);
     } else {
+        if (ctx.outcome)
+            ctx.outcome->reason = "not-a-package";
         ctx.ui.ShowMessage("Только jar, jad\r\nsis или sisx файлы", MessageIcon::Stop);
         ctx.EndIfStartedWithArgument(kExitFailure);
     }

@@ -33,6 +33,8 @@ struct CheckReport {
     // True when a phone would refuse the package (a finding with a code).
     bool Refused() const;
     bool Has(InstallerStatus code) const;
+    // The status of the first finding a phone would refuse for; None when none.
+    InstallerStatus FirstRefusal() const;
     // One line on what a phone would do with the package: refuse it (with
     // the first code), or accept it and on what terms.
     std::string Verdict() const;

@@ -130,6 +130,13 @@ std::string CheckReport::Verdict() const {
     return "a phone would accept it";
 }
 
+InstallerStatus CheckReport::FirstRefusal() const {
+    for (const Finding& f : findings)
+        if (f.code != InstallerStatus::None)
+            return f.code;
+    return InstallerStatus::None;
+}
+
 bool CheckReport::Has(InstallerStatus code) const {
     return std::any_of(findings.begin(), findings.end(), [code](const Finding& f) { return f.code == code; });
 }

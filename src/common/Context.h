@@ -11,6 +11,13 @@
 
 namespace jarseal {
 
+// How a job ended, as data beside its messages, for reports and scripts that
+// must not read the messages' words (which follow the run's language).
+struct JobOutcome {
+    std::string reason;    // a stable key of why the job failed ("jar-missing"); empty: no failure told
+    int installerCode = 0; // what a phone's installer would report (904-910; 1: a Symbian refusal); 0: none
+};
+
 // What every routine of a run needs to know about the program around it.
 struct Context {
     UserInterface& ui;
@@ -32,6 +39,9 @@ struct Context {
     // The Java job leaves the suite unsigned: the first descriptor and the
     // permission line, for phones that cannot hold the signer's root.
     bool unsignedSuite = false;
+    // Where a job that fails in a foreseen way puts its reason's key and
+    // installer code; none: not told.
+    JobOutcome* outcome = nullptr;
 
     // Where the settings file, the default key store and the working folder are.
     Places Where() const { return places.settingsFile.empty() ? PortablePlaces(programFolder) : places; }

@@ -32,11 +32,12 @@ const char* const kDamagedArchive = "jar файл поврежден, или\r\n
 
 JobFailure JarChanged() {
     return {"jar файл изменился во время работы Jarseal: его заменили или записали заново.\r\n"
-            "jar файл не изменён. Повторите попытку, когда он перестанет меняться."};
+            "jar файл не изменён. Повторите попытку, когда он перестанет меняться.",
+            MessageIcon::Stop, kExitFailure, "jar-changed"};
 }
 
 JobFailure NotABackup(const std::string& path) {
-    return {NotABackupText(path)};
+    return {NotABackupText(path), MessageIcon::Stop, kExitFailure, "backup-not-a-file"};
 }
 
 // Why the jar's manifest could not be brought into agreement.
@@ -136,9 +137,9 @@ std::optional<JobFailure> AgreeJar(const JavaRun& run, const FileIdentity& jar,
     } catch (const JarChangedError&) {
         return JarChanged();
     } catch (const JarDamagedError&) {
-        return JobFailure{kDamagedArchive, MessageIcon::Information};
+        return JobFailure{kDamagedArchive, MessageIcon::Information, kExitFailure, "jar-damaged"};
     } catch (const RunError& e) {
-        return JobFailure{AgreementFailureText(e)};
+        return JobFailure{AgreementFailureText(e), MessageIcon::Stop, kExitFailure, "manifest-not-written"};
     }
     return std::nullopt;
 }
@@ -245,10 +246,13 @@ void WriteFirstDescriptor(const JavaPaths& p, const std::string& body) {
 }
 
 JobFailure DescriptorNotKept(const JavaPaths& p) {
-    return {"Дескриптор " + p.descriptorFileName +
-            " принадлежит другому пользователю, и в этой папке Jarseal не может сохранить его так, чтобы "
-            "при ошибке вернуть в точности.\r\nФайлы не изменены. Скопируйте набор в свою папку и повторите "
-            "попытку."};
+    JobFailure failure{
+        "Дескриптор " + p.descriptorFileName +
+        " принадлежит другому пользователю, и в этой папке Jarseal не может сохранить его так, "
+        "чтобы при ошибке вернуть в точности.\r\nФайлы не изменены. Скопируйте набор в свою "
+        "папку и повторите попытку."};
+    failure.reason = "descriptor-not-kept";
+    return failure;
 }
 
 // Step: what a phone would refuse that the jar alone already shows (a
@@ -259,7 +263,8 @@ std::optional<JobFailure> RefusalBeforeWriting(const JavaPaths& p, const std::ve
     const CheckReport report = CheckJarBeforeSigning(p.archive, damaged);
     if (!report.Refused())
         return std::nullopt;
-    return JobFailure{RefusalText("Набор не подписан: телефон его не установит.", report), MessageIcon::Stop};
+    return JobFailure{RefusalText("Набор не подписан: телефон его не установит.", report), MessageIcon::Stop,
+                      kExitFailure, "phone-refuses-jar", Number(report.FirstRefusal())};
 }
 
 void Tell(const Context& ctx, Context::JavaStep step) {
@@ -278,13 +283,13 @@ std::optional<JobFailure> RunJavaJob(Context& ctx, JavaRun& run) {
     const std::optional<FileIdentity> jar = archiveMissing ? std::nullopt : IdentityOfFile(p.archive);
     if (!jar) {
         KeepDescriptorBackup(p);
-        return JobFailure{"jar файл отсутствует.", MessageIcon::Information};
+        return JobFailure{"jar файл отсутствует.", MessageIcon::Information, kExitFailure, "jar-missing"};
     }
 
     Tell(ctx, Context::JavaStep::Unpacking);
     const Unpacked unpacked = UnpackManifest(ctx, run);
     if (!unpacked.manifest)
-        return JobFailure{kDamagedArchive, MessageIcon::Information};
+        return JobFailure{kDamagedArchive, MessageIcon::Information, kExitFailure, "jar-damaged"};
     if (!IsStill(p.archive, *jar))
         return JarChanged();
     if (auto refusal = RefusalBeforeWriting(p, unpacked.damaged))
@@ -360,7 +365,8 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
         // A control character in a name (a line break above all) would carry
         // the text after it into the descriptor as an attribute of its own.
         if (HasControlCharacter(path)) {
-            failure = JobFailure{ControlCharacterNameText()};
+            failure = JobFailure{ControlCharacterNameText(), MessageIcon::Stop, kExitFailure,
+                                 "control-character-in-name"};
         } else {
             // Held while the job changes files, released before its final message.
             const RunLock lock(ctx.Where().lockFolder, run.paths.packageFolder,
@@ -376,10 +382,12 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
                 ::unlink((run.paths.packageFolder + kTempJadName).c_str());
                 failure = JobFailure{"Не удалось записать файлы набора: на диске нет места.\r\n"
                                      "Файлы не изменены. Освободите место и повторите попытку.",
-                                     MessageIcon::Information};
+                                     MessageIcon::Information, kExitFailure, "disk-full"};
             }
         }
         if (failure) {
+            if (ctx.outcome)
+                *ctx.outcome = {failure->reason, failure->installerCode};
             ctx.ui.ShowMessage(failure->text, failure->icon);
             ctx.EndIfStartedWithArgument(failure->status);
             return;

@@ -58,10 +58,13 @@ struct JavaRun {
 
 // How a job ends that does not end in its success message: the message, its
 // icon and the exit status.
+// Its reason's stable key and the installer's code go to Context::outcome.
 struct JobFailure {
     std::string text;
     MessageIcon icon = MessageIcon::Stop;
     int status = kExitFailure;
+    std::string reason{};
+    int installerCode = 0;
 };
 
 // Unpacks the suite, writes a fresh descriptor next to it from the manifest

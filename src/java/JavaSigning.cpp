@@ -59,6 +59,23 @@ std::optional<std::string> KeyStoreFaultText(const Context& ctx, int exitCode, c
                   "\r\nЗа подробностями в ReadMe, раздел \"Java signing: what it needs\".";
 }
 
+// The stable key of a key store fault's reason; "java-missing" for any other
+// failure of the first run.
+const char* KeyStoreFaultReason(int exitCode) {
+    switch (exitCode) {
+    case kStoreUnreadable:
+        return "keystore-unreadable";
+    case kStorePassword:
+        return "storepass-wrong";
+    case kNoSuchAlias:
+        return "alias-missing";
+    case kKeyPassword:
+        return "keypass-wrong";
+    default:
+        return "java-missing";
+    }
+}
+
 // The message of a failed tool run: its own text, then what the tool said.
 std::string WithToolOutput(std::string text, const RunOutput& run) {
     if (run.exitCode != -1 && !run.output.empty())
@@ -142,7 +159,8 @@ std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run) {
     if (!FileExist(tempJad)) {
         ClearWorkDir(run.workDir);
         const std::optional<std::string> fault = KeyStoreFaultText(ctx, first.exitCode, "alias1");
-        return JobFailure{WithToolOutput(fault ? *fault : kMissingJava, first), MessageIcon::Information};
+        return JobFailure{WithToolOutput(fault ? *fault : kMissingJava, first), MessageIcon::Information,
+                          kExitFailure, KeyStoreFaultReason(first.exitCode)};
     }
 
     // The first stage's descriptor, to put back should the signing run fail
@@ -158,11 +176,12 @@ std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run) {
         });
         StepOverMissing([&] { RemoveFile(tempJad); });
         if (const std::optional<std::string> fault = KeyStoreFaultText(ctx, second.exitCode, "alias2"))
-            return JobFailure{WithToolOutput(*fault, second), MessageIcon::Information};
+            return JobFailure{WithToolOutput(*fault, second), MessageIcon::Information, kExitFailure,
+                              KeyStoreFaultReason(second.exitCode)};
         std::string text = "Не удалось подписать jar файл: JAD-инструмент завершился с ошибкой";
         text += second.exitCode == -1 ? std::string(" (не запущен).")
                                       : " (код " + std::to_string(second.exitCode) + ").";
-        return JobFailure{WithToolOutput(text, second), MessageIcon::Stop};
+        return JobFailure{WithToolOutput(text, second), MessageIcon::Stop, kExitFailure, "jad-tool-failed"};
     }
 
     StepOverMissing([&] {
@@ -179,7 +198,8 @@ std::optional<JobFailure> CheckSignedSuite(UserInterface& ui, const JavaPaths& p
     const CheckReport report = CheckJavaSuite(paths.descriptor, paths.archive, damagedEntries);
     if (report.Refused())
         return JobFailure{RefusalText("Подписанный набор не будет установлен на телефон:", report),
-                          MessageIcon::Stop};
+                          MessageIcon::Stop, kExitFailure, "phone-refuses-suite",
+                          Number(report.FirstRefusal())};
     for (const Finding& note : report.findings)
         ui.Note(paths.fileName + ": " + note.text);
     return std::nullopt;

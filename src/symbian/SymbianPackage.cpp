@@ -45,10 +45,13 @@ std::string SignSisProgram(const Context& ctx) {
     return ctx.programFolder + kSep + "data" + kSep + "signsis";
 }
 
-// How a Symbian job ends that does not end in "Готово".
+// How a Symbian job ends that does not end in "Готово"; its reason's stable
+// key and the installer's code go to Context::outcome.
 struct Refusal {
     std::string text;
     MessageIcon icon = MessageIcon::Stop;
+    std::string reason{};
+    int installerCode = 0;
 };
 
 // The first of the certificates as DER: the signer's.
@@ -162,7 +165,7 @@ Refusal ToolFailed(const RunOutput& run) {
                                                 std::to_string(run.exitCode) + ").\r\nФайл не подписан.";
     if (!run.output.empty())
         text += "\r\n\r\n" + OutputForMessage(run.output);
-    return {text};
+    return {text, MessageIcon::Stop, run.exitCode == -1 ? "signsis-not-started" : "signsis-failed"};
 }
 
 Refusal PhoneRefuses(const CheckReport& report) {
@@ -170,7 +173,8 @@ Refusal PhoneRefuses(const CheckReport& report) {
     for (const Finding& f : report.findings)
         if (f.code != InstallerStatus::None)
             text += "\r\n" + f.text;
-    return {text + "\r\nФайл не изменён."};
+    return {text + "\r\nФайл не изменён.", MessageIcon::Stop, "phone-refuses-package",
+            Number(report.FirstRefusal())};
 }
 
 // The job's steps after the name and the lock: the package is signed into a
@@ -180,7 +184,7 @@ Refusal PhoneRefuses(const CheckReport& report) {
 std::optional<Refusal> RunSymbianJob(Context& ctx, const std::string& path, std::string& note) {
     const std::string backup = path + ".original";
     if (KindOfPath(backup) == PathKind::Other)
-        return Refusal{NotABackupText(backup)};
+        return Refusal{NotABackupText(backup), MessageIcon::Stop, "backup-not-a-file"};
     const std::optional<FileStamp> stamp = StampOfFile(path);
 
     // The job's files beside the package, removed however the job ends: the
@@ -203,7 +207,8 @@ std::optional<Refusal> RunSymbianJob(Context& ctx, const std::string& path, std:
         return PhoneRefuses(report);
     if (!stamp || StampOfFile(path) != stamp)
         return Refusal{"sis файл изменился во время работы Jarseal: его заменили или записали заново.\r\n"
-                       "Файл не изменён. Повторите попытку, когда он перестанет меняться."};
+                       "Файл не изменён. Повторите попытку, когда он перестанет меняться.",
+                       MessageIcon::Stop, "sis-changed"};
 
     PrepareForRename(output, path);
     bool madeBackup = false;
@@ -239,7 +244,7 @@ void SignSymbianPackage(Context& ctx, const std::string& path) {
         // A control character in a name (a line break above all) would be
         // carried into the messages and the command line as it is.
         if (HasControlCharacter(path)) {
-            refusal = Refusal{ControlCharacterNameText()};
+            refusal = Refusal{ControlCharacterNameText(), MessageIcon::Stop, "control-character-in-name"};
         } else {
             // Held while the job changes files, released before its final message.
             const RunLock lock(ctx.Where().lockFolder, FolderOf(path),
@@ -248,6 +253,8 @@ void SignSymbianPackage(Context& ctx, const std::string& path) {
             refusal = RunSymbianJob(ctx, path, note);
         }
         if (refusal) {
+            if (ctx.outcome)
+                *ctx.outcome = {refusal->reason, refusal->installerCode};
             ctx.ui.ShowMessage(refusal->text, refusal->icon);
             ctx.EndIfStartedWithArgument(kExitFailure);
             return;
