@@ -1,5 +1,6 @@
 #include "app/Batch.h"
 
+#include "app/BatchReport.h"
 #include "app/RunKeys.h"
 #include "common/FileSystem.h"
 #include "common/Text.h"
@@ -7,6 +8,8 @@
 #include "java/PermissionCatalogue.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -84,12 +87,13 @@ bool CheckRunOptions(const BatchOptions& options, std::string& error) {
     }
     const bool signs = options.keystore || options.alias || options.storepass || options.keypass ||
                        options.certificate || options.key || options.passphrase;
-    if (options.check && (signs || !options.outDir.empty() || options.unsignedSuites || options.skipSigned)) {
+    if (options.check && (signs || !options.outDir.empty() || options.unsignedSuites || options.skipSigned ||
+                          !options.reportFile.empty())) {
         error = "--check takes no signing or output option";
         return false;
     }
     if (options.exportCertificate &&
-        (!options.outDir.empty() || options.unsignedSuites || options.skipSigned)) {
+        (!options.outDir.empty() || options.unsignedSuites || options.skipSigned || !options.reportFile.empty())) {
         error = "--export-certificate takes no output option";
         return false;
     }
@@ -196,6 +200,28 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
                 return std::nullopt;
             }
             options.outDir = *text;
+        } else if (is("--jobs")) {
+            const auto text = value("--jobs");
+            if (!text)
+                return std::nullopt;
+            char* end = nullptr;
+            const unsigned long jobs = text->empty() || !std::isdigit(static_cast<unsigned char>((*text)[0]))
+                                           ? 0
+                                           : std::strtoul(text->c_str(), &end, 10);
+            if (jobs < 1 || jobs > 256 || end == nullptr || *end != '\0') {
+                error = "--jobs needs a number from 1 to 256";
+                return std::nullopt;
+            }
+            options.jobs = static_cast<unsigned>(jobs);
+        } else if (is("--report")) {
+            const auto text = value("--report");
+            if (!text)
+                return std::nullopt;
+            if (!ReportFormOf(*text)) {
+                error = "--report needs a file name ending in .json or .tsv";
+                return std::nullopt;
+            }
+            options.reportFile = *text;
         } else if (is("--zip-password")) {
             const auto text = value("--zip-password");
             if (!text)
@@ -409,6 +435,17 @@ const char* ResultWord(int status) {
         return "не выполнено";
     default:
         return "сбой";
+    }
+}
+
+const char* ResultKey(int status) {
+    switch (status) {
+    case kExitSuccess:
+        return "done";
+    case kExitFailure:
+        return "failed";
+    default:
+        return "error";
     }
 }
 

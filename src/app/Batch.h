@@ -57,6 +57,8 @@ struct BatchOptions {
     std::string outDir;          // write the signed packages below it; empty: in place
     bool unsignedSuites = false; // Java suites get a descriptor without a signature
     bool skipSigned = false;     // leave out packages this run's certificate signed already
+    unsigned jobs = 0;           // packages run at once; 0: as many as the machine has cores
+    std::string reportFile;      // write a report of every package there (.json or .tsv); empty: none
 };
 
 // Parses the arguments after the program's name. nullopt, with error set,
@@ -82,6 +84,10 @@ std::string BatchHelpText();
 
 // The result word of a package's exit status: "готово", "не выполнено" or "сбой".
 const char* ResultWord(int status);
+
+// The same result as one stable word whatever the language, for reports and
+// scripts: "done", "failed" or "error".
+const char* ResultKey(int status);
 
 // The line the console program prints for a finished package: its result
 // word, the seconds it took and its path, in columns that line up whatever

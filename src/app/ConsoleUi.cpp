@@ -32,6 +32,7 @@ void ConsoleUi::Print(const std::string& title, const std::string& text, const c
 }
 
 void ConsoleUi::ShowMessage(const std::string& text, MessageIcon, const std::string& title) {
+    lastText_ = text;
     if (quiet_)
         return;
     PrintHeldMessage();

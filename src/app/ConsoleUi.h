@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace jarseal {
 
@@ -41,10 +42,15 @@ class ConsoleUi : public UserInterface {
     // EndProgram (or by an exception).
     void PrintHeldMessage();
 
+    // The text of the last message shown (printed or not), which a failed
+    // job's says why; empty after this.
+    std::string TakeLastMessage() { return std::exchange(lastText_, std::string()); }
+
   private:
     void Print(const std::string& title, const std::string& text, const char* suffix);
     std::FILE* out_;
-    std::string held_; // the last message, a whole line; empty when none
+    std::string held_;     // the last message, a whole line; empty when none
+    std::string lastText_; // the last message's text
     Answer yesNo_ = Answer::No;
     std::string nextInput_;
     bool quiet_ = false;

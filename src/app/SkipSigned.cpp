@@ -67,6 +67,7 @@ bool NoOlder(const std::string& where, const std::string& from) {
 } // namespace
 
 const std::string& SignedPackages::JavaCertificate() {
+    const std::lock_guard<std::mutex> hold(reading_);
     if (!java_) {
         std::string error;
         java_ = JavaSigningCertificate(settings_, error).value_or(std::string());
@@ -75,6 +76,7 @@ const std::string& SignedPackages::JavaCertificate() {
 }
 
 const std::string& SignedPackages::SymbianCertificate() {
+    const std::lock_guard<std::mutex> hold(reading_);
     if (!symbian_) {
         try {
             symbian_ = FirstAsDer(
@@ -115,6 +117,20 @@ bool SignedPackages::AlreadySigned(const std::string& package, const std::string
         return !CheckPackageOtherThanJava(where).Refused();
     } catch (const std::exception&) {
         return false; // what cannot be read is signed again, and the job says why
+    }
+}
+
+std::string SignerCertificateOf(const std::string& where) {
+    try {
+        if (EndsWith(where, ".jar") || EndsWith(where, ".jad"))
+            return Base64Decode(AttributeOf(ReadWholeFile(where.substr(0, where.size() - 1) + "d"),
+                                            "MIDlet-Certificate-1-1"));
+        const signsis::Package pkg = signsis::ParsePackage(ReadWholeFile(where));
+        if (pkg.chains.empty())
+            return {};
+        return FirstAsDer(signsis::ParseDerCertificates(pkg.chains.back().certificates));
+    } catch (const std::exception&) {
+        return {};
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/SettingsAccess.h"
 
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -10,7 +11,8 @@ namespace jarseal {
 // Tells which packages a run may leave out because this run's certificate
 // signed them already (--skip-signed). The certificates are read from the
 // settings at the first package that needs them, once a run: the Java one
-// with keytool, the Symbian one from its file.
+// with keytool, the Symbian one from its file. Workers of a batch may ask at
+// once.
 class SignedPackages {
   public:
     explicit SignedPackages(const SettingsAccess& settings) : settings_(settings) {}
@@ -30,8 +32,14 @@ class SignedPackages {
     const std::string& SymbianCertificate();
 
     const SettingsAccess& settings_;
+    std::mutex reading_; // while a certificate is read
     std::optional<std::string> java_;    // DER; empty when it cannot be read
     std::optional<std::string> symbian_; // DER; empty when it cannot be read
 };
+
+// The certificate that signed the package at where, as DER: a suite's
+// MIDlet-Certificate-1-1 (where names its .jar or .jad), a Symbian
+// package's last chain's signer. Empty when it has none or cannot be read.
+std::string SignerCertificateOf(const std::string& where);
 
 } // namespace jarseal

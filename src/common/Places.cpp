@@ -169,6 +169,10 @@ RunPlaces::RunPlaces(const std::string& programFolder) : places_(PortablePlaces(
 
 RunPlaces::~RunPlaces() = default;
 
+void RemoveLeftWorkFolders() {
+    RemoveLeftWorkFolders(TemporaryFolder());
+}
+
 WorkFolder::WorkFolder() {
     std::string pattern = TemporaryFolder() + kSep + kWorkFolderPrefix + "XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)

@@ -43,6 +43,10 @@ class WorkFolder {
     int held_ = -1; // the held file, locked while the object lives
 };
 
+// Removes the private working folders (WorkFolder) of this user's runs that
+// ended without clearing up: those whose held file nobody holds any more.
+void RemoveLeftWorkFolders();
+
 // The places of a run of the program in programFolder, following the XDG base
 // directories ($XDG_CONFIG_HOME/jarseal, $XDG_DATA_HOME/jarseal, made when
 // missing) for a read-only program folder. Such a run's private working

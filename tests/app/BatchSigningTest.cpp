@@ -120,7 +120,8 @@ TEST_F(BatchSigning, OneToolProcessForTheBatchAndTheSameDescriptors) {
         EXPECT_EQ(line.find("-serve"), std::string::npos) << line;
 
     // One batch: one tool process for all of them, and the same files.
-    const RunOutput batch = CliWithLoggedJava("--permissions auto " + QuotedArgument(root / "suites"));
+    const RunOutput batch =
+        CliWithLoggedJava("--jobs 1 --permissions auto " + QuotedArgument(root / "suites"));
     ASSERT_EQ(batch.exitCode, 0) << batch.output;
     const auto batchStarts = Starts();
     ASSERT_EQ(batchStarts.size(), 1u);
@@ -147,7 +148,7 @@ TEST_F(BatchSigning, SettingsTheToolRefusesGiveEachSuiteTheSameMessageAsASeparat
     Descriptors();
     Starts();
 
-    const RunOutput batch = CliWithLoggedJava(QuotedArgument(root / "suites"));
+    const RunOutput batch = CliWithLoggedJava("--jobs 1 " + QuotedArgument(root / "suites"));
     EXPECT_EQ(batch.exitCode, 1);
     EXPECT_NE(batch.output.find("Итого: 6, готово 0, не выполнено 6, сбой 0"), std::string::npos)
         << batch.output;
