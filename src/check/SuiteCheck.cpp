@@ -1,6 +1,7 @@
 #include "check/SuiteCheck.h"
 
 #include "check/SisCheck.h"
+#include "common/Translate.h"
 
 #include "common/Errors.h"
 #include "common/FileSystem.h"
@@ -83,46 +84,51 @@ Attributes ParseDescriptor(const std::string& text, CheckReport& report, std::st
         ++number;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        const std::string where = "descriptor line " + std::to_string(number) + ": ";
+        const std::string where = TrFormat("descriptor line {1}: ", {std::to_string(number)});
         const bool behindMark = mark && number == 1;
         if (TrimBlanksAndTabs(line).empty()) {
             if (behindMark)
-                report.findings.push_back({kInvalidDescriptor, where + "holds a byte-order mark alone"});
+                report.findings.push_back({kInvalidDescriptor, where + Tr("holds a byte-order mark alone")});
             continue;
         }
         if (line[0] == ' ' || line[0] == '\t') {
-            report.findings.push_back({kInvalidDescriptor, where + "starts with a blank (a descriptor has no "
-                                                                   "continuation lines)"});
+            report.findings.push_back(
+                {kInvalidDescriptor, where + Tr("starts with a blank (a descriptor has no "
+                                                "continuation lines)")});
             continue;
         }
         const auto colon = line.find(':');
         if (colon == std::string::npos) {
-            report.findings.push_back({kInvalidDescriptor, where + "is not \"name: value\""});
+            report.findings.push_back({kInvalidDescriptor, where + Tr("is not \"name: value\"")});
             continue;
         }
         const std::string name = line.substr(0, colon);
         if (!ValidAttributeName(name)) {
             report.findings.push_back(
-                {kInvalidDescriptor, where + "\"" + name + "\" is not a valid attribute name"});
+                {kInvalidDescriptor, where + TrFormat("\"{1}\" is not a valid attribute name", {name})});
             continue;
         }
         if (behindMark) {
             // Another name to the phone: neither this attribute nor a repeat of it.
             const bool required = RequiredInDescriptor(name);
-            report.findings.push_back({required ? kInvalidDescriptor : 0,
-                                       "descriptor: starts with a byte-order mark: the phone loses the "
-                                       "first attribute, " +
-                                           name + (required ? ", which a descriptor must have" : "")});
+            report.findings.push_back(
+                {required ? kInvalidDescriptor : 0,
+                 TrFormat(required ? "descriptor: starts with a byte-order mark: the phone "
+                                     "loses the first attribute, {1}, which a descriptor "
+                                     "must have"
+                                   : "descriptor: starts with a byte-order mark: the phone "
+                                     "loses the first attribute, {1}",
+                          {name})});
             lostToMark = name;
             continue;
         }
         if (!seen.insert(name).second)
-            report.findings.push_back({kInvalidDescriptor, where + name + " appears twice"});
+            report.findings.push_back({kInvalidDescriptor, where + TrFormat("{1} appears twice", {name})});
         std::string value = TrimBlanksAndTabs(line.substr(colon + 1));
         if (HasControlCharacter(value, true))
             report.findings.push_back(
                 {kInvalidDescriptor,
-                 where + name + "'s value holds a control character (a line break, NUL)"});
+                 where + TrFormat("{1}'s value holds a control character (a line break, NUL)", {name})});
         attrs.emplace_back(name, std::move(value));
     }
     return attrs;
@@ -186,8 +192,9 @@ bool IsUtf8(const std::string& text) {
 void NoteEightBitTexts(const Attributes& attrs, const std::string& which, CheckReport& report) {
     for (const auto& [name, value] : attrs)
         if (!IsUtf8(value)) {
-            report.findings.push_back({0, which + " is not UTF-8 (" + name +
-                                              "): a phone may show the suite's name and texts garbled"});
+            report.findings.push_back(
+                {0, TrFormat("{1} is not UTF-8 ({2}): a phone may show the suite's name and texts garbled",
+                             {Tr(which), name})});
             return;
         }
 }
@@ -246,13 +253,14 @@ class EntryReader {
 
 std::string EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limit, std::string* keep) {
     if ((entry.flags & kEncrypted) != 0)
-        return "encrypted";
+        return Tr("encrypted");
     const bool deflated = entry.method == kDeflated;
     if (!deflated && entry.method != kStored)
-        return "compression method " + std::to_string(entry.method) + ", which a phone cannot unpack";
+        return TrFormat("compression method {1}, which a phone cannot unpack",
+                        {std::to_string(entry.method)});
     if (entry.size > limit)
-        return "states " + std::to_string(entry.size) + " bytes, more than the " + MiB(limit) +
-               " an entry may unpack to";
+        return TrFormat("states {1} bytes, more than the {2} an entry may unpack to",
+                        {std::to_string(entry.size), MiB(limit)});
 
     std::uint64_t produced = 0;
     uLong crc = crc32(0, nullptr, 0);
@@ -266,7 +274,8 @@ std::string EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limit
             keep->append(reinterpret_cast<const char*>(data), size);
         return produced <= entry.size && unpacked_ <= unzipdll::kMaxTotalBytes;
     };
-    const std::string tooMuch = "unpacks to more than the " + std::to_string(entry.size) + " bytes it states";
+    const std::string tooMuch =
+        TrFormat("unpacks to more than the {1} bytes it states", {std::to_string(entry.size)});
     std::uint64_t at = entry.dataOffset;
     std::uint64_t left = entry.compressedSize;
     // Reads the next piece of the entry's stored data into in_; 0 when none is left or it cannot be read.
@@ -283,22 +292,22 @@ std::string EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limit
         while (left > 0) {
             const std::size_t n = readPiece();
             if (n == 0)
-                return "cannot be read";
+                return Tr("cannot be read");
             if (!take(in_.get(), n))
                 return tooMuch;
         }
     } else {
         if (!ready_ || inflateReset(&z_) != Z_OK)
-            return "cannot be unpacked: no memory for it";
+            return Tr("cannot be unpacked: no memory for it");
         z_.avail_in = 0;
         int status = Z_OK;
         while (status != Z_STREAM_END) {
             if (z_.avail_in == 0) {
                 if (left == 0)
-                    return "damaged compressed data"; // ends before the end of its deflate stream
+                    return Tr("damaged compressed data"); // ends before the end of its deflate stream
                 const std::size_t n = readPiece();
                 if (n == 0)
-                    return "cannot be read";
+                    return Tr("cannot be read");
                 z_.next_in = in_.get();
                 z_.avail_in = static_cast<uInt>(n);
             }
@@ -306,9 +315,9 @@ std::string EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limit
             z_.avail_out = static_cast<uInt>(kPiece);
             status = inflate(&z_, Z_NO_FLUSH);
             if (status == Z_MEM_ERROR)
-                return "cannot be unpacked: no memory for it";
+                return Tr("cannot be unpacked: no memory for it");
             if (status != Z_OK && status != Z_STREAM_END)
-                return "damaged compressed data";
+                return Tr("damaged compressed data");
             if (!take(out_.get(), kPiece - z_.avail_out))
                 return tooMuch;
         }
@@ -317,7 +326,7 @@ std::string EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limit
         return "unpacks to " + std::to_string(produced) + " bytes, its header states " +
                std::to_string(entry.size);
     if (crc != entry.crc)
-        return "bad CRC";
+        return Tr("bad CRC");
     return {};
 }
 
@@ -388,18 +397,18 @@ void TestEntries(const ZipBytes& bytes, const ZipLayout& layout, JarFacts& facts
 void ReadManifest(const ZipBytes& bytes, const ZipLayout& layout, JarFacts& facts) {
     const ZipEntryLayout* entry = FindManifest(layout);
     if (entry == nullptr) {
-        facts.manifestWhy = "has no META-INF/MANIFEST.MF";
+        facts.manifestWhy = Tr("has no META-INF/MANIFEST.MF");
         return;
     }
     if (entry->size > kMaxManifestBytes) {
-        facts.manifestWhy = "has a manifest larger than " + MiB(kMaxManifestBytes);
+        facts.manifestWhy = TrFormat("has a manifest larger than {1}", {MiB(kMaxManifestBytes)});
         return;
     }
     EntryReader reader(bytes);
     const std::string why = reader.Unpack(*entry, kMaxManifestBytes, &facts.manifest);
     if (!why.empty()) {
         facts.manifest.clear();
-        facts.manifestWhy = "has a damaged manifest: " + why;
+        facts.manifestWhy = TrFormat("has a damaged manifest: {1}", {why});
     }
 }
 
@@ -443,10 +452,10 @@ JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries, Dige
     std::string why;
     switch (ReadZipLayout(bytes, unzipdll::kMaxEntries, layout, why)) {
     case ZipLayoutStatus::NotZip:
-        facts.archiveWhy = "is not a zip archive";
+        facts.archiveWhy = Tr("is not a zip archive");
         return facts;
     case ZipLayoutStatus::Damaged:
-        facts.archiveWhy = "is damaged: " + Shown(why);
+        facts.archiveWhy = TrFormat("is damaged: {1}", {Shown(why)});
         return facts;
     case ZipLayoutStatus::Sound:
         break;
@@ -455,8 +464,9 @@ JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries, Dige
         // An installer that reads the jar as a stream knows the entry by its
         // local name alone, and so misses it (the manifest above all).
         if (!entry.localNameAgrees) {
-            facts.archiveWhy = "names the entry " + Shown(entry.name) +
-                               " otherwise in its local header than in its directory";
+            facts.archiveWhy =
+                TrFormat("names the entry {1} otherwise in its local header than in its directory",
+                         {Shown(entry.name)});
             return facts;
         }
         facts.entryNames.insert(entry.name);
@@ -558,14 +568,16 @@ bool SelfSigned(const X509* cert) {
 std::string TrustNote(const std::vector<X509Ptr>& chain, std::size_t length) {
     const X509* last = chain[length - 1].get();
     if (!SelfSigned(last))
-        return "a phone installs this suite only if it holds the root certificate \"" +
-               NameText(X509_get_issuer_name(last)) + "\" that issued MIDlet-Certificate-1-" +
-               std::to_string(length) + "; a phone without it refuses the suite (909)";
-    return "a phone installs this suite only if it holds the signer's own certificate as a root: \"" +
-           NameText(X509_get_subject_name(last)) + "\", SHA-1 " + Sha1Fingerprint(last) + ", valid " +
-           DateText(X509_get0_notBefore(last)) + " to " + DateText(X509_get0_notAfter(last)) +
-           "; a phone without it refuses the suite (909). Put it on the phone with "
-           "jarseal-cli --export-certificate FILE.cer";
+        return TrFormat(
+            "a phone installs this suite only if it holds the root certificate \"{1}\" that issued "
+            "MIDlet-Certificate-1-{2}; a phone without it refuses the suite (909)",
+            {NameText(X509_get_issuer_name(last)), std::to_string(length)});
+    return TrFormat(
+        "a phone installs this suite only if it holds the signer's own certificate as a root: \"{1}\", "
+        "SHA-1 {2}, valid {3} to {4}; a phone without it refuses the suite (909). Put it on the phone "
+        "with jarseal-cli --export-certificate FILE.cer",
+        {NameText(X509_get_subject_name(last)), Sha1Fingerprint(last), DateText(X509_get0_notBefore(last)),
+         DateText(X509_get0_notAfter(last))});
 }
 
 // What the signer's certificate must allow when it says what it is for: a
@@ -574,11 +586,11 @@ void CheckSignerUsage(X509* signer, CheckReport& report) {
     const std::uint32_t usage = X509_get_key_usage(signer);
     if (usage != UINT32_MAX && (usage & KU_DIGITAL_SIGNATURE) == 0)
         report.findings.push_back(
-            {kAuthentication, "MIDlet-Certificate-1-1: its keyUsage does not allow digitalSignature"});
+            {kAuthentication, Tr("MIDlet-Certificate-1-1: its keyUsage does not allow digitalSignature")});
     const std::uint32_t extended = X509_get_extended_key_usage(signer);
     if (extended != UINT32_MAX && (extended & (XKU_CODE_SIGN | XKU_ANYEKU)) == 0)
         report.findings.push_back(
-            {kAuthentication, "MIDlet-Certificate-1-1: its extendedKeyUsage does not allow codeSigning"});
+            {kAuthentication, Tr("MIDlet-Certificate-1-1: its extendedKeyUsage does not allow codeSigning")});
 }
 
 // True when issuer's name is the certificate's issuer and its key signed
@@ -605,28 +617,31 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
         const auto* p = reinterpret_cast<const unsigned char*>(der.data());
         X509Ptr cert(ok ? d2i_X509(nullptr, &p, static_cast<long>(der.size())) : nullptr, X509_free);
         if (!cert) {
-            report.findings.push_back({kAuthentication, "MIDlet-Certificate-1-" + std::to_string(m) +
-                                                            " is not a base64 DER certificate"});
+            report.findings.push_back(
+                {kAuthentication, TrFormat("MIDlet-Certificate-1-{1} is not a base64 DER "
+                                           "certificate",
+                                           {std::to_string(m)})});
             return;
         }
         chain.push_back(std::move(cert));
     }
     if (signature == nullptr) {
         if (!chain.empty())
-            report.findings.push_back({kAuthentication, "certificates without MIDlet-Jar-RSA-SHA1"});
+            report.findings.push_back({kAuthentication, Tr("certificates without MIDlet-Jar-RSA-SHA1")});
         return;
     }
     if (chain.empty()) {
-        report.findings.push_back({kAuthentication, "MIDlet-Jar-RSA-SHA1 without MIDlet-Certificate-1-1"});
+        report.findings.push_back(
+            {kAuthentication, Tr("MIDlet-Jar-RSA-SHA1 without MIDlet-Certificate-1-1")});
         return;
     }
     bool ok = false;
     const std::string signatureBytes = Base64Decode(*signature, ok);
     if (!ok || !VerifySha1Rsa(chain[0].get(), jarDigest, signatureBytes))
-        report.findings.push_back({kAuthentication,
-                                   "MIDlet-Jar-RSA-SHA1 does not verify against the jar with "
-                                   "MIDlet-Certificate-1-1 (the jar changed after signing, or another key "
-                                   "signed it)"});
+        report.findings.push_back(
+            {kAuthentication, Tr("MIDlet-Jar-RSA-SHA1 does not verify against the jar with "
+                                 "MIDlet-Certificate-1-1 (the jar changed after signing, or another key "
+                                 "signed it)")});
     CheckSignerUsage(chain[0].get(), report);
     // The phone follows the chain from the signer until it meets an issuer
     // its key store holds: a root the chain carries is passed over, and so
@@ -636,30 +651,33 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
         X509* cert = chain[i].get();
         const std::string which = "MIDlet-Certificate-1-" + std::to_string(i + 1);
         if (X509_cmp_current_time(X509_get0_notBefore(cert)) > 0)
-            report.findings.push_back({kAuthentication, which + " is not valid yet"});
+            report.findings.push_back({kAuthentication, TrFormat("{1} is not valid yet", {which})});
         if (X509_cmp_current_time(X509_get0_notAfter(cert)) < 0)
-            report.findings.push_back({kAuthentication, which + " has expired"});
+            report.findings.push_back({kAuthentication, TrFormat("{1} has expired", {which})});
         if (i > 0 && SelfSigned(cert)) {
-            report.findings.push_back({0, which + " is a root certificate (" +
-                                              NameText(X509_get_subject_name(cert)) +
-                                              "): the phone ignores the root in the chain and uses its "
-                                              "own; leave it out"});
+            report.findings.push_back(
+                {0, TrFormat("{1} is a root certificate ({2}): the phone ignores the root "
+                             "in the chain and uses its own; leave it out",
+                             {which, NameText(X509_get_subject_name(cert))})});
             length = i;
             break;
         }
         // Every certificate above the signer's vouches for the one below:
         // only a CA by its basicConstraints may.
         if (i > 0 && (X509_get_extension_flags(cert) & EXFLAG_CA) == 0)
-            report.findings.push_back({kAuthentication, which +
-                                                            " is no CA certificate (its basicConstraints "
-                                                            "do not say CA:TRUE), so it cannot vouch "
-                                                            "for MIDlet-Certificate-1-" +
-                                                            std::to_string(i)});
+            report.findings.push_back(
+                {kAuthentication, TrFormat("{1} is no CA certificate (its basicConstraints "
+                                           "do not say CA:TRUE), so it cannot vouch "
+                                           "for MIDlet-Certificate-1-{2}",
+                                           {which, std::to_string(i)})});
         if (i + 1 < chain.size() && !IssuedBy(cert, chain[i + 1].get()))
-            report.findings.push_back({kAuthentication, which + " was not issued by the next certificate"});
+            report.findings.push_back(
+                {kAuthentication, TrFormat("{1} was not issued by the next certificate", {which})});
     }
-    if (!report.Refused())
-        report.findings.push_back({0, TrustNote(chain, length)});
+    if (!report.Refused()) {
+        report.rootNote = TrustNote(chain, length);
+        report.findings.push_back({0, report.rootNote});
+    }
 }
 
 void CheckPermissions(const Attributes& attrs, const std::string& where, CheckReport& report) {
@@ -679,10 +697,12 @@ void CheckPermissions(const Attributes& attrs, const std::string& where, CheckRe
                 continue;
             if (critical)
                 report.findings.push_back(
-                    {kAuthorization, where + name + " names the unknown permission \"" + permission + "\""});
+                    {kAuthorization,
+                     Tr(where) + TrFormat("{1} names the unknown permission \"{2}\"", {name, permission})});
             else
-                report.findings.push_back({0, where + name + " names the unknown permission \"" + permission +
-                                                  "\"; the phone drops it"});
+                report.findings.push_back(
+                    {0, Tr(where) + TrFormat("{1} names the unknown permission \"{2}\"; the phone drops it",
+                                             {name, permission})});
         }
     }
 }
@@ -691,25 +711,26 @@ void CheckPermissions(const Attributes& attrs, const std::string& where, CheckRe
 // many more there are, and whether they unpack to more than a jar may.
 void ReportEntries(const JarFacts& jar, CheckReport& report) {
     if (!jar.damagedEntries.empty()) {
-        std::string text = "jar entry " + Shown(jar.damagedEntries[0]) + ": " + jar.firstDamage;
+        std::string text = TrFormat("jar entry {1}: {2}", {Shown(jar.damagedEntries[0]), jar.firstDamage});
         if (const std::size_t more = jar.damagedEntries.size() - 1; more > 0)
-            text += " (and " + std::to_string(more) +
-                    (more == 1 ? " more damaged entry)" : " more damaged entries)");
+            text += TrFormat(more == 1 ? " (and {1} more damaged entry)" : " (and {1} more damaged entries)",
+                             {std::to_string(more)});
         report.findings.push_back({kInvalidJar, text});
     }
     if (jar.tooLarge)
-        report.findings.push_back({kInvalidJar, "the jar's entries unpack to more than " +
-                                                    MiB(unzipdll::kMaxTotalBytes) +
-                                                    "; those after were not tested"});
+        report.findings.push_back(
+            {kInvalidJar, TrFormat("the jar's entries unpack to more than {1}; those after "
+                                   "were not tested",
+                                   {MiB(unzipdll::kMaxTotalBytes)})});
 }
 
 // What is wrong with an entry the unzip could not test: damaged data, or
 // more data than it inflates of one entry, which it passed over untested.
 std::string DamageOfUnpacked(const JarFacts& jar, const std::string& name) {
     if (jar.oversized.count(name))
-        return "larger than the " + MiB(unzipdll::kMaxEntryBytes) +
-               " Jarseal unpacks of one entry, so its data could not be checked";
-    return "damaged data";
+        return TrFormat("larger than the {1} Jarseal unpacks of one entry, so its data could not be checked",
+                        {MiB(unzipdll::kMaxEntryBytes)});
+    return Tr("damaged data");
 }
 
 // True when text is a number of decimal digits only (leading zeros allowed,
@@ -765,12 +786,12 @@ bool VersionPartOver99(const std::string& version) {
 // version, a note when a part is over 99.
 void CheckVersion(const std::string& which, const std::string& version, int code, CheckReport& report) {
     if (!ValidVersion(version))
-        report.findings.push_back({code, which + " \"" + version +
-                                             "\" is not a version (at most three numbers, separated by "
-                                             "dots)"});
+        report.findings.push_back({code, TrFormat("{1} \"{2}\" is not a version (at most three numbers, "
+                                                  "separated by dots)",
+                                                  {Tr(which), version})});
     else if (VersionPartOver99(version))
         report.findings.push_back(
-            {0, which + " \"" + version + "\": some phones refuse version parts over 99"});
+            {0, TrFormat("{1} \"{2}\": some phones refuse version parts over 99", {Tr(which), version})});
 }
 
 // The class a MIDlet-<n> value ("name, icon, class") names; empty when it
@@ -808,25 +829,26 @@ void CheckDescriptorAttributes(const Suite& suite, const std::string& archivePat
     const Attributes& jad = suite.jad;
     for (const char* name : kRequiredInDescriptor)
         if (Find(jad, name) == nullptr && name != suite.lostToMark) // that one is reported lost
-            report.findings.push_back({kInvalidDescriptor, std::string("descriptor lacks ") + name});
+            report.findings.push_back({kInvalidDescriptor, TrFormat("descriptor lacks {1}", {name})});
     if (const std::string* version = Find(jad, "MIDlet-Version"))
         CheckVersion("MIDlet-Version", *version, kInvalidDescriptor, report);
     std::uint64_t size = 0;
     if (const std::string* text = Find(jad, "MIDlet-Jar-Size");
         text && !ReadDecimal(*text, kMaxJarSizeValue, size))
-        report.findings.push_back({kInvalidDescriptor, "MIDlet-Jar-Size \"" + *text + "\" is not a size"});
+        report.findings.push_back(
+            {kInvalidDescriptor, TrFormat("MIDlet-Jar-Size \"{1}\" is not a size", {*text})});
     if (const std::string* url = Find(jad, "MIDlet-Jar-URL")) {
         const std::string jarName = archivePath.substr(archivePath.find_last_of(kSep) + 1);
         const std::string urlName = url->substr(url->find_last_of('/') + 1);
         if (urlName != jarName)
             report.findings.push_back(
-                {kInvalidDescriptor, "MIDlet-Jar-URL \"" + *url + "\" does not name " + jarName});
+                {kInvalidDescriptor, TrFormat("MIDlet-Jar-URL \"{1}\" does not name {2}", {*url, jarName})});
     }
     for (int n = 1; const std::string* midlet = Find(jad, "MIDlet-" + std::to_string(n)); ++n)
         if (MidletClass(*midlet).empty())
             report.findings.push_back(
-                {kInvalidDescriptor, "MIDlet-" + std::to_string(n) + " names no class"});
-    NoteEightBitTexts(jad, "the descriptor", report);
+                {kInvalidDescriptor, TrFormat("MIDlet-{1} names no class", {std::to_string(n)})});
+    NoteEightBitTexts(jad, JARSEAL_N("the descriptor"), report);
 }
 
 // 907 (and 906 for what neither file declares): the jar as an archive, its
@@ -834,12 +856,12 @@ void CheckDescriptorAttributes(const Suite& suite, const std::string& archivePat
 void CheckJarContents(Suite& suite, CheckReport& report) {
     const JarFacts& jar = suite.jar;
     if (!jar.archiveWhy.empty()) {
-        report.findings.push_back({kInvalidJar, "the jar " + jar.archiveWhy});
+        report.findings.push_back({kInvalidJar, TrFormat("the jar {1}", {jar.archiveWhy})});
         return;
     }
     ReportEntries(jar, report);
     if (!jar.manifestWhy.empty()) {
-        report.findings.push_back({kInvalidJar, "the jar " + jar.manifestWhy});
+        report.findings.push_back({kInvalidJar, TrFormat("the jar {1}", {jar.manifestWhy})});
         return;
     }
     suite.manifest = ParseManifest(jar.manifest);
@@ -850,29 +872,31 @@ void CheckJarContents(Suite& suite, CheckReport& report) {
     std::set<std::string> seen;
     for (const auto& [name, value] : suite.manifest) {
         if (HasControlCharacter(value, true))
-            report.findings.push_back({kInvalidJar, "manifest: " + Shown(name) +
-                                                        "'s value holds a control character (a NUL, say)"});
+            report.findings.push_back(
+                {kInvalidJar, TrFormat("manifest: {1}'s value holds a control character "
+                                       "(a NUL, say)",
+                                       {Shown(name)})});
         const bool suites = name.rfind("MIDlet-", 0) == 0 || name.rfind("MicroEdition-", 0) == 0;
         if (suites && !seen.insert(name).second)
-            report.findings.push_back({kInvalidJar, "manifest: " + Shown(name) + " appears twice"});
+            report.findings.push_back({kInvalidJar, TrFormat("manifest: {1} appears twice", {Shown(name)})});
     }
-    NoteEightBitTexts(suite.manifest, "the manifest", report);
+    NoteEightBitTexts(suite.manifest, JARSEAL_N("the manifest"), report);
     for (const char* name : {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor"})
         if (Find(suite.manifest, name) == nullptr)
-            report.findings.push_back({kInvalidJar, std::string("manifest lacks ") + name});
+            report.findings.push_back({kInvalidJar, TrFormat("manifest lacks {1}", {name})});
     if (const std::string* version = Find(suite.manifest, "MIDlet-Version"); suite.jarOnly && version)
         CheckVersion("the manifest's MIDlet-Version", *version, kInvalidJar, report);
     for (const char* name : {"MIDlet-1", "MicroEdition-Profile", "MicroEdition-Configuration"})
         if (suite.Get(name) == nullptr)
             report.findings.push_back(
                 {kInvalidDescriptor, suite.jarOnly
-                                         ? std::string("the manifest lacks ") + name
-                                         : std::string("neither descriptor nor manifest has ") + name});
+                                         ? TrFormat("the manifest lacks {1}", {name})
+                                         : TrFormat("neither descriptor nor manifest has {1}", {name})});
     for (int n = 1; const std::string* midlet = suite.Get("MIDlet-" + std::to_string(n)); ++n) {
         const std::string which = "MIDlet-" + std::to_string(n);
         std::string entry = MidletClass(*midlet);
         if (entry.empty()) {
-            report.findings.push_back({kInvalidJar, which + " names no class"});
+            report.findings.push_back({kInvalidJar, TrFormat("{1} names no class", {which})});
             continue;
         }
         std::replace(entry.begin(), entry.end(), '.', '/');
@@ -890,8 +914,8 @@ void CheckJarSize(const Suite& suite, CheckReport& report) {
     const std::string* text = Find(suite.jad, "MIDlet-Jar-Size");
     std::uint64_t size = 0;
     if (text != nullptr && ReadDecimal(*text, kMaxJarSizeValue, size) && size != suite.jar.size)
-        report.findings.push_back({kJarSizeMismatch, "MIDlet-Jar-Size is " + *text + ", the jar has " +
-                                                         std::to_string(suite.jar.size) + " bytes"});
+        report.findings.push_back({kJarSizeMismatch, TrFormat("MIDlet-Jar-Size is {1}, the jar has {2} bytes",
+                                                              {*text, std::to_string(suite.jar.size)})});
 }
 
 // 905: the suite's name, version and vendor in both files, and for a signed
@@ -901,9 +925,9 @@ void CheckAttributesAgree(const Suite& suite, CheckReport& report) {
         const std::string* inJad = Find(suite.jad, name);
         const std::string* inManifest = Find(suite.manifest, name);
         if (inJad && inManifest && *inJad != *inManifest)
-            report.findings.push_back({kAttributeMismatch, std::string(name) + " differs: descriptor \"" +
-                                                               *inJad + "\", manifest \"" + *inManifest +
-                                                               "\""});
+            report.findings.push_back(
+                {kAttributeMismatch,
+                 TrFormat("{1} differs: descriptor \"{2}\", manifest \"{3}\"", {name, *inJad, *inManifest})});
     }
     if (!suite.Signed())
         return;
@@ -915,15 +939,17 @@ void CheckAttributesAgree(const Suite& suite, CheckReport& report) {
         const std::string* inManifest = Find(suite.manifest, name);
         if (inManifest && *inManifest != value)
             report.findings.push_back(
-                {kAttributeMismatch, name + " differs between descriptor and manifest of a signed suite"});
+                {kAttributeMismatch,
+                 TrFormat("{1} differs between descriptor and manifest of a signed suite", {name})});
     }
     // The permissions it asks for must also be the signed ones: a permission
     // attribute only the descriptor carries is refused.
     for (const char* name : {"MIDlet-Permissions", "MIDlet-Permissions-Opt"})
         if (Find(suite.jad, name) && !Find(suite.manifest, name))
-            report.findings.push_back({kAttributeMismatch, std::string(name) +
-                                                               " is in the descriptor of a signed suite "
-                                                               "but not in its manifest"});
+            report.findings.push_back(
+                {kAttributeMismatch, TrFormat("{1} is in the descriptor of a signed suite "
+                                              "but not in its manifest",
+                                              {name})});
 }
 
 // A note for a profile or configuration newer than MIDP 2.0 and CLDC 1.1:
@@ -950,10 +976,10 @@ void NoteNewerPlatform(const Suite& suite, CheckReport& report) {
                 !std::isdigit(static_cast<unsigned char>(minor)))
                 continue;
             if ((major - '0') * 10 + (minor - '0') > platform.newest)
-                report.findings.push_back(
-                    {0, std::string(platform.attribute) + " " + word + ": phones with " + family +
-                            std::to_string(platform.newest / 10) + "." +
-                            std::to_string(platform.newest % 10) + " only refuse the suite (908)"});
+                report.findings.push_back({0, TrFormat("{1} {2}: phones with {3} only refuse the suite (908)",
+                                                       {platform.attribute, word,
+                                                        family + std::to_string(platform.newest / 10) + "." +
+                                                            std::to_string(platform.newest % 10)})});
         }
     }
 }
@@ -976,7 +1002,7 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
             jadText = ReadWholeFile(descriptorPath);
         } catch (const RunError& e) {
             report.findings.push_back(
-                {kInvalidDescriptor, std::string("descriptor cannot be read: ") + e.what()});
+                {kInvalidDescriptor, TrFormat("descriptor cannot be read: {1}", {Tr(e.what())})});
             return report;
         }
         suite.jad = ParseDescriptor(jadText, report, suite.lostToMark);
@@ -987,7 +1013,8 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
 
     suite.jar = ReadJarFacts(archivePath, damagedEntries == nullptr);
     if (!suite.jar.readError.empty()) {
-        report.findings.push_back({kInvalidJar, "jar cannot be read: " + suite.jar.readError});
+        report.findings.push_back(
+            {kInvalidJar, TrFormat("jar cannot be read: {1}", {Tr(suite.jar.readError)})});
         return report;
     }
     if (damagedEntries != nullptr && !damagedEntries->empty()) {
@@ -1011,12 +1038,13 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
     CheckAttributesAgree(suite, report);
     if (report.Refused())
         return report;
-    CheckPermissions(suite.jad, "descriptor: ", report);
-    CheckPermissions(suite.manifest, "manifest: ", report);
+    CheckPermissions(suite.jad, JARSEAL_N("descriptor: "), report);
+    CheckPermissions(suite.manifest, JARSEAL_N("manifest: "), report);
     NoteNewerPlatform(suite, report);
     if (suite.jarOnly)
-        report.findings.push_back({0, "no descriptor: a phone installs the jar alone as an untrusted suite, "
-                                      "from the manifest's attributes"});
+        report.findings.push_back(
+            {0, Tr("no descriptor: a phone installs the jar alone as an untrusted suite, "
+                   "from the manifest's attributes")});
     return report;
 }
 
@@ -1028,7 +1056,8 @@ CheckReport CheckJarBeforeSigning(const std::string& archivePath,
     Suite suite;
     suite.jar = ReadJarFacts(archivePath, false, Digest::None); // nothing is signed yet
     if (!suite.jar.readError.empty()) {
-        report.findings.push_back({kInvalidJar, "jar cannot be read: " + suite.jar.readError});
+        report.findings.push_back(
+            {kInvalidJar, TrFormat("jar cannot be read: {1}", {Tr(suite.jar.readError)})});
         return report;
     }
     if (!damagedEntries.empty()) {
@@ -1054,17 +1083,17 @@ std::string CheckReport::Verdict() const {
         std::find_if(findings.begin(), findings.end(), [](const Finding& f) { return f.code != 0; });
     if (refusal != findings.end())
         return refusal->code == kSisRefused
-                   ? "a phone would refuse it"
-                   : "a phone would refuse it (" + std::to_string(refusal->code) + ")";
+                   ? Tr("a phone would refuse it")
+                   : TrFormat("a phone would refuse it ({1})", {std::to_string(refusal->code)});
     switch (trust) {
     case SuiteTrust::NeedsRoot:
-        return "a phone that holds its root certificate would accept it";
+        return Tr("a phone that holds its root certificate would accept it");
     case SuiteTrust::JarOnly:
-        return "a phone would accept it as an untrusted suite";
+        return Tr("a phone would accept it as an untrusted suite");
     case SuiteTrust::Unsigned:
         break;
     }
-    return "a phone would accept it";
+    return Tr("a phone would accept it");
 }
 
 bool ValidAttributeName(const std::string& name) {

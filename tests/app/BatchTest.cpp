@@ -245,10 +245,18 @@ TEST(ConsoleMessages, TheSuccessMessageIsDroppedAndEverythingElseShown) {
         MemoryStream err;
         ConsoleUi console(err.file);
         UserInterface& ui = console; // the job's view of it
+        // Quiet: no note, no question, no message of a success; but a
+        // failure's reason, naming its package.
         console.SetQuiet(true);
+        console.SetPackage("/apps/a.jar");
+        ui.Note("заметка");
+        EXPECT_EQ(ui.AskYesNo("Вопрос?", MessageIcon::None), Answer::No);
+        ui.ShowMessage("Готово!", MessageIcon::None);
+        EXPECT_EQ(EndStatus(console, kExitSuccess), kExitSuccess);
+        EXPECT_EQ(err.Text(), "");
         ui.ShowMessage("Сбой", MessageIcon::Stop);
         EXPECT_EQ(EndStatus(console, kExitFailure), kExitFailure);
-        EXPECT_EQ(err.Text(), "");
+        EXPECT_EQ(err.Text(), "Jarseal: /apps/a.jar: Сбой\n");
     }
 }
 
@@ -325,7 +333,7 @@ TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
 
     const std::vector<std::string> lines = Lines(run.out);
-    ASSERT_EQ(lines.size(), 6u) << run.out;
+    ASSERT_EQ(lines.size(), 7u) << run.out;
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"готово", root / "suites/a.jar"},
         {"не выполнено", root / "suites/b.jar"},
@@ -338,6 +346,11 @@ TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
         EXPECT_EQ(SecondsColumn(lines[i]), SecondsColumn(lines[0])) << run.out;
     }
     EXPECT_EQ(lines[5], "Итого: 5, готово 2, не выполнено 3, сбой 0");
+    // The root both signed suites need, once, with their number.
+    EXPECT_EQ(lines[6].rfind("  a phone installs this suite only if it holds", 0), 0u) << lines[6];
+    EXPECT_EQ(lines[6].substr(lines[6].size() - 11), "(suites: 2)") << lines[6];
+    EXPECT_EQ(run.err.find("a phone installs this suite"), run.err.rfind("a phone installs this suite"))
+        << run.err;
 
     // The failures' messages, not the success message; a failed tool's words once.
     EXPECT_EQ(run.err.find("Готово"), std::string::npos) << run.err;
@@ -367,7 +380,7 @@ TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
     EXPECT_EQ(one.exitCode, 0) << one.err;
     ASSERT_EQ(Lines(one.err).size(), 1u) << one.err;
     EXPECT_EQ(Lines(one.err)[0].rfind("Jarseal: a.jad: a phone installs this suite only if it holds", 0), 0u);
-    ASSERT_EQ(Lines(one.out).size(), 2u) << one.out;
+    ASSERT_EQ(Lines(one.out).size(), 3u) << one.out; // with the root in the summary
     EXPECT_EQ(Lines(one.out)[0].rfind("готово ", 0), 0u) << one.out;
 }
 
