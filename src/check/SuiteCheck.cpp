@@ -323,8 +323,8 @@ std::string EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limit
         }
     }
     if (produced != entry.size)
-        return "unpacks to " + std::to_string(produced) + " bytes, its header states " +
-               std::to_string(entry.size);
+        return TrFormat("unpacks to {1} bytes, its header states {2}",
+                        {std::to_string(produced), std::to_string(entry.size)});
     if (crc != entry.crc)
         return Tr("bad CRC");
     return {};
@@ -902,9 +902,9 @@ void CheckJarContents(Suite& suite, CheckReport& report) {
         std::replace(entry.begin(), entry.end(), '.', '/');
         entry += ".class";
         if (jar.entryNames.count(entry) == 0)
-            report.findings.push_back({kInvalidJar, which + " names the class " +
-                                                        Shown(MidletClass(*midlet)) +
-                                                        ", but the jar has no " + Shown(entry)});
+            report.findings.push_back(
+                {kInvalidJar, TrFormat("{1} names the class {2}, but the jar has no {3}",
+                                       {which, Shown(MidletClass(*midlet)), Shown(entry)})});
     }
 }
 
