@@ -51,6 +51,28 @@ const std::vector<const char*>& Patterns() {
         JARSEAL_N("This is not a Symbian 9 installation package ({1}"),
         JARSEAL_N("Cannot sign with this key: {1}"),
         JARSEAL_N("Signing failed: {1}"),
+        // The unzip's messages, a line each.
+        JARSEAL_N("  End-of-central-directory signature not found.  Either this file is not"),
+        JARSEAL_N("  a zipfile, or it is damaged or incomplete."),
+        JARSEAL_N("unzip:  cannot find or open {1}."),
+        JARSEAL_N("  error:  invalid compressed data or bad CRC in {1}"),
+        JARSEAL_N("  error:  {1}:  the archive is damaged or incomplete"),
+        JARSEAL_N("  error:  not enough memory for {1}"),
+        JARSEAL_N("  error:  cannot read entry {1} of {2}"),
+        JARSEAL_N("error:  {1} unpacks to more than {2} MiB; Jarseal skips it"),
+        JARSEAL_N("   skipping: {1}  unsupported encryption method {2}"),
+        JARSEAL_N("   skipping: {1}  unsupported compression method {2}"),
+        JARSEAL_N("   skipping: {1}  unsupported compression method or encryption"),
+        JARSEAL_N("   skipping: {1}  unable to get password"),
+        JARSEAL_N("   skipping: {1}  unable to read the entry"),
+        JARSEAL_N("   skipping: {1}  symbolic links are not extracted"),
+        JARSEAL_N("   skipping: {1}  the name leads outside the target folder"),
+        JARSEAL_N("   skipping: {1}  the name is empty"),
+        JARSEAL_N("   skipping: {1}  a folder on its way is a link or not a folder"),
+        JARSEAL_N("write error (disk full?):  {1}"),
+        JARSEAL_N("error:  cannot write {1}"),
+        JARSEAL_N("error:  cannot create {1}"),
+        JARSEAL_N("warning [{1}]:  zipfile is empty"),
     };
     return patterns;
 }

@@ -8,6 +8,7 @@
 #include "common/RefusalTexts.h"
 #include "common/RunLock.h"
 #include "common/Text.h"
+#include "common/ToolReasons.h"
 #include "common/Translate.h"
 #include "java/JavaSigning.h"
 #include "java/ManifestAgreement.h"
@@ -158,7 +159,7 @@ Unpacked UnpackManifest(Context& ctx, const JavaRun& run) {
             result = -1; // the library is missing: show the (empty) message
         }
         if (result != 0)
-            ctx.ui.ShowMessage(job.GetLastMessage(), MessageIcon::None);
+            ctx.ui.ShowMessage(TranslatedToolOutput(job.GetLastMessage()), MessageIcon::None);
         unpacked.damaged = job.GetDamagedEntries();
     });
 

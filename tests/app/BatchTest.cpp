@@ -599,6 +599,8 @@ TEST_F(CliFixture, EachRunPrintsItsLinesInOneLanguage) {
     MakeDir(root / "broken");
     WriteZip(root / "broken/noclass.jar",
              {{"META-INF/MANIFEST.MF", kManifest}, {"other/A.class", "CAFEBABE"}});
+    MakeDir(root / "damaged");
+    WriteFile(root / "damaged/bad.jar", "not an archive");
     const std::string ini = ReadFile(program + "/Jarseal.ini");
     const struct {
         const char* what;
@@ -610,6 +612,8 @@ TEST_F(CliFixture, EachRunPrintsItsLinesInOneLanguage) {
         {"success", "\"" + root / "apps/good.jar" + "\"", false, "done ", "готово "},
         {"refusal", "\"" + root / "broken/noclass.jar" + "\"", false, "907 invalid jar file (MIDlet-1 names",
          "907 неверный jar файл (MIDlet-1 называет"},
+        {"damaged archive", "\"" + root / "damaged/bad.jar" + "\"", false, "End-of-central-directory",
+         "Не найдена подпись конца центрального каталога"},
         {"key store fault", "\"" + root / "apps/good.jar" + "\"", true, "Wrong key store password",
          "Неверный пароль хранилища ключей"},
         {"usage error", "--permissions nosuch \"" + root / "apps/good.jar" + "\"", false,
