@@ -1,8 +1,12 @@
 #include "common/Translate.h"
 
+#include <cerrno>
 #include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <libintl.h>
+#include <locale.h>
+#include <set>
 
 namespace jarseal {
 
@@ -54,6 +58,21 @@ bool Match(const std::string& pattern, std::size_t p, const std::string& line, s
     return l < line.size() && line[l] == pattern[p] && Match(pattern, p + 1, line, l + 1, values);
 }
 
+// The texts of the system's error numbers, as a tool prints them (the C
+// library's own, English words).
+bool SystemErrorText(const std::string& text) {
+    static const std::set<std::string> texts = [] {
+        std::set<std::string> all;
+        const locale_t c = ::newlocale(LC_ALL_MASK, "C", locale_t{});
+        for (int e = 1; c != locale_t{} && e < 134; ++e)
+            all.insert(::strerror_l(e, c));
+        if (c != locale_t{})
+            ::freelocale(c);
+        return all;
+    }();
+    return texts.count(text) > 0;
+}
+
 } // namespace
 
 std::string LanguageOfLocale() {
@@ -98,8 +117,13 @@ std::string TrMatching(const std::string& line, const std::vector<const char*>& 
         return line;
     for (const char* pattern : patterns) {
         std::vector<std::string> values;
-        if (Match(pattern, 0, line, 0, values))
+        if (Match(pattern, 0, line, 0, values)) {
+            // A value that is a system error's text is words, not a name.
+            for (std::string& value : values)
+                if (SystemErrorText(value))
+                    value = Tr(value);
             return Fill(Tr(pattern), values);
+        }
     }
     return Tr(line);
 }

@@ -601,6 +601,9 @@ TEST_F(CliFixture, EachRunPrintsItsLinesInOneLanguage) {
              {{"META-INF/MANIFEST.MF", kManifest}, {"other/A.class", "CAFEBABE"}});
     MakeDir(root / "damaged");
     WriteFile(root / "damaged/bad.jar", "not an archive");
+    // A Symbian package with no certificate set: the signing tool's reason.
+    ::symlink(JARSEAL_SIGNSIS, (program + "/data/signsis").c_str());
+    WriteFile(root / "damaged/d.sis", ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis"));
     const std::string ini = ReadFile(program + "/Jarseal.ini");
     const struct {
         const char* what;
@@ -614,6 +617,8 @@ TEST_F(CliFixture, EachRunPrintsItsLinesInOneLanguage) {
          "907 неверный jar файл (MIDlet-1 называет"},
         {"damaged archive", "\"" + root / "damaged/bad.jar" + "\"", false, "End-of-central-directory",
          "Не найдена подпись конца центрального каталога"},
+        {"Symbian tool", "\"" + root / "damaged/d.sis" + "\"", false,
+         "Error: Cannot open the certificate file", "Ошибка: Не удалось открыть файл сертификата"},
         {"key store fault", "\"" + root / "apps/good.jar" + "\"", true, "Wrong key store password",
          "Неверный пароль хранилища ключей"},
         {"usage error", "--permissions nosuch \"" + root / "apps/good.jar" + "\"", false,
