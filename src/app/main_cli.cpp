@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <locale.h>
 #include <optional>
 #include <unistd.h>
 
@@ -63,6 +64,19 @@ void PrintRootNeeds(const std::vector<ConsoleUi::RootNeed>& roots) {
         std::printf("%s\n", TrFormat("  {1} (suites: {2})",
                                      {EscapeControlCharacters(root.text), std::to_string(root.suites)})
                                 .c_str());
+}
+
+// The tools (the JAD tool's Java above all) read file names in their
+// locale's encoding; a locale that is named but not installed, as
+// LANG=ru_RU.UTF-8 on a fresh system, would leave them plain ASCII and
+// unable to open a Cyrillic name, so they get C.UTF-8 instead.
+void GiveToolsAUsableLocale() {
+    const locale_t wanted = ::newlocale(LC_ALL_MASK, "", locale_t{});
+    if (wanted != locale_t{}) {
+        ::freelocale(wanted);
+        return;
+    }
+    ::setenv("LC_ALL", "C.UTF-8", 1);
 }
 
 // Reports what a phone's installer would refuse in each package; changes
@@ -111,6 +125,7 @@ int main(int argc, char** argv) {
     PinLocalTimeZone(); // archives of thousands of entries are opened several times a job
     // Every line of the run in the language the locale asks for.
     UseCatalogue(LanguageOfLocale(), ExecutableFolder() + kSep + "data" + kSep + "locale");
+    GiveToolsAUsableLocale();
     // A failed tool's words reach standard error in the job's own message.
     PassCapturedOutputThrough(false);
     std::string error;

@@ -644,6 +644,15 @@ TEST_F(CliFixture, EachRunPrintsItsLinesInOneLanguage) {
         EXPECT_NE(russian.find(c.russian), std::string::npos) << c.what << "\n" << russian;
         EXPECT_EQ(EnglishWords(russian), std::vector<std::string>{}) << c.what << "\n" << russian;
     }
+
+    // Asking for Russian by a locale this system may not have installed
+    // leaves the tools able to read a Cyrillic file name.
+    WriteFile(program + "/Jarseal.ini", ini);
+    WriteZip(root / "apps/игра.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
+    const RunOutput named = RunAndWaitCapture("env LC_ALL= LC_MESSAGES= LANG=ru_RU.UTF-8 " +
+                                              QuotedArgument(program + "/jarseal-cli") + " " +
+                                              QuotedArgument(root / "apps/игра.jar"));
+    EXPECT_EQ(named.exitCode, 0) << named.output;
 }
 
 TEST_F(CliFixture, ExportedCertificatesAreThoseTheJobsSignWith) {
