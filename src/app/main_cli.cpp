@@ -53,7 +53,7 @@ int ProcessOne(Context& ctx, ConsoleUi& ui, const std::string& path) {
     } catch (const std::exception& e) {
         ui.PrintHeldMessage();
         std::fprintf(stderr, "Jarseal: %s: %s\n", EscapeControlCharacters(path).c_str(),
-                     EscapeControlCharacters(e.what()).c_str());
+                     EscapeControlCharacters(Tr(e.what())).c_str());
         return kExitUnforeseen;
     }
 }

@@ -352,7 +352,7 @@ struct JarFacts {
 FileStamp DigestFile(const std::string& path, std::uint64_t& size, Sha1Digest& sha1) {
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!md || EVP_DigestInit_ex(md.get(), EVP_sha1(), nullptr) != 1)
-        throw RunError(kErrAccess, "read " + path + ": no SHA-1 digest to be had");
+        throw RunError(kErrAccess, TrFormat("read {1}: no SHA-1 digest to be had", {path}));
     size = 0;
     bool digested = true;
     const FileStamp stamp = ReadFileInPieces(path, [&](const char* data, std::size_t n) {
@@ -361,7 +361,7 @@ FileStamp DigestFile(const std::string& path, std::uint64_t& size, Sha1Digest& s
         return digested;
     });
     if (!digested || EVP_DigestFinal_ex(md.get(), sha1.data(), nullptr) != 1)
-        throw RunError(kErrAccess, "read " + path + ": the SHA-1 digest failed");
+        throw RunError(kErrAccess, TrFormat("read {1}: the SHA-1 digest failed", {path}));
     return stamp;
 }
 
