@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace jarseal {
 
@@ -24,8 +25,12 @@ class ConsoleUi : public UserInterface {
     // The text the next input box gets, once; later boxes get the empty text,
     // so a wrong answer is never repeated for ever.
     void SetNextInput(std::string text) { nextInput_ = std::move(text); }
-    // Messages are not printed while quiet.
+    // While quiet, questions and notes are not printed, nor any message of a
+    // job that succeeds; a failure's message (which says why) still is.
     void SetQuiet(bool quiet) { quiet_ = quiet; }
+    // The package the next messages are about: each message names it, so a
+    // reason in a batch's output tells its file. Empty: no name.
+    void SetPackage(std::string path) { package_ = std::move(path); }
 
     void ShowMessage(const std::string& text, MessageIcon icon, const std::string& title) override;
     Answer AskYesNo(const std::string& text, MessageIcon icon, const std::string& title) override;
@@ -35,11 +40,21 @@ class ConsoleUi : public UserInterface {
     std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) override;
     void NoteWaitingForOtherRun() override;
     void Note(const std::string& text) override;
+    // Printed the first time a run meets this root, counted after that.
+    void RootNote(const std::string& fileName, const std::string& text) override;
     [[noreturn]] void EndProgram(int status) override;
 
     // Prints the message held back, if any; for a job that ended without
     // EndProgram (or by an exception).
     void PrintHeldMessage();
+
+    // The roots the run's signed suites need, each once in the order first
+    // met, with the number of suites that need it.
+    struct RootNeed {
+        std::string text;
+        int suites;
+    };
+    const std::vector<RootNeed>& RootNeeds() const { return roots_; }
 
   private:
     void Print(const std::string& title, const std::string& text, const char* suffix);
@@ -48,6 +63,8 @@ class ConsoleUi : public UserInterface {
     Answer yesNo_ = Answer::No;
     std::string nextInput_;
     bool quiet_ = false;
+    std::string package_;
+    std::vector<RootNeed> roots_;
 };
 
 } // namespace jarseal

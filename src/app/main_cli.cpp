@@ -15,6 +15,7 @@
 #include "common/FileSystem.h"
 #include "common/LocalTime.h"
 #include "common/Text.h"
+#include "common/Translate.h"
 #include "process/RunAndWait.h"
 #include "process/WarmJadTool.h"
 #include "settings/IniSettings.h"
@@ -22,7 +23,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <locale.h>
 #include <optional>
 #include <unistd.h>
 
@@ -33,6 +36,17 @@ using namespace jarseal;
 // Runs one package through its job; the job ends "the program" at its end,
 // which here ends only this package.
 int ProcessOne(Context& ctx, ConsoleUi& ui, const std::string& path) {
+    // A name that is nothing, and has no package's extension (a folder's,
+    // mistyped): say that it does not exist, rather than refuse the
+    // extension; a missing package's own job says what is missing.
+    std::error_code ec;
+    const std::string ext = std::filesystem::path(path).extension().string();
+    if (ext != ".jar" && ext != ".jad" && ext != ".sis" && ext != ".sisx" &&
+        !std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+        ui.ShowMessage("Файл или папка не существует.", MessageIcon::Information, kAppTitle);
+        ui.PrintHeldMessage();
+        return kExitFailure;
+    }
     try {
         OpenPackage(ctx, path);
         ui.PrintHeldMessage();
@@ -42,7 +56,7 @@ int ProcessOne(Context& ctx, ConsoleUi& ui, const std::string& path) {
     } catch (const std::exception& e) {
         ui.PrintHeldMessage();
         std::fprintf(stderr, "Jarseal: %s: %s\n", EscapeControlCharacters(path).c_str(),
-                     EscapeControlCharacters(e.what()).c_str());
+                     EscapeControlCharacters(Tr(e.what())).c_str());
         return kExitUnforeseen;
     }
 }
@@ -66,27 +80,64 @@ int ProcessPackage(Context& ctx, ConsoleUi& ui, const std::string& path, const s
     return status;
 }
 
+// The summary's lines on the roots the packages need.
+void PrintRootNeeds(const std::vector<ConsoleUi::RootNeed>& roots) {
+    for (const ConsoleUi::RootNeed& root : roots)
+        std::printf("%s\n", TrFormat("  {1} (suites: {2})",
+                                     {EscapeControlCharacters(root.text), std::to_string(root.suites)})
+                                .c_str());
+}
+
+// The tools (the JAD tool's Java above all) read file names in their
+// locale's encoding; a locale that is named but not installed, as
+// LANG=ru_RU.UTF-8 on a fresh system, would leave them plain ASCII and
+// unable to open a Cyrillic name, so they get C.UTF-8 instead.
+void GiveToolsAUsableLocale() {
+    const locale_t wanted = ::newlocale(LC_ALL_MASK, "", locale_t{});
+    if (wanted != locale_t{}) {
+        ::freelocale(wanted);
+        return;
+    }
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+}
+
 // Reports what a phone's installer would refuse in each package; changes
 // nothing. Returns 0 when no package would be refused.
 int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
     int refused = 0;
+    // The note on a root is printed at the first suite that needs it, and
+    // with the number of suites in the summary.
+    std::vector<ConsoleUi::RootNeed> roots;
     for (const std::string& path : packages) {
         const CheckReport report = CheckPackage(path);
         if (report.Refused())
             ++refused;
+        bool rootMet = false;
+        for (ConsoleUi::RootNeed& root : roots)
+            if (!report.rootNote.empty() && root.text == report.rootNote) {
+                ++root.suites;
+                rootMet = true;
+            }
+        if (!report.rootNote.empty() && !rootMet)
+            roots.push_back({report.rootNote, 1});
         if (quiet && !report.Refused())
             continue;
         std::printf("%s: %s\n", EscapeControlCharacters(path).c_str(), report.Verdict().c_str());
         for (const Finding& f : report.findings) {
+            if (rootMet && f.text == report.rootNote)
+                continue;
             if (f.code == InstallerStatus::SymbianRefused)
-                std::printf("  refused  %s\n", EscapeControlCharacters(f.text).c_str());
+                std::printf("  %s  %s\n", Tr("refused"), EscapeControlCharacters(f.text).c_str());
             else if (f.code != InstallerStatus::None)
                 std::printf("  %d  %s\n", Number(f.code), EscapeControlCharacters(f.text).c_str());
             else
-                std::printf("  note %s\n", EscapeControlCharacters(f.text).c_str());
+                std::printf("  %s %s\n", Tr("note"), EscapeControlCharacters(f.text).c_str());
         }
     }
-    std::printf("Checked %zu, refused %d\n", packages.size(), refused);
+    std::printf("%s\n", TrFormat("Checked {1}, refused {2}",
+                                 {std::to_string(packages.size()), std::to_string(refused)})
+                            .c_str());
+    PrintRootNeeds(roots);
     return refused == 0 ? kExitSuccess : kExitFailure;
 }
 
@@ -94,13 +145,16 @@ int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
 
 int main(int argc, char** argv) {
     PinLocalTimeZone(); // archives of thousands of entries are opened several times a job
+    // Every line of the run in the language the locale asks for.
+    UseCatalogue(LanguageOfLocale(), ExecutableFolder() + kSep + "data" + kSep + "locale");
+    GiveToolsAUsableLocale();
     // A failed tool's words reach standard error in the job's own message.
     PassCapturedOutputThrough(false);
     std::string error;
     const auto options = ParseBatchArguments(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-        std::fprintf(stderr, "jarseal-cli: %s\nTry 'jarseal-cli --help'.\n",
-                     EscapeControlCharacters(error).c_str());
+        std::fprintf(stderr, "jarseal-cli: %s\n%s\n", EscapeControlCharacters(error).c_str(),
+                     Tr("Try 'jarseal-cli --help'."));
         return kExitUsage;
     }
     if (options->help) {
@@ -128,7 +182,7 @@ int main(int argc, char** argv) {
     if (options->check) {
         const auto packages = CollectPackages(options->paths);
         if (packages.empty()) {
-            std::fprintf(stderr, "jarseal-cli: no package found\n");
+            std::fprintf(stderr, "jarseal-cli: %s\n", Tr("no package found"));
             return kExitFailure;
         }
         return CheckPackages(packages, options->quiet);
@@ -143,7 +197,7 @@ int main(int argc, char** argv) {
     try {
         placesOfRun.emplace(programFolder);
     } catch (const RunError& e) {
-        std::fprintf(stderr, "jarseal-cli: %s\n", e.what());
+        std::fprintf(stderr, "jarseal-cli: %s\n", Tr(e.what()));
         return kExitFailure;
     }
     const RunPlaces& places = *placesOfRun;
@@ -158,7 +212,7 @@ int main(int argc, char** argv) {
         try {
             PrepareUserFolders(startCtx);
         } catch (const RunError& e) {
-            std::fprintf(stderr, "jarseal-cli: %s\n", e.what());
+            std::fprintf(stderr, "jarseal-cli: %s\n", Tr(e.what()));
             return kExitFailure;
         }
         StartUpHooks hooks;
@@ -221,6 +275,7 @@ int main(int argc, char** argv) {
             continue;
         }
         ui.SetNextInput(options->zipPassword);
+        ui.SetPackage(path);
         Context ctx{ui, runSettings, permissions, programFolder, path, nullptr, places.Get()};
         ctx.keepDescriptorAttributes = options->keepDescriptorAttributes;
         ctx.resignSymbian = options->resignSymbian;
@@ -241,11 +296,12 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     if (packages.empty()) {
-        std::fprintf(stderr, "jarseal-cli: no package found\n");
+        std::fprintf(stderr, "jarseal-cli: %s\n", Tr("no package found"));
         return kExitFailure;
     }
-    std::printf("Итого: %zu, %s %d, %s %d, %s %d%s\n", packages.size(), ResultWord(kExitSuccess), counts[0],
-                ResultWord(kExitFailure), counts[1], ResultWord(kExitUnforeseen), counts[2],
+    std::printf("%s %zu, %s %d, %s %d, %s %d%s\n", Tr("Итого:"), packages.size(), ResultWord(kExitSuccess),
+                counts[0], ResultWord(kExitFailure), counts[1], ResultWord(kExitUnforeseen), counts[2],
                 SkippedCount(skipped).c_str());
+    PrintRootNeeds(ui.RootNeeds());
     return worst;
 }

@@ -8,6 +8,8 @@
 #include "common/RefusalTexts.h"
 #include "common/RunLock.h"
 #include "common/Text.h"
+#include "common/ToolReasons.h"
+#include "common/Translate.h"
 #include "java/JavaSigning.h"
 #include "java/ManifestAgreement.h"
 #include "java/SuiteFiles.h"
@@ -44,17 +46,18 @@ std::string AgreementFailureText(const RunError& e) {
     std::string why;
     switch (e.Number()) {
     case kErrPermissionDenied:
-        why = "нет прав на запись в папку или в jar файл";
+        why = Tr("нет прав на запись в папку или в jar файл");
         break;
     case kErrDiskFull:
-        why = "на диске нет места";
+        why = Tr("на диске нет места");
         break;
     default:
-        why = std::string(e.what()) + " (Ошибка№: " + std::to_string(e.Number()) + ")";
+        why = TrFormat("{1} (Ошибка№: {2})", {Tr(e.what()), std::to_string(e.Number())});
         break;
     }
-    return "Не удалось записать в манифест jar файла разрешения дескриптора:\r\n" + why +
-           ".\r\nБез этого телефон не установит подписанный набор. Файлы не изменены.";
+    return TrFormat("Не удалось записать в манифест jar файла разрешения дескриптора:\r\n{1}"
+                    ".\r\nБез этого телефон не установит подписанный набор. Файлы не изменены.",
+                    {why});
 }
 
 // Step: the one-time backup keeps the descriptor as it was before the
@@ -106,7 +109,7 @@ Unpacked UnpackManifest(Context& ctx, const JavaRun& run) {
             result = -1; // the library is missing: show the (empty) message
         }
         if (result != 0)
-            ctx.ui.ShowMessage(job.GetLastMessage(), MessageIcon::None);
+            ctx.ui.ShowMessage(TranslatedToolOutput(job.GetLastMessage()), MessageIcon::None);
         unpacked.damaged = job.GetDamagedEntries();
     });
 
@@ -191,8 +194,8 @@ std::vector<Attribute> AttributesLeftOut(UserInterface& ui, const JavaPaths& p, 
         if (FileLength(p.backup) <= kMaxManifestBytes)
             usersText = ReadWholeFile(p.backup);
         else
-            ui.Note(p.descriptorFileName +
-                    ".original больше 8 МБ: атрибуты прежнего дескриптора не прочитаны");
+            ui.Note(TrFormat("{1}.original больше 8 МБ: атрибуты прежнего дескриптора не прочитаны",
+                             {p.descriptorFileName}));
     });
     std::set<std::string> carried; // by NameKey
     for (const auto& [name, value] : DescriptorAttributes(body))
@@ -227,12 +230,13 @@ std::string FirstDescriptorBody(Context& ctx, const JavaPaths& p, const std::str
             names += (i == 0 ? "" : ", ") + left[i].first;
     }
     if (left.size() > kNamesShown)
-        names += " и ещё " + std::to_string(left.size() - kNamesShown);
+        names += TrFormat(" и ещё {1}", {std::to_string(left.size() - kNamesShown)});
     if (ctx.keepDescriptorAttributes)
         return carried;
     const std::string backupName = p.descriptorFileName + ".original";
-    ctx.ui.Note(p.descriptorFileName + ": атрибуты прежнего дескриптора не перенесены в новый: " + names +
-                " (они сохранены в " + backupName + "; --keep-jad-attributes переносит их)");
+    ctx.ui.Note(TrFormat("{1}: атрибуты прежнего дескриптора не перенесены в новый: {2}"
+                         " (они сохранены в {3}; --keep-jad-attributes переносит их)",
+                         {p.descriptorFileName, names, backupName}));
     return body;
 }
 
@@ -245,10 +249,11 @@ void WriteFirstDescriptor(const JavaPaths& p, const std::string& body) {
 }
 
 JobFailure DescriptorNotKept(const JavaPaths& p) {
-    return {"Дескриптор " + p.descriptorFileName +
-            " принадлежит другому пользователю, и в этой папке Jarseal не может сохранить его так, чтобы "
-            "при ошибке вернуть в точности.\r\nФайлы не изменены. Скопируйте набор в свою папку и повторите "
-            "попытку."};
+    return {
+        TrFormat("Дескриптор {1} принадлежит другому пользователю, и в этой папке Jarseal не может "
+                 "сохранить его так, чтобы при ошибке вернуть в точности.\r\nФайлы не изменены. Скопируйте "
+                 "набор в свою папку и повторите попытку.",
+                 {p.descriptorFileName})};
 }
 
 // Step: what a phone would refuse that the jar alone already shows (a
