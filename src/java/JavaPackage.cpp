@@ -3,6 +3,7 @@
 #include "check/SuiteCheck.h"
 #include "common/ErrorPolicy.h"
 #include "common/Errors.h"
+#include "common/Fd.h"
 #include "common/FileSystem.h"
 #include "common/Manifest.h"
 #include "common/RefusalTexts.h"
@@ -12,10 +13,14 @@
 #include "java/ManifestAgreement.h"
 #include "java/SuiteFiles.h"
 #include "unzip/CGUnzipFiles.h"
+#include "zip/EntryReader.h"
+#include "zip/ZipLimits.h"
+#include "zip/ZipRewrite.h"
 
 #include <algorithm>
 #include <cctype>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <set>
@@ -79,6 +84,30 @@ struct Unpacked {
     std::vector<std::string> damaged;    // entries whose data is damaged
 };
 
+// The text of the jar's manifest entry, the one the check and the agreement
+// read (zip::FindManifest); none for a jar without a sound one.
+std::optional<std::string> ManifestEntryText(const std::string& archive) {
+    const Fd in(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0)
+        return std::nullopt;
+    const ZipFileBytes bytes(in.get(), static_cast<std::uint64_t>(st.st_size));
+    ZipLayout layout;
+    std::string why;
+    if (ReadZipLayout(bytes, zip::kMaxEntries, layout, why) != ZipLayoutStatus::Sound)
+        return std::nullopt;
+    const ZipEntryLayout* entry = zip::FindManifest(layout);
+    if (entry == nullptr)
+        return std::nullopt;
+    try {
+        return zip::ManifestText(bytes, *entry, kMaxManifestBytes);
+    } catch (const JarDamagedError&) {
+        return std::nullopt;
+    } catch (const RunError&) {
+        return std::nullopt;
+    }
+}
+
 // Step: the unzip job unpacks the manifest into the working folder (every
 // other entry is checked in memory) and shows its message when it has one;
 // the working folder is empty again afterwards.
@@ -112,10 +141,13 @@ Unpacked UnpackManifest(Context& ctx, const JavaRun& run) {
 
     const std::string manifestPath = run.workDir + kSep + "MANIFEST.MF";
     StepOverMissing([&] {
-        // A manifest far larger than any real suite's is taken for a damaged
-        // archive instead of being read into memory and scanned.
+        // Without a manifest unpacked, or with one far larger than any real
+        // suite's, the archive counts as damaged. The text is the entry the
+        // check and the agreement read, so that all three judge the same
+        // manifest; a jar whose only manifest lies in another folder goes on
+        // with none, for the check to refuse by name.
         if (FileExist(manifestPath) && FileLength(manifestPath) <= kMaxManifestBytes)
-            unpacked.manifest = ReadWholeFile(manifestPath);
+            unpacked.manifest = ManifestEntryText(run.paths.archive).value_or("");
     });
     ClearWorkDir(run.workDir);
     RemoveUnpackedHiddenFiles(run.workDir, hiddenBefore);
