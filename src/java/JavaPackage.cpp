@@ -1,5 +1,6 @@
 #include "java/JavaPackage.h"
 
+#include "check/Attributes.h"
 #include "check/SuiteCheck.h"
 #include "common/ErrorPolicy.h"
 #include "common/Errors.h"
@@ -178,19 +179,9 @@ std::optional<JobFailure> AgreeJar(const JavaRun& run, const FileIdentity& jar,
 // An attribute's name and value, as a descriptor line holds them.
 using Attribute = std::pair<std::string, std::string>;
 
-// The attributes of a descriptor text: "name: value" lines, the value
-// trimmed. A leading byte-order mark is passed over and continued lines are
-// joined, as lenient tools write and read them; other lines are passed over.
-std::vector<Attribute> DescriptorAttributes(const std::string& text) {
-    std::vector<Attribute> attributes;
-    const bool mark = text.rfind("\xEF\xBB\xBF", 0) == 0;
-    for (const std::string& line : ManifestLines(mark ? text.substr(3) : text)) {
-        const auto colon = line.find(':');
-        if (colon == 0 || colon == std::string::npos || line.find_first_of(" \t") < colon)
-            continue;
-        attributes.emplace_back(line.substr(0, colon), TrimBlanksAndTabs(line.substr(colon + 1)));
-    }
-    return attributes;
+// The attributes of a descriptor text, read as lenient tools write them.
+check::Attributes DescriptorAttributes(const std::string& text) {
+    return check::ParseLeniently(text, check::Lenient::Descriptor);
 }
 
 // An attribute name in lower case: phones and tools that read descriptors
@@ -229,11 +220,8 @@ std::vector<Attribute> AttributesLeftOut(UserInterface& ui, const JavaPaths& p, 
     std::set<std::string> carried; // by NameKey
     for (const auto& [name, value] : DescriptorAttributes(body))
         carried.insert(NameKey(name));
-    for (const std::string& line : ManifestLines(manifest)) {
-        if (line.empty())
-            break; // the per-entry sections follow
-        carried.insert(NameKey(line.substr(0, line.find(':'))));
-    }
+    for (const auto& [name, value] : check::ParseManifest(manifest))
+        carried.insert(NameKey(name));
     std::vector<Attribute> left;
     for (auto& attribute : DescriptorAttributes(usersText))
         if (ValidAttributeName(attribute.first) && !HasControlCharacter(attribute.second, true) &&
