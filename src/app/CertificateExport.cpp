@@ -136,23 +136,22 @@ int PutNewFileInPlace(const std::string& temp, const std::string& target) {
 
 // Writes der to a new target.
 std::optional<std::string> WriteNewCertificate(const std::string& target, const std::string& der) {
-    std::string temp;
+    TempFile temp;
     try {
-        Fd fd(CreateTempBeside(target, temp));
+        Fd fd(temp.CreateBeside(target));
         const mode_t mask = ::umask(0);
         ::umask(mask);
         const int written = WriteFully(fd.get(), der.data(), der.size());
         if (written != 0 || ::fchmod(fd.get(), 0666 & ~mask) != 0 || ::close(fd.release()) != 0) {
             const int error = written != 0 ? written : errno;
-            ::unlink(temp.c_str());
             return TrFormat("cannot write {1}: {2}", {target, std::strerror(error)});
         }
     } catch (const std::exception& e) {
         return std::string(e.what());
     }
-    const int error = PutNewFileInPlace(temp, target);
-    if (error != 0)
-        ::unlink(temp.c_str());
+    const int error = PutNewFileInPlace(temp.path(), target);
+    if (error == 0)
+        temp.Keep(); // now the target's name
     if (error == EEXIST)
         return TrFormat("{1} already exists and is left as it is (--force replaces it)", {target});
     if (error != 0)
@@ -211,25 +210,27 @@ std::optional<std::string> ExportJavaCertificate(const SettingsAccess& settings,
 
     // keytool writes into a file of its own beside the target; what it wrote
     // is checked and only then put in place.
-    std::string temp;
-    try {
-        ::close(CreateTempBeside(target, temp));
-    } catch (const std::exception& e) {
-        return std::string(e.what());
-    }
-    ::setenv(kPasswordVariable, settings.Read("Java", "storepass").c_str(), 1);
-    const RunOutput run =
-        RunAndWaitCapture("keytool -J-Duser.language=en -exportcert -keystore " + QuotedArgument(keystore) +
-                          " -storepass:env " + kPasswordVariable + " -alias " + CommandLineArgument(alias) +
-                          " -file " + QuotedArgument(temp));
-    ::unsetenv(kPasswordVariable);
+    RunOutput run;
     std::string der;
-    try {
-        der = ReadWholeFile(temp);
-    } catch (const std::exception&) {
-        // reported below as no certificate
-    }
-    ::unlink(temp.c_str());
+    {
+        TempFile temp;
+        try {
+            ::close(temp.CreateBeside(target));
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+        ::setenv(kPasswordVariable, settings.Read("Java", "storepass").c_str(), 1);
+        run =
+            RunAndWaitCapture("keytool -J-Duser.language=en -exportcert -keystore " +
+                              QuotedArgument(keystore) + " -storepass:env " + kPasswordVariable + " -alias " +
+                              CommandLineArgument(alias) + " -file " + QuotedArgument(temp.path()));
+        ::unsetenv(kPasswordVariable);
+        try {
+            der = ReadWholeFile(temp.path());
+        } catch (const std::exception&) {
+            // reported below as no certificate
+        }
+    } // the temporary file goes before the certificate is written
 
     if (run.exitCode == -1)
         return std::string(Tr("keytool, which comes with Java, was not found on the search path"));

@@ -143,10 +143,11 @@ Attributes ParseDescriptor(const std::string& text, CheckReport& report, std::st
     return attrs;
 }
 
-Attributes ParseManifest(const std::string& text) {
+Attributes ParseLeniently(const std::string& text, Lenient as) {
+    const bool mark = as == Lenient::Descriptor && text.rfind("\xEF\xBB\xBF", 0) == 0;
     Attributes attrs;
-    for (const auto& line : ManifestLines(text)) {
-        if (line.empty())
+    for (const auto& line : ManifestLines(mark ? text.substr(3) : text)) {
+        if (line.empty() && as == Lenient::ManifestMainSection)
             break; // the per-entry sections follow
         const auto colon = line.find(':');
         if (colon == std::string::npos)
