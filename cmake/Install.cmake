@@ -25,6 +25,7 @@ endif()
     endif()
 endif()
 install(DIRECTORY DESTINATION data/temp)
+install(DIRECTORY ${CMAKE_BINARY_DIR}/data/locale DESTINATION data)
 install(FILES ${CMAKE_SOURCE_DIR}/desktop/jarseal.svg DESTINATION .)
 
 set(jarseal_install_script ${CMAKE_BINARY_DIR}/JarsealInstall.cmake)

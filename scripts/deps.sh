@@ -25,6 +25,7 @@ build_packages=(
     build-essential cmake pkg-config
     libzip-dev zlib1g-dev libdeflate-dev libssl-dev
     openssl # makes the default Symbian certificate and key
+    gettext # msgfmt compiles the console program's catalogues (po/)
     default-jdk-headless  # builds the JAD tool, the key store and the sample MIDlet; runs the JAD tool
     proguard-cli          # preverifies the sample MIDlet for phones
     qt6-base-dev          # the window

@@ -4,6 +4,7 @@
 #include "app/RunKeys.h"
 #include "common/FileSystem.h"
 #include "common/Text.h"
+#include "common/Translate.h"
 #include "common/UserInterface.h"
 #include "java/PermissionCatalogue.h"
 
@@ -65,11 +66,11 @@ bool IsPasswordOption(const std::string& option) {
 // form it knows, a file or name that is not empty.
 bool CheckRunValue(const std::string& option, const std::string& value, std::string& error) {
     if (IsPasswordOption(option) && !ValidSecretSource(value)) {
-        error = option + " needs pass:TEXT, env:VAR, file:PATH or stdin";
+        error = TrFormat("{1} needs pass:TEXT, env:VAR, file:PATH or stdin", {option});
         return false;
     }
     if (!IsPasswordOption(option) && value.empty()) {
-        error = option + " needs a value";
+        error = TrFormat("{1} needs a value", {option});
         return false;
     }
     return true;
@@ -82,23 +83,23 @@ bool CheckRunOptions(const BatchOptions& options, std::string& error) {
         if (*source && ReadsStandardInput(**source))
             ++fromInput;
     if (fromInput > 1) {
-        error = "only one password can be read from stdin";
+        error = Tr("only one password can be read from stdin");
         return false;
     }
     const bool signs = options.keystore || options.alias || options.storepass || options.keypass ||
                        options.certificate || options.key || options.passphrase;
     if (options.check && (signs || !options.outDir.empty() || options.unsignedSuites || options.skipSigned ||
                           !options.reportFile.empty())) {
-        error = "--check takes no signing or output option";
+        error = Tr("--check takes no signing or output option");
         return false;
     }
     if (options.exportCertificate &&
         (!options.outDir.empty() || options.unsignedSuites || options.skipSigned || !options.reportFile.empty())) {
-        error = "--export-certificate takes no output option";
+        error = Tr("--export-certificate takes no output option");
         return false;
     }
     if (options.unsignedSuites && options.skipSigned) {
-        error = "--unsigned does not go with --skip-signed";
+        error = Tr("--unsigned does not go with --skip-signed");
         return false;
     }
     return true;
@@ -128,7 +129,7 @@ std::optional<PermissionOverride> ParsePermissionsOption(const std::string& text
             }
         }
         if (!found) {
-            error = "unknown permission group \"" + name + "\"";
+            error = TrFormat("unknown permission group \"{1}\"", {name});
             return std::nullopt;
         }
         start = end + 1;
@@ -147,7 +148,7 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
                 return a.substr(prefix.size());
             if (i + 1 < args.size())
                 return args[++i];
-            error = std::string(option) + " needs a value";
+            error = TrFormat("{1} needs a value", {option});
             return std::nullopt;
         };
         auto is = [&](const char* option) {
@@ -181,7 +182,7 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
             options.exportCertificate = true;
             options.exportFile = a.substr(a.find('=') + 1);
             if (options.exportFile.empty()) {
-                error = "--export-certificate needs a file name";
+                error = Tr("--export-certificate needs a file name");
                 return std::nullopt;
             }
         } else if (is("--permissions")) {
@@ -196,7 +197,7 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
             if (!text)
                 return std::nullopt;
             if (text->empty()) {
-                error = "--out needs a folder";
+                error = Tr("--out needs a folder");
                 return std::nullopt;
             }
             options.outDir = *text;
@@ -240,23 +241,23 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
                 return std::nullopt;
             *run = *text;
         } else {
-            error = "unknown option " + a;
+            error = TrFormat("unknown option {1}", {a});
             return std::nullopt;
         }
     }
     if (!CheckRunOptions(options, error))
         return std::nullopt;
     if (options.symbian && !options.exportCertificate) {
-        error = "--symbian goes only with --export-certificate";
+        error = Tr("--symbian goes only with --export-certificate");
         return std::nullopt;
     }
     if (options.force && !options.exportCertificate) {
-        error = "--force goes only with --export-certificate";
+        error = Tr("--force goes only with --export-certificate");
         return std::nullopt;
     }
     if (options.exportCertificate) {
         if (options.check) {
-            error = "--export-certificate does not go with --check";
+            error = Tr("--export-certificate does not go with --check");
             return std::nullopt;
         }
         if (options.exportFile.empty() && options.paths.size() == 1 && !options.paths[0].empty()) {
@@ -264,7 +265,7 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
             options.paths.clear();
         }
         if (options.exportFile.empty() || !options.paths.empty()) {
-            error = "--export-certificate needs one FILE and no PATH";
+            error = Tr("--export-certificate needs one FILE and no PATH");
             return std::nullopt;
         }
     }
@@ -327,7 +328,12 @@ std::vector<std::string> CollectPackages(const std::vector<std::string>& paths) 
                     it.disable_recursion_pending();
                 continue;
             }
-            if (IsPackageName(name) && it->is_regular_file(ec))
+            if (!it->is_regular_file(ec))
+                continue;
+            // A descriptor without its archive is a suite that cannot be
+            // signed: it is listed, so its job says why, not passed over.
+            if (IsPackageName(name) ||
+                (EndsWith(name, ".jad") && !fs::exists(PackageKey(it->path().string()), ec)))
                 found.push_back(it->path().string());
         }
         std::sort(found.begin(), found.end());
@@ -338,103 +344,114 @@ std::vector<std::string> CollectPackages(const std::vector<std::string>& paths) 
 }
 
 std::string BatchHelpText() {
-    return "Usage: jarseal-cli [OPTIONS] PATH...\n"
-           "       jarseal-cli --check PATH...\n"
-           "       jarseal-cli --export-certificate [--symbian] [--force] FILE.cer\n"
-           "\n"
-           "Prepares and signs each package named, with the settings of Jarseal.ini, exactly as\n"
-           "the window does: Jarseal.ini next to the program, or, when the program's folder is\n"
-           "read-only (as the Debian package installs it), ~/.config/jarseal/Jarseal.ini\n"
-           "($XDG_CONFIG_HOME/jarseal/Jarseal.ini when that is set).\n"
-           "A PATH is a package (.jar or .jad: a Java ME suite; .sis or .sisx: a Symbian package)\n"
-           "or a folder, searched with its subfolders for .jar, .sis and .sisx files. A .jad and\n"
-           "its .jar are processed once.\n"
-           "\n"
-           "Options:\n"
-           "  --permissions auto|none|GROUP[,GROUP...]\n"
-           "                      the MIDlet-Permissions line for this run, without changing the\n"
-           "                      settings: auto takes the suite's own lines, none writes no line,\n"
-           "                      GROUPs (read, write, socket, http, https, ssl, socketserver,\n"
-           "                      PushRegestry, bluetoothclient, bluetoothserver, SMS, MMS, PIM,\n"
-           "                      camera) grant those groups\n"
-           "  --check             report what a phone's installer would refuse, change nothing\n"
-           "  --quiet, -q         print only failures and the summary\n"
-           "  --default-keystore  after the program folder moved, reset the key store setting to\n"
-           "                      data/key (otherwise the stored value is kept)\n"
-           "  --zip-password TEXT the password of encrypted archives (asked for once a package)\n"
-           "  --keep-jad-attributes\n"
-           "                      carry the attributes of the earlier .jad that the new one would\n"
-           "                      lack (not MIDlet-Jar-*, certificates, signatures, permissions)\n"
-           "  --resign            remove every earlier signature of a .sis/.sisx before signing it\n"
-           "                      (signing again otherwise replaces only the chain of the same\n"
-           "                      certificate and keeps those of others)\n"
-           "  --export-certificate FILE\n"
-           "                      write the certificate the Java job signs with (key store and\n"
-           "                      alias1 of the settings) to FILE as DER, to install on a phone\n"
-           "                      as a root; nothing is signed\n"
-           "  --symbian           with --export-certificate: the Symbian certificate instead\n"
-           "  --force             with --export-certificate: replace FILE when it exists (never\n"
-           "                      a symbolic link, nor the file the certificate comes from)\n"
-           "  --keystore FILE     sign Java suites with this key store for this run\n"
-           "  --alias NAME        the alias of the key in it (both aliases of the settings)\n"
-           "  --storepass SRC     the key store's password; the key's too unless --keypass\n"
-           "  --keypass SRC       the key's password\n"
-           "  --certificate FILE  sign Symbian packages with this certificate for this run\n"
-           "  --key FILE          and this key\n"
-           "  --passphrase SRC    the key's passphrase\n"
-           "                      SRC is pass:TEXT, env:VAR (an environment variable), file:PATH\n"
-           "                      (the file's first line) or stdin (one line of standard input,\n"
-           "                      for one option only). These take the place of the settings for\n"
-           "                      this run only; Jarseal.ini is not changed\n"
-           "  --out DIR           write the signed packages below DIR instead of in place: each\n"
-           "                      suite's .jar and .jad and each .sis/.sisx at its path below the\n"
-           "                      PATH it was found in (a PATH that is a package: right below\n"
-           "                      DIR); the packages named are not changed and no .original is\n"
-           "                      made; a package that fails writes nothing\n"
-           "  --unsigned          leave Java suites unsigned: the descriptor and its permission\n"
-           "                      line only, for phones that cannot hold the signer's root (an\n"
-           "                      unsigned suite installs as untrusted); Symbian packages are\n"
-           "                      signed as usual\n"
-           "  --skip-signed       leave out a suite whose descriptor already carries this run's\n"
-           "                      certificate, verifies and passes the check, and a Symbian\n"
-           "                      package whose last signature is this run's certificate's\n"
-           "  --version           print the version and exit\n"
-           "  --help, -h          this text\n"
-           "\n"
-           "Questions a window would ask are answered without waiting: the relocation questions\n"
-           "No (or Yes to the first with --default-keystore), archive passwords from\n"
-           "--zip-password or refused, everything else No or Cancel.\n"
-           "\n"
-           "With more than one package, one JAD tool process (started for the first suite) signs\n"
-           "the suites one after another; descriptors and messages are those of separate runs.\n"
-           "\n"
-           "Each package gets one line on standard output: its result, the seconds it took and\n"
-           "its path; a package that failed also gets its message, which says why, on standard\n"
-           "error. A summary line ends the list.\n"
-           "\n"
-           "Exit status: 0 when every package succeeded; otherwise the worst of 1 (a refusal or a\n"
-           "foreseen failure: missing archive, damaged archive, a suite a phone would refuse, a\n"
-           "jar that changed during the job, missing Java, a failed signing tool) and 2 (an\n"
-           "unforeseen failure). With --check, 1 when a phone would refuse a package. 64 when the\n"
-           "command line is wrong (unknown option, missing or bad value, no PATH); nothing is done.\n"
-           "64 too when a password source gives nothing (a variable not set, a file that cannot be\n"
-           "read) or --out would write over a package.\n"
-           "With --export-certificate, 1 when no certificate was written (the reason goes to\n"
-           "standard error), as when FILE exists and --force is not given.\n"
-           "\n"
-           "Example:\n"
-           "  jarseal-cli --permissions http,https,read ~/suites game.jad\n"
-           "  jarseal-cli --keystore my.p12 --alias me --storepass env:PW --out ~/signed ~/suites\n";
+    // One text a paragraph or option, so that each is translated on its own.
+    static const char* const kBlocks[] = {
+        JARSEAL_N("Usage: jarseal-cli [OPTIONS] PATH...\n"
+                  "       jarseal-cli --check PATH...\n"
+                  "       jarseal-cli --export-certificate [--symbian] [--force] FILE.cer"),
+        JARSEAL_N("Prepares and signs each package named, with the settings of Jarseal.ini, exactly as\n"
+                  "the window does: Jarseal.ini next to the program, or, when the program's folder is\n"
+                  "read-only (as the Debian package installs it), ~/.config/jarseal/Jarseal.ini\n"
+                  "($XDG_CONFIG_HOME/jarseal/Jarseal.ini when that is set).\n"
+                  "A PATH is a package (.jar or .jad: a Java ME suite; .sis or .sisx: a Symbian package)\n"
+                  "or a folder, searched with its subfolders for .jar, .sis and .sisx files. A .jad and\n"
+                  "its .jar are processed once; a .jad in a folder without its .jar is listed, and fails."),
+        JARSEAL_N("Options:"),
+        JARSEAL_N("  --permissions auto|none|GROUP[,GROUP...]\n"
+                  "                      the MIDlet-Permissions line for this run, without changing the\n"
+                  "                      settings: auto takes the suite's own lines, none writes no line,\n"
+                  "                      GROUPs (read, write, socket, http, https, ssl, socketserver,\n"
+                  "                      PushRegestry, bluetoothclient, bluetoothserver, SMS, MMS, PIM,\n"
+                  "                      camera) grant those groups"),
+        JARSEAL_N("  --check             report what a phone's installer would refuse, change nothing"),
+        JARSEAL_N("  --quiet, -q         print only failures (each with its reason) and the summary"),
+        JARSEAL_N("  --default-keystore  after the program folder moved, reset the key store setting to\n"
+                  "                      data/key (otherwise the stored value is kept)"),
+        JARSEAL_N("  --zip-password TEXT the password of encrypted archives (asked for once a package)"),
+        JARSEAL_N("  --keep-jad-attributes\n"
+                  "                      carry the attributes of the earlier .jad that the new one would\n"
+                  "                      lack (not MIDlet-Jar-*, certificates, signatures, permissions)"),
+        JARSEAL_N("  --resign            remove every earlier signature of a .sis/.sisx before signing it\n"
+                  "                      (signing again otherwise replaces only the chain of the same\n"
+                  "                      certificate and keeps those of others)"),
+        JARSEAL_N("  --export-certificate FILE\n"
+                  "                      write the certificate the Java job signs with (key store and\n"
+                  "                      alias1 of the settings) to FILE as DER, to install on a phone\n"
+                  "                      as a root; nothing is signed"),
+        JARSEAL_N("  --symbian           with --export-certificate: the Symbian certificate instead"),
+        JARSEAL_N("  --force             with --export-certificate: replace FILE when it exists (never\n"
+                  "                      a symbolic link, nor the file the certificate comes from)"),
+        JARSEAL_N("  --keystore FILE     sign Java suites with this key store for this run"),
+        JARSEAL_N("  --alias NAME        the alias of the key in it (both aliases of the settings)"),
+        JARSEAL_N("  --storepass SRC     the key store's password; the key's too unless --keypass"),
+        JARSEAL_N("  --keypass SRC       the key's password"),
+        JARSEAL_N("  --certificate FILE  sign Symbian packages with this certificate for this run"),
+        JARSEAL_N("  --key FILE          and this key"),
+        JARSEAL_N("  --passphrase SRC    the key's passphrase\n"
+                  "                      SRC is pass:TEXT, env:VAR (an environment variable), file:PATH\n"
+                  "                      (the file's first line) or stdin (one line of standard input,\n"
+                  "                      for one option only). These take the place of the settings for\n"
+                  "                      this run only; Jarseal.ini is not changed"),
+        JARSEAL_N("  --out DIR           write the signed packages below DIR instead of in place: each\n"
+                  "                      suite's .jar and .jad and each .sis/.sisx at its path below the\n"
+                  "                      PATH it was found in (a PATH that is a package: right below\n"
+                  "                      DIR); the packages named are not changed and no .original is\n"
+                  "                      made; a package that fails writes nothing"),
+        JARSEAL_N("  --unsigned          leave Java suites unsigned: the descriptor and its permission\n"
+                  "                      line only, for phones that cannot hold the signer's root (an\n"
+                  "                      unsigned suite installs as untrusted); Symbian packages are\n"
+                  "                      signed as usual"),
+        JARSEAL_N("  --skip-signed       leave out a suite whose descriptor already carries this run's\n"
+                  "                      certificate, verifies and passes the check, and a Symbian\n"
+                  "                      package whose last signature is this run's certificate's"),
+        JARSEAL_N("  --version           print the version and exit"),
+        JARSEAL_N("  --help, -h          this text"),
+        JARSEAL_N("Messages are in Russian when the first set one of LC_ALL, LC_MESSAGES and LANG begins\n"
+                  "with \"ru\" (LANG=ru_RU.UTF-8, say), in English otherwise; no locale needs to be\n"
+                  "installed for it."),
+        JARSEAL_N("Questions a window would ask are answered without waiting: the relocation questions\n"
+                  "No (or Yes to the first with --default-keystore), archive passwords from\n"
+                  "--zip-password or refused, everything else No or Cancel."),
+        JARSEAL_N("With more than one package, one JAD tool process (started for the first suite) signs\n"
+                  "the suites one after another; descriptors and messages are those of separate runs."),
+        JARSEAL_N("Each package gets one line on standard output: its result (done, failed or error),\n"
+                  "the seconds it took and its path; a package that failed also gets its message, which\n"
+                  "says why, after the package's path, on standard error. A summary line ends the list,\n"
+                  "with the root certificate that phones need for the signed suites, once per\n"
+                  "certificate (it is noted at the first suite that needs it)."),
+        JARSEAL_N("Exit status: 0 when every package succeeded; otherwise the worst of 1 (a refusal or a\n"
+                  "foreseen failure: missing archive, damaged archive, a suite a phone would refuse, a\n"
+                  "jar that changed during the job, missing Java, a failed signing tool) and 2 (an\n"
+                  "unforeseen failure). With --check, 1 when a phone would refuse a package. 64 when the\n"
+                  "command line is wrong (unknown option, missing or bad value, no PATH); nothing is done.\n"
+                  "64 too when a password source gives nothing (a variable not set, a file that cannot be\n"
+                  "read) or --out would write over a package.\n"
+                  "With --export-certificate, 1 when no certificate was written (the reason goes to\n"
+                  "standard error), as when FILE exists and --force is not given."),
+        JARSEAL_N("Example:\n"
+                  "  jarseal-cli --permissions http,https,read ~/suites game.jad\n"
+                  "  jarseal-cli --keystore my.p12 --alias me --storepass env:PW --out ~/signed ~/suites\n"),
+    };
+    std::string text;
+    auto isOption = [](const char* block) { return block[0] == ' '; };
+    for (std::size_t i = 0; i < std::size(kBlocks); ++i) {
+        text += Tr(kBlocks[i]);
+        // A blank line after each block, but between "Options:" and the
+        // option entries, which follow one another directly.
+        const bool last = i + 1 == std::size(kBlocks);
+        text += !last && isOption(kBlocks[i + 1]) ? "\n" : last ? "\n" : "\n\n";
+    }
+    return text;
 }
 
 const char* ResultWord(int status) {
     switch (status) {
     case kExitSuccess:
-        return "готово";
+        return Tr("готово");
     case kExitFailure:
-        return "не выполнено";
+        return Tr("не выполнено");
     default:
-        return "сбой";
+        return Tr("сбой");
     }
 }
 
@@ -462,11 +479,11 @@ std::string ResultLine(int status, double seconds, const std::string& path) {
 
 std::string SkippedLine(const std::string& path) {
     // As wide as the seconds column of ResultLine.
-    return PadToLetters("пропущено", 13) + std::string(11, ' ') + EscapeControlCharacters(path);
+    return PadToLetters(Tr("пропущено"), 13) + std::string(11, ' ') + EscapeControlCharacters(path);
 }
 
 std::string SkippedCount(int skipped) {
-    return skipped == 0 ? std::string() : ", пропущено " + std::to_string(skipped);
+    return skipped == 0 ? std::string() : TrFormat(", пропущено {1}", {std::to_string(skipped)});
 }
 
 std::string VersionText() {

@@ -75,14 +75,16 @@ std::optional<RunKeyValues> RunKeysOf(const BatchOptions& options, std::istream&
 
 // The packages to process for the given paths, in order and each once: a
 // folder gives the .jar, .sis and .sisx files below it (sorted, hidden names
-// skipped); a .jad stands for its .jar, so a pair is processed once. A path
+// skipped), and a .jad there without its .jar; a .jad stands for its .jar,
+// so a pair is processed once. A path
 // that is neither file nor folder is kept, for its job to report.
 std::vector<std::string> CollectPackages(const std::vector<std::string>& paths);
 
 // The help text of the console program.
 std::string BatchHelpText();
 
-// The result word of a package's exit status: "готово", "не выполнено" or "сбой".
+// The result word of a package's exit status in the run's language:
+// "готово", "не выполнено" or "сбой" (English "done", "failed", "error").
 const char* ResultWord(int status);
 
 // The same result as one stable word whatever the language, for reports and

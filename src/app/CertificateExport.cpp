@@ -2,6 +2,7 @@
 
 #include "common/Fd.h"
 #include "common/FileSystem.h"
+#include "common/Translate.h"
 #include "process/Quoting.h"
 #include "process/RunAndWait.h"
 
@@ -72,9 +73,9 @@ std::string FirstCertificateAsDer(const std::string& bytes) {
 // program's words where it is a wrong password or a missing alias.
 std::string KeytoolReason(const std::string& output, const std::string& keystore, const std::string& alias) {
     if (output.find("password was incorrect") != std::string::npos)
-        return "wrong password for key store " + keystore + " (or the store is damaged)";
+        return TrFormat("wrong password for key store {1} (or the store is damaged)", {keystore});
     if (output.find("Alias <") != std::string::npos && output.find("> does not exist") != std::string::npos)
-        return "alias \"" + alias + "\" not found in key store " + keystore;
+        return TrFormat("alias \"{1}\" not found in key store {2}", {alias, keystore});
     std::string said;
     const std::string mark = "keytool error: ";
     const auto at = output.find(mark);
@@ -86,7 +87,7 @@ std::string KeytoolReason(const std::string& output, const std::string& keystore
         if (said.rfind("java.", 0) == 0 && colon != std::string::npos)
             said = said.substr(colon + 2);
     }
-    return "keytool could not export the certificate of alias \"" + alias + "\" from " + keystore +
+    return TrFormat("keytool could not export the certificate of alias \"{1}\" from {2}", {alias, keystore}) +
            (said.empty() ? std::string() : ": " + said);
 }
 
@@ -106,15 +107,16 @@ std::string WhyNotWritten(const std::string& target, const std::string& source, 
     struct stat st {};
     existing = ::lstat(target.c_str(), &st) == 0;
     if (!existing && errno != ENOENT)
-        return "cannot write " + target + ": " + std::strerror(errno);
+        return TrFormat("cannot write {1}: {2}", {target, std::strerror(errno)});
     if (!existing)
         return {};
     if (S_ISLNK(st.st_mode))
-        return target + " is a symbolic link: the certificate is not written through it (name a file)";
+        return TrFormat("{1} is a symbolic link: the certificate is not written through it (name a file)",
+                        {target});
     if (!replace)
-        return target + " already exists and is left as it is (--force replaces it)";
+        return TrFormat("{1} already exists and is left as it is (--force replaces it)", {target});
     if (SameFile(target, source))
-        return target + " is the file the certificate comes from: it is not replaced";
+        return TrFormat("{1} is the file the certificate comes from: it is not replaced", {target});
     return {}; // a folder or special file is refused as WriteFileReplacing refuses it
 }
 
@@ -134,27 +136,26 @@ int PutNewFileInPlace(const std::string& temp, const std::string& target) {
 
 // Writes der to a new target.
 std::optional<std::string> WriteNewCertificate(const std::string& target, const std::string& der) {
-    std::string temp;
+    TempFile temp;
     try {
-        Fd fd(CreateTempBeside(target, temp));
+        Fd fd(temp.CreateBeside(target));
         const mode_t mask = ::umask(0);
         ::umask(mask);
         const int written = WriteFully(fd.get(), der.data(), der.size());
         if (written != 0 || ::fchmod(fd.get(), 0666 & ~mask) != 0 || ::close(fd.release()) != 0) {
             const int error = written != 0 ? written : errno;
-            ::unlink(temp.c_str());
-            return "cannot write " + target + ": " + std::strerror(error);
+            return TrFormat("cannot write {1}: {2}", {target, std::strerror(error)});
         }
     } catch (const std::exception& e) {
         return std::string(e.what());
     }
-    const int error = PutNewFileInPlace(temp, target);
-    if (error != 0)
-        ::unlink(temp.c_str());
+    const int error = PutNewFileInPlace(temp.path(), target);
+    if (error == 0)
+        temp.Keep(); // now the target's name
     if (error == EEXIST)
-        return target + " already exists and is left as it is (--force replaces it)";
+        return TrFormat("{1} already exists and is left as it is (--force replaces it)", {target});
     if (error != 0)
-        return "cannot write " + target + ": " + std::strerror(error);
+        return TrFormat("cannot write {1}: {2}", {target, std::strerror(error)});
     return std::nullopt;
 }
 
@@ -188,8 +189,8 @@ std::optional<std::string> ReadCertificateFile(const std::string& file, std::str
         return std::string(e.what());
     }
     if (tooLarge)
-        return "Symbian certificate " + file + " is larger than " +
-               std::to_string(kMaxCertificateFileBytes / 1024) + " KiB: no certificate file is that large";
+        return TrFormat("Symbian certificate {1} is larger than {2} KiB: no certificate file is that large",
+                        {file, std::to_string(kMaxCertificateFileBytes / 1024)});
     return std::nullopt;
 }
 
@@ -200,41 +201,43 @@ std::optional<std::string> ExportJavaCertificate(const SettingsAccess& settings,
     const std::string keystore = settings.Read("Java", "keystore");
     const std::string alias = settings.Read("Java", "alias1");
     if (keystore.empty())
-        return std::string("no key store is set (section [Java], keystore)");
+        return std::string(Tr("no key store is set (section [Java], keystore)"));
     if (!IsOrdinaryFile(keystore))
-        return "key store " + keystore + " not found";
+        return TrFormat("key store {1} not found", {keystore});
     bool existing = false;
     if (const std::string why = WhyNotWritten(target, keystore, replace, existing); !why.empty())
         return why; // said before keytool runs
 
     // keytool writes into a file of its own beside the target; what it wrote
     // is checked and only then put in place.
-    std::string temp;
-    try {
-        ::close(CreateTempBeside(target, temp));
-    } catch (const std::exception& e) {
-        return std::string(e.what());
-    }
-    ::setenv(kPasswordVariable, settings.Read("Java", "storepass").c_str(), 1);
-    const RunOutput run =
-        RunAndWaitCapture("keytool -J-Duser.language=en -exportcert -keystore " + QuotedArgument(keystore) +
-                          " -storepass:env " + kPasswordVariable + " -alias " + CommandLineArgument(alias) +
-                          " -file " + QuotedArgument(temp));
-    ::unsetenv(kPasswordVariable);
+    RunOutput run;
     std::string der;
-    try {
-        der = ReadWholeFile(temp);
-    } catch (const std::exception&) {
-        // reported below as no certificate
-    }
-    ::unlink(temp.c_str());
+    {
+        TempFile temp;
+        try {
+            ::close(temp.CreateBeside(target));
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+        ::setenv(kPasswordVariable, settings.Read("Java", "storepass").c_str(), 1);
+        run =
+            RunAndWaitCapture("keytool -J-Duser.language=en -exportcert -keystore " +
+                              QuotedArgument(keystore) + " -storepass:env " + kPasswordVariable + " -alias " +
+                              CommandLineArgument(alias) + " -file " + QuotedArgument(temp.path()));
+        ::unsetenv(kPasswordVariable);
+        try {
+            der = ReadWholeFile(temp.path());
+        } catch (const std::exception&) {
+            // reported below as no certificate
+        }
+    } // the temporary file goes before the certificate is written
 
     if (run.exitCode == -1)
-        return std::string("keytool, which comes with Java, was not found on the search path");
+        return std::string(Tr("keytool, which comes with Java, was not found on the search path"));
     if (run.exitCode != 0)
         return KeytoolReason(run.output, keystore, alias);
     if (!ParseDer(der))
-        return "keytool gave no certificate for alias \"" + alias + "\" of key store " + keystore;
+        return TrFormat("keytool gave no certificate for alias \"{1}\" of key store {2}", {alias, keystore});
     return WriteCertificate(target, keystore, der, replace);
 }
 
@@ -242,7 +245,7 @@ std::optional<std::string> JavaSigningCertificate(const SettingsAccess& settings
     const std::string keystore = settings.Read("Java", "keystore");
     const std::string alias = settings.Read("Java", "alias1");
     if (!IsOrdinaryFile(keystore)) {
-        error = "key store " + keystore + " not found";
+        error = TrFormat("key store {1} not found", {keystore});
         return std::nullopt;
     }
     // As PEM on keytool's output, which the run captures and does not show.
@@ -252,13 +255,14 @@ std::optional<std::string> JavaSigningCertificate(const SettingsAccess& settings
                                             kPasswordVariable + " -alias " + CommandLineArgument(alias));
     ::unsetenv(kPasswordVariable);
     if (run.exitCode != 0) {
-        error = run.exitCode == -1 ? "keytool, which comes with Java, was not found on the search path"
-                                   : KeytoolReason(run.output, keystore, alias);
+        error = run.exitCode == -1
+                    ? std::string(Tr("keytool, which comes with Java, was not found on the search path"))
+                    : KeytoolReason(run.output, keystore, alias);
         return std::nullopt;
     }
     const std::string der = FirstCertificateAsDer(run.output);
     if (der.empty()) {
-        error = "keytool gave no certificate for alias \"" + alias + "\" of key store " + keystore;
+        error = TrFormat("keytool gave no certificate for alias \"{1}\" of key store {2}", {alias, keystore});
         return std::nullopt;
     }
     return der;
@@ -268,15 +272,15 @@ std::optional<std::string> ExportSymbianCertificate(const SettingsAccess& settin
                                                     bool replace) {
     const std::string file = settings.Read("Symbian", "certificate");
     if (file.empty())
-        return std::string("no Symbian certificate is set (section [Symbian], certificate)");
+        return std::string(Tr("no Symbian certificate is set (section [Symbian], certificate)"));
     if (!IsOrdinaryFile(file))
-        return "Symbian certificate " + file + " not found";
+        return TrFormat("Symbian certificate {1} not found", {file});
     std::string bytes;
     if (auto why = ReadCertificateFile(file, bytes))
         return why;
     const std::string der = FirstCertificateAsDer(bytes);
     if (der.empty())
-        return "Symbian certificate " + file + " holds no certificate (neither PEM nor DER)";
+        return TrFormat("Symbian certificate {1} holds no certificate (neither PEM nor DER)", {file});
     return WriteCertificate(target, file, der, replace);
 }
 

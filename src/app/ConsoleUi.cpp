@@ -1,6 +1,7 @@
 #include "app/ConsoleUi.h"
 
 #include "common/Text.h"
+#include "common/Translate.h"
 
 namespace jarseal {
 
@@ -9,8 +10,10 @@ namespace {
 // One message as a whole line: "title: text" and what the console answered.
 // Message texts use CR LF between lines, a terminal wants LF only; any other
 // control character (of a file name in the text, say) is shown escaped.
+// A text without values is translated here as a whole; a text with values
+// comes translated from where it was made.
 std::string Line(const std::string& title, const std::string& text, const char* suffix) {
-    return EscapeControlCharacters(title) + ": " + EscapeControlCharacters(text, true) + suffix + "\n";
+    return EscapeControlCharacters(title) + ": " + EscapeControlCharacters(Tr(text), true) + suffix + "\n";
 }
 
 } // namespace
@@ -32,32 +35,31 @@ void ConsoleUi::Print(const std::string& title, const std::string& text, const c
 }
 
 void ConsoleUi::ShowMessage(const std::string& text, MessageIcon, const std::string& title) {
-    lastText_ = text;
-    if (quiet_)
-        return;
+    lastText_ = Tr(text);
     PrintHeldMessage();
-    held_ = Line(title, text, "");
+    const std::string about = package_.empty() ? std::string() : EscapeControlCharacters(package_) + ": ";
+    held_ = Line(title, about + Tr(text), "");
 }
 
 Answer ConsoleUi::AskYesNo(const std::string& text, MessageIcon, const std::string& title) {
-    Print(title, text, yesNo_ == Answer::Yes ? " -> Да" : " -> Нет");
+    Print(title, text, yesNo_ == Answer::Yes ? Tr(" -> Да") : Tr(" -> Нет"));
     return yesNo_ == Answer::Yes ? Answer::Yes : Answer::No;
 }
 
 Answer ConsoleUi::AskYesNoCancel(const std::string& text, MessageIcon, const std::string& title) {
-    Print(title, text, " -> Отмена");
+    Print(title, text, Tr(" -> Отмена"));
     return Answer::Cancel;
 }
 
 std::string ConsoleUi::InputBox(const std::string& prompt, const std::string& title, const std::string&) {
     std::string answer = std::move(nextInput_);
     nextInput_.clear();
-    Print(title, prompt, answer.empty() ? " -> (пусто)" : " -> (задано параметром)");
+    Print(title, prompt, answer.empty() ? Tr(" -> (пусто)") : Tr(" -> (задано параметром)"));
     return answer;
 }
 
 std::string ConsoleUi::OpenFileDialog(const std::string& title, const std::vector<FileFilter>&) {
-    Print("Jarseal", title, " -> (отмена)");
+    Print("Jarseal", title, Tr(" -> (отмена)"));
     return {};
 }
 
@@ -67,6 +69,23 @@ void ConsoleUi::NoteWaitingForOtherRun() {
 
 void ConsoleUi::Note(const std::string& text) {
     Print("Jarseal", text, "");
+}
+
+void ConsoleUi::RootNote(const std::string& fileName, const std::string& text) {
+    {
+        std::unique_lock<std::mutex> hold;
+        if (rootsGuard_ != nullptr)
+            hold = std::unique_lock<std::mutex>(*rootsGuard_);
+        std::vector<RootNeed>& roots = rootsOf_->roots_;
+        for (RootNeed& root : roots) {
+            if (root.text == text) {
+                ++root.suites;
+                return;
+            }
+        }
+        roots.push_back({text, 1});
+    }
+    Note(fileName + ": " + text);
 }
 
 void ConsoleUi::EndProgram(int status) {

@@ -3,8 +3,10 @@
 #include "common/UserInterface.h"
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace jarseal {
 
@@ -25,8 +27,12 @@ class ConsoleUi : public UserInterface {
     // The text the next input box gets, once; later boxes get the empty text,
     // so a wrong answer is never repeated for ever.
     void SetNextInput(std::string text) { nextInput_ = std::move(text); }
-    // Messages are not printed while quiet.
+    // While quiet, questions and notes are not printed, nor any message of a
+    // job that succeeds; a failure's message (which says why) still is.
     void SetQuiet(bool quiet) { quiet_ = quiet; }
+    // The package the next messages are about: each message names it, so a
+    // reason in a batch's output tells its file. Empty: no name.
+    void SetPackage(std::string path) { package_ = std::move(path); }
 
     void ShowMessage(const std::string& text, MessageIcon icon, const std::string& title) override;
     Answer AskYesNo(const std::string& text, MessageIcon icon, const std::string& title) override;
@@ -36,6 +42,8 @@ class ConsoleUi : public UserInterface {
     std::string OpenFileDialog(const std::string& title, const std::vector<FileFilter>& filters) override;
     void NoteWaitingForOtherRun() override;
     void Note(const std::string& text) override;
+    // Printed the first time a run meets this root, counted after that.
+    void RootNote(const std::string& fileName, const std::string& text) override;
     [[noreturn]] void EndProgram(int status) override;
 
     // Prints the message held back, if any; for a job that ended without
@@ -45,6 +53,19 @@ class ConsoleUi : public UserInterface {
     // The text of the last message shown (printed or not), which a failed
     // job's says why; empty after this.
     std::string TakeLastMessage() { return std::exchange(lastText_, std::string()); }
+    // The roots the run's signed suites need, each once in the order first
+    // met, with the number of suites that need it.
+    struct RootNeed {
+        std::string text;
+        int suites;
+    };
+    const std::vector<RootNeed>& RootNeeds() const { return roots_; }
+    // A worker's console counts the roots in the run's one, under guard, so
+    // that each root's note is printed once a run.
+    void CountRootsIn(ConsoleUi& run, std::mutex& guard) {
+        rootsOf_ = &run;
+        rootsGuard_ = &guard;
+    }
 
   private:
     void Print(const std::string& title, const std::string& text, const char* suffix);
@@ -54,6 +75,10 @@ class ConsoleUi : public UserInterface {
     Answer yesNo_ = Answer::No;
     std::string nextInput_;
     bool quiet_ = false;
+    std::string package_;
+    std::vector<RootNeed> roots_;
+    ConsoleUi* rootsOf_ = this;
+    std::mutex* rootsGuard_ = nullptr;
 };
 
 } // namespace jarseal

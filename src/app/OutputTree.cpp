@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "common/FileSystem.h"
+#include "common/Translate.h"
 #include "common/UserInterface.h"
 
 #include <cerrno>
@@ -50,7 +51,8 @@ void MakeFolders(const fs::path& folder, std::vector<fs::path>& made) {
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (!fs::create_directory(*it, ec) && ec)
-            throw std::runtime_error("cannot make the folder " + it->string() + ": " + ec.message());
+            throw std::runtime_error(
+                TrFormat("cannot make the folder {1}: {2}", {it->string(), Tr(ec.message())}));
         made.push_back(*it);
     }
 }
@@ -80,14 +82,14 @@ void PutInPlace(const std::string& staging, const std::string& folder,
         else if (errno != ENOENT) {
             const int err = errno;
             undo();
-            throw std::runtime_error("cannot replace " + target + ": " + std::strerror(err));
+            throw std::runtime_error(TrFormat("cannot replace {1}: {2}", {target, Tr(std::strerror(err))}));
         }
         if (::rename((staging + "/" + name).c_str(), target.c_str()) != 0) {
             const int err = errno;
             if (!m.old.empty())
                 ::rename(old.c_str(), target.c_str());
             undo();
-            throw std::runtime_error("cannot write " + target + ": " + std::strerror(err));
+            throw std::runtime_error(TrFormat("cannot write {1}: {2}", {target, Tr(std::strerror(err))}));
         }
         moved.push_back(m);
     }
@@ -118,7 +120,7 @@ std::optional<std::string> OutputOverInput(const std::string& package, const std
     const fs::path in = fs::weakly_canonical(fs::path(package).parent_path(), ec);
     const fs::path out = fs::weakly_canonical(fs::path(outputPath).parent_path(), ec);
     if (!ec && in == out)
-        return "--out would write " + outputPath + " over the package itself; name another folder";
+        return TrFormat("--out would write {1} over the package itself; name another folder", {outputPath});
     return std::nullopt;
 }
 
@@ -137,8 +139,8 @@ std::vector<std::string> OutputPathsOf(const std::vector<std::string>& packages,
         const std::string key = IsJavaName(out) ? out.substr(0, out.size() - 1) : out;
         const auto [at, added] = taken.emplace(key, package);
         if (!added) {
-            error = "--out would write " + package + " and " + at->second + " to the same " + out +
-                    "; name them in separate runs";
+            error = TrFormat("--out would write {1} and {2} to the same {3}; name them in separate runs",
+                             {package, at->second, out});
             return {};
         }
     }
@@ -155,7 +157,8 @@ int ProcessIntoOutput(const std::string& package, const std::string& outputPath,
         MakeFolders(folder, made);
         std::string pattern = (folder / ".jarseal-out.XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("cannot write in " + folder.string() + ": " + std::strerror(errno));
+            throw std::runtime_error(
+                TrFormat("cannot write in {1}: {2}", {folder.string(), Tr(std::strerror(errno))}));
         staging = pattern;
         std::vector<std::string> names;
         for (const std::string& file : FilesOf(package)) {

@@ -1,6 +1,7 @@
 #include "app/RunKeys.h"
 
 #include "common/FileSystem.h"
+#include "common/Translate.h"
 
 #include <cstdlib>
 
@@ -36,7 +37,7 @@ std::optional<std::string> ReadSecret(const std::string& option, const std::stri
         const std::string name = source.substr(4);
         const char* value = std::getenv(name.c_str());
         if (value == nullptr) {
-            error = option + " env:" + name + ": the environment variable " + name + " is not set";
+            error = TrFormat("{1} env:{2}: the environment variable {2} is not set", {option, name});
             return std::nullopt;
         }
         return std::string(value);
@@ -52,13 +53,13 @@ std::optional<std::string> ReadSecret(const std::string& option, const std::stri
             });
             return FirstLine(head);
         } catch (const std::exception& e) {
-            error = option + " file:" + path + ": the file cannot be read (" + e.what() + ")";
+            error = TrFormat("{1} file:{2}: the file cannot be read ({3})", {option, path, Tr(e.what())});
             return std::nullopt;
         }
     }
     std::string line;
     if (!std::getline(input, line) && line.empty()) {
-        error = option + " stdin: standard input gave no line";
+        error = TrFormat("{1} stdin: standard input gave no line", {option});
         return std::nullopt;
     }
     return FirstLine(line);

@@ -4,10 +4,9 @@
 #include "SisCrypto.h"
 #include "SisFormat.h"
 #include "app/CertificateExport.h"
+#include "check/Attributes.h"
 #include "check/SuiteCheck.h"
 #include "common/FileSystem.h"
-#include "common/Manifest.h"
-#include "common/Text.h"
 #include "symbian/SisCheck.h"
 
 #include <openssl/evp.h>
@@ -40,10 +39,9 @@ std::string Base64Decode(const std::string& text) {
 // The value of an attribute of a descriptor text, trimmed; empty when it
 // has none.
 std::string AttributeOf(const std::string& text, const std::string& name) {
-    for (const std::string& line : ManifestLines(text))
-        if (line.rfind(name + ":", 0) == 0)
-            return TrimBlanksAndTabs(line.substr(name.size() + 1));
-    return {};
+    const check::Attributes attrs = check::ParseLeniently(text, check::Lenient::Descriptor);
+    const std::string* value = check::Find(attrs, name);
+    return value ? *value : std::string();
 }
 
 // The first certificate of a list, alone, as DER.

@@ -1,6 +1,7 @@
 #include "app/UserFolders.h"
 
 #include "common/Errors.h"
+#include "common/Fd.h"
 #include "common/FileSystem.h"
 #include "common/RunLock.h"
 #include "process/Quoting.h"
@@ -16,27 +17,23 @@ namespace jarseal {
 
 namespace {
 
-// A file a tool writes under a name no other run can have (CreateTempBeside
-// made it), put in place once the tool succeeded.
+// A file a tool writes under a name no other run can have, put in place once
+// the tool succeeded; the name goes again otherwise.
 struct MadeFile {
     std::string target;
-    std::string temp;
+    TempFile temp;
 };
 
-// Takes a name beside target for a tool to write. The tool writes into the
-// empty file of that name, or, with fresh set, makes the file itself (keytool
-// refuses an empty key store): the file is then removed, the name stays this
-// run's. mode is the file's, for a tool that writes into it. Throws RunError
-// when the folder takes no new file; a name taken before a later one fails
-// is a leftover the next set-up removes.
-MadeFile Beside(const std::string& target, bool fresh, mode_t mode = 0600) {
-    MadeFile file{target, {}};
-    const int fd = CreateTempBeside(target, file.temp);
-    (void)!::fchmod(fd, mode); // a file system without modes keeps its own
-    ::close(fd);
+// Takes a name beside the file's target for a tool to write. The tool writes
+// into the empty file of that name, or, with fresh set, makes the file itself
+// (keytool refuses an empty key store): the file is then removed, the name
+// stays this run's. mode is the file's, for a tool that writes into it.
+// Throws RunError when the folder takes no new file.
+void Beside(MadeFile& file, bool fresh, mode_t mode = 0600) {
+    const Fd fd(file.temp.CreateBeside(file.target));
+    (void)!::fchmod(fd.get(), mode); // a file system without modes keeps its own
     if (fresh)
-        ::unlink(file.temp.c_str());
-    return file;
+        ::unlink(file.temp.path().c_str());
 }
 
 // 0666 less the umask: what a new file gets anyway.
@@ -49,11 +46,11 @@ mode_t NewFileMode() {
 // Runs a tool that writes the files under their temporary names, and renames
 // them to their places, in order, only when it succeeded. No temporary name
 // is left behind.
-void MakeFiles(const std::string& command, const std::vector<MadeFile>& files) {
+void MakeFiles(const std::string& command, const std::vector<MadeFile*>& files) {
     const bool ok = RunAndWaitCapture(command).exitCode == 0;
-    for (const MadeFile& file : files)
-        if (!ok || std::rename(file.temp.c_str(), file.target.c_str()) != 0)
-            ::unlink(file.temp.c_str());
+    for (MadeFile* file : files)
+        if (ok && std::rename(file->temp.path().c_str(), file->target.c_str()) == 0)
+            file->temp.Keep();
 }
 
 // The Symbian certificate and key of a new program folder, in the user's
@@ -64,13 +61,15 @@ void MakeSymbianKey(Context& ctx, const std::string& folder) {
     const std::string key = folder + "symbian.key";
     if (KindOfPath(cer) == PathKind::Missing && KindOfPath(key) == PathKind::Missing) {
         try {
-            const MadeFile newKey = Beside(key, false);
-            const MadeFile newCer = Beside(cer, false, NewFileMode());
+            MadeFile newKey{key, {}};
+            MadeFile newCer{cer, {}};
+            Beside(newKey, false);
+            Beside(newCer, false, NewFileMode());
             MakeFiles("openssl req -x509 -newkey rsa:2048 -sha1 -days 7300 -subj /CN=Jarseal/O=Jarseal "
                       "-keyout " +
-                          QuotedArgument(newKey.temp) + " -out " + QuotedArgument(newCer.temp) +
+                          QuotedArgument(newKey.temp.path()) + " -out " + QuotedArgument(newCer.temp.path()) +
                           " -passout pass:" + kDefaultPassword,
-                      {newKey, newCer});
+                      {&newKey, &newCer});
         } catch (const RunError&) {
             // A folder that takes no new file: the pair stays missing, and
             // the Symbian job says so.
@@ -93,15 +92,16 @@ void MakeKeystore(const std::string& keystore) {
     // certificates, because several phones accept a root for applications only
     // in that form. The build's data/key is made alike (cmake/MakeKeystore.cmake).
     try {
-        const MadeFile fresh = Beside(keystore, true);
+        MadeFile fresh{keystore, {}};
+        Beside(fresh, true);
         MakeFiles(std::string("keytool -genkeypair -noprompt -storetype JKS -keystore ") +
-                      QuotedArgument(fresh.temp) + " -storepass " + kDefaultPassword + " -alias " +
+                      QuotedArgument(fresh.temp.path()) + " -storepass " + kDefaultPassword + " -alias " +
                       kDefaultAlias + " -keypass " + kDefaultPassword +
                       " -keyalg RSA -keysize 2048 -sigalg SHA1withRSA -validity 7300 -dname " +
                       QuotedArgument("CN=Jarseal, OU=MIDlet signing, O=Jarseal") +
                       " -ext BasicConstraints:critical=ca:true"
                       " -ext KeyUsage:critical=digitalSignature,keyCertSign",
-                  {fresh});
+                  {&fresh});
     } catch (const RunError&) {
         // A folder that takes no new file: the key store stays missing, and
         // the Java job says so.

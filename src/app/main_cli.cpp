@@ -16,6 +16,7 @@
 #include "common/FileSystem.h"
 #include "common/LocalTime.h"
 #include "common/Text.h"
+#include "common/Translate.h"
 #include "process/RunAndWait.h"
 #include "process/WarmJadTool.h"
 #include "settings/IniSettings.h"
@@ -24,7 +25,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <locale.h>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -41,6 +44,19 @@ using namespace jarseal;
 // which here ends only this package. Messages go to err; why gets the text
 // of a failure the job did not tell in a message.
 int ProcessOne(Context& ctx, ConsoleUi& ui, std::FILE* err, const std::string& path, std::string& why) {
+    // A name that is nothing, and has no package's extension (a folder's,
+    // mistyped): say that it does not exist, rather than refuse the
+    // extension; a missing package's own job says what is missing.
+    std::error_code ec;
+    const std::string ext = std::filesystem::path(path).extension().string();
+    if (ext != ".jar" && ext != ".jad" && ext != ".sis" && ext != ".sisx" &&
+        !std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+        if (ctx.outcome)
+            ctx.outcome->reason = "missing-path";
+        ui.ShowMessage("Файл или папка не существует.", MessageIcon::Information, kAppTitle);
+        ui.PrintHeldMessage();
+        return kExitFailure;
+    }
     try {
         OpenPackage(ctx, path);
         ui.PrintHeldMessage();
@@ -49,9 +65,9 @@ int ProcessOne(Context& ctx, ConsoleUi& ui, std::FILE* err, const std::string& p
         return exit.status;
     } catch (const std::exception& e) {
         ui.PrintHeldMessage();
-        why = e.what();
+        why = Tr(e.what());
         std::fprintf(err, "Jarseal: %s: %s\n", EscapeControlCharacters(path).c_str(),
-                     EscapeControlCharacters(e.what()).c_str());
+                     EscapeControlCharacters(why).c_str());
         return kExitUnforeseen;
     }
 }
@@ -174,6 +190,7 @@ Finished RunPackage(Batch& batch, Worker& worker, std::size_t index) {
     const std::vector<std::string> files = FilesOf(where);
     const auto before = StampsOf(files);
     worker.ui.SetNextInput(batch.options.zipPassword);
+    worker.ui.SetPackage(path);
     worker.ui.TakeLastMessage();
     JobOutcome outcome;
     Context ctx{worker.ui, batch.settings, batch.permissions, batch.programFolder,
@@ -320,7 +337,8 @@ std::FILE* StringStream(std::string& into) {
 // One worker of several: a working folder, a console and a JAD tool of its
 // own; its package folders' locks are its own working folder and the folder
 // of each package.
-void RunOwnWorker(Batch& batch, PackageQueue& queue, const Places& shared, bool warm) {
+void RunOwnWorker(Batch& batch, PackageQueue& queue, const Places& shared, bool warm, ConsoleUi& runUi,
+                  std::mutex& roots) {
     const WorkFolder folder;
     Places places = shared;
     if (!folder.Path().empty())
@@ -332,33 +350,71 @@ void RunOwnWorker(Batch& batch, PackageQueue& queue, const Places& shared, bool 
     std::FILE* err = StringStream(buffer);
     ConsoleUi ui(err != nullptr ? err : stderr);
     ui.SetQuiet(batch.options.quiet);
+    ui.CountRootsIn(runUi, roots);
     Worker worker{ui, err != nullptr ? err : stderr, places, tool ? &*tool : nullptr};
     RunWorker(batch, queue, worker, err != nullptr ? &buffer : nullptr);
     if (err != nullptr)
         std::fclose(err);
 }
 
+// The summary's lines on the roots the packages need.
+void PrintRootNeeds(const std::vector<ConsoleUi::RootNeed>& roots) {
+    for (const ConsoleUi::RootNeed& root : roots)
+        std::printf("%s\n", TrFormat("  {1} (suites: {2})",
+                                     {EscapeControlCharacters(root.text), std::to_string(root.suites)})
+                                .c_str());
+}
+
+// The tools (the JAD tool's Java above all) read file names in their
+// locale's encoding; a locale that is named but not installed, as
+// LANG=ru_RU.UTF-8 on a fresh system, would leave them plain ASCII and
+// unable to open a Cyrillic name, so they get C.UTF-8 instead.
+void GiveToolsAUsableLocale() {
+    const locale_t wanted = ::newlocale(LC_ALL_MASK, "", locale_t{});
+    if (wanted != locale_t{}) {
+        ::freelocale(wanted);
+        return;
+    }
+    ::setenv("LC_ALL", "C.UTF-8", 1);
+}
+
 // Reports what a phone's installer would refuse in each package; changes
 // nothing. Returns 0 when no package would be refused.
 int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
     int refused = 0;
+    // The note on a root is printed at the first suite that needs it, and
+    // with the number of suites in the summary.
+    std::vector<ConsoleUi::RootNeed> roots;
     for (const std::string& path : packages) {
         const CheckReport report = CheckPackage(path);
         if (report.Refused())
             ++refused;
+        bool rootMet = false;
+        for (ConsoleUi::RootNeed& root : roots)
+            if (!report.rootNote.empty() && root.text == report.rootNote) {
+                ++root.suites;
+                rootMet = true;
+            }
+        if (!report.rootNote.empty() && !rootMet)
+            roots.push_back({report.rootNote, 1});
         if (quiet && !report.Refused())
             continue;
         std::printf("%s: %s\n", EscapeControlCharacters(path).c_str(), report.Verdict().c_str());
         for (const Finding& f : report.findings) {
+            if (rootMet && f.text == report.rootNote)
+                continue;
             if (f.code == InstallerStatus::SymbianRefused)
-                std::printf("  refused  %s\n", EscapeControlCharacters(f.text).c_str());
+                std::printf("  %s  %s\n", Tr("refused"), EscapeControlCharacters(f.text).c_str());
             else if (f.code != InstallerStatus::None)
                 std::printf("  %d  %s\n", Number(f.code), EscapeControlCharacters(f.text).c_str());
             else
-                std::printf("  note %s\n", EscapeControlCharacters(f.text).c_str());
+                std::printf("  %s %s\n", Tr("note"), EscapeControlCharacters(f.text).c_str());
         }
     }
-    std::printf("Checked %zu, refused %d\n", packages.size(), refused);
+    std::printf("%s\n", TrFormat("Checked {1}, refused {2}",
+                                 {std::to_string(packages.size()), std::to_string(refused)})
+                            .c_str());
+    PrintRootNeeds(roots);
     return refused == 0 ? kExitSuccess : kExitFailure;
 }
 
@@ -366,13 +422,16 @@ int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
 
 int main(int argc, char** argv) {
     PinLocalTimeZone(); // archives of thousands of entries are opened several times a job
+    // Every line of the run in the language the locale asks for.
+    UseCatalogue(LanguageOfLocale(), ExecutableFolder() + kSep + "data" + kSep + "locale");
+    GiveToolsAUsableLocale();
     // A failed tool's words reach standard error in the job's own message.
     PassCapturedOutputThrough(false);
     std::string error;
     const auto options = ParseBatchArguments(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-        std::fprintf(stderr, "jarseal-cli: %s\nTry 'jarseal-cli --help'.\n",
-                     EscapeControlCharacters(error).c_str());
+        std::fprintf(stderr, "jarseal-cli: %s\n%s\n", EscapeControlCharacters(error).c_str(),
+                     Tr("Try 'jarseal-cli --help'."));
         return kExitUsage;
     }
     if (options->help) {
@@ -400,7 +459,7 @@ int main(int argc, char** argv) {
     if (options->check) {
         const auto packages = CollectPackages(options->paths);
         if (packages.empty()) {
-            std::fprintf(stderr, "jarseal-cli: no package found\n");
+            std::fprintf(stderr, "jarseal-cli: %s\n", Tr("no package found"));
             return kExitFailure;
         }
         return CheckPackages(packages, options->quiet);
@@ -415,7 +474,7 @@ int main(int argc, char** argv) {
     try {
         placesOfRun.emplace(programFolder);
     } catch (const RunError& e) {
-        std::fprintf(stderr, "jarseal-cli: %s\n", e.what());
+        std::fprintf(stderr, "jarseal-cli: %s\n", Tr(e.what()));
         return kExitFailure;
     }
     const RunPlaces& places = *placesOfRun;
@@ -430,7 +489,7 @@ int main(int argc, char** argv) {
         try {
             PrepareUserFolders(startCtx);
         } catch (const RunError& e) {
-            std::fprintf(stderr, "jarseal-cli: %s\n", e.what());
+            std::fprintf(stderr, "jarseal-cli: %s\n", Tr(e.what()));
             return kExitFailure;
         }
         StartUpHooks hooks;
@@ -494,30 +553,32 @@ int main(int argc, char** argv) {
         warmTool.reset(); // each worker starts its own
         RemoveLeftWorkFolders();
         const bool warm = true;
+        std::mutex roots; // the run's console counts the roots of every worker's suites
         std::vector<std::thread> threads;
         for (std::size_t i = 1; i < workers; ++i) {
             try {
-                threads.emplace_back([&] { RunOwnWorker(batch, queue, places.Get(), warm); });
+                threads.emplace_back([&] { RunOwnWorker(batch, queue, places.Get(), warm, ui, roots); });
             } catch (const std::system_error&) {
                 break; // no more threads to be had: fewer workers
             }
         }
-        RunOwnWorker(batch, queue, places.Get(), warm);
+        RunOwnWorker(batch, queue, places.Get(), warm, ui, roots);
         for (std::thread& thread : threads)
             thread.join();
     }
     if (packages.empty()) {
-        std::fprintf(stderr, "jarseal-cli: no package found\n");
+        std::fprintf(stderr, "jarseal-cli: %s\n", Tr("no package found"));
         return kExitFailure;
     }
-    std::printf("Итого: %zu, %s %d, %s %d, %s %d%s\n", packages.size(), ResultWord(kExitSuccess),
+    std::printf("%s %zu, %s %d, %s %d, %s %d%s\n", Tr("Итого:"), packages.size(), ResultWord(kExitSuccess),
                 batch.counts[0], ResultWord(kExitFailure), batch.counts[1], ResultWord(kExitUnforeseen),
                 batch.counts[2], SkippedCount(batch.skipped).c_str());
+    PrintRootNeeds(ui.RootNeeds());
     if (!options->reportFile.empty()) {
         try {
             WriteReport(options->reportFile, batch.records);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "jarseal-cli: %s\n", EscapeControlCharacters(e.what()).c_str());
+            std::fprintf(stderr, "jarseal-cli: %s\n", EscapeControlCharacters(Tr(e.what())).c_str());
             batch.worst = std::max(batch.worst, kExitFailure);
         }
     }

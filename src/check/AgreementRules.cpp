@@ -1,5 +1,7 @@
 #include "check/Rules.h"
 
+#include "common/Translate.h"
+
 #include <cctype>
 #include <sstream>
 
@@ -13,8 +15,8 @@ void CheckAttributesAgree(const Suite& suite, CheckReport& report) {
         const std::string* inManifest = Find(suite.manifest, name);
         if (inJad && inManifest && *inJad != *inManifest)
             report.findings.push_back(
-                {InstallerStatus::AttributeMismatch, std::string(name) + " differs: descriptor \"" + *inJad +
-                                                         "\", manifest \"" + *inManifest + "\""});
+                {InstallerStatus::AttributeMismatch,
+                 TrFormat("{1} differs: descriptor \"{2}\", manifest \"{3}\"", {name, *inJad, *inManifest})});
     }
     if (!suite.Signed())
         return;
@@ -25,16 +27,18 @@ void CheckAttributesAgree(const Suite& suite, CheckReport& report) {
             continue; // reported above
         const std::string* inManifest = Find(suite.manifest, name);
         if (inManifest && *inManifest != value)
-            report.findings.push_back({InstallerStatus::AttributeMismatch,
-                                       name + " differs between descriptor and manifest of a signed suite"});
+            report.findings.push_back(
+                {InstallerStatus::AttributeMismatch,
+                 TrFormat("{1} differs between descriptor and manifest of a signed suite", {name})});
     }
     // The permissions it asks for must also be the signed ones: a permission
     // attribute only the descriptor carries is refused.
     for (const char* name : {"MIDlet-Permissions", "MIDlet-Permissions-Opt"})
         if (Find(suite.jad, name) && !Find(suite.manifest, name))
-            report.findings.push_back({InstallerStatus::AttributeMismatch,
-                                       std::string(name) + " is in the descriptor of a signed suite "
-                                                           "but not in its manifest"});
+            report.findings.push_back(
+                {InstallerStatus::AttributeMismatch, TrFormat("{1} is in the descriptor of a signed suite "
+                                                              "but not in its manifest",
+                                                              {name})});
 }
 
 // A note for a profile or configuration newer than MIDP 2.0 and CLDC 1.1:
@@ -62,10 +66,10 @@ void NoteNewerPlatform(const Suite& suite, CheckReport& report) {
                 continue;
             if ((major - '0') * 10 + (minor - '0') > platform.newest)
                 report.findings.push_back(
-                    {InstallerStatus::None, std::string(platform.attribute) + " " + word + ": phones with " +
-                                                family + std::to_string(platform.newest / 10) + "." +
-                                                std::to_string(platform.newest % 10) +
-                                                " only refuse the suite (908)"});
+                    {InstallerStatus::None, TrFormat("{1} {2}: phones with {3} only refuse the suite (908)",
+                                                     {platform.attribute, word,
+                                                      family + std::to_string(platform.newest / 10) + "." +
+                                                          std::to_string(platform.newest % 10)})});
         }
     }
 }

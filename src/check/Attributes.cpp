@@ -2,6 +2,7 @@
 
 #include "common/Manifest.h"
 #include "common/Text.h"
+#include "common/Translate.h"
 
 #include <algorithm>
 #include <set>
@@ -89,57 +90,64 @@ Attributes ParseDescriptor(const std::string& text, CheckReport& report, std::st
         ++number;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        const std::string where = "descriptor line " + std::to_string(number) + ": ";
+        const std::string where = TrFormat("descriptor line {1}: ", {std::to_string(number)});
         const bool behindMark = mark && number == 1;
         if (TrimBlanksAndTabs(line).empty()) {
             if (behindMark)
                 report.findings.push_back(
-                    {InstallerStatus::InvalidDescriptor, where + "holds a byte-order mark alone"});
+                    {InstallerStatus::InvalidDescriptor, where + Tr("holds a byte-order mark alone")});
             continue;
         }
         if (line[0] == ' ' || line[0] == '\t') {
             report.findings.push_back(
-                {InstallerStatus::InvalidDescriptor, where + "starts with a blank (a descriptor has no "
-                                                             "continuation lines)"});
+                {InstallerStatus::InvalidDescriptor, where + Tr("starts with a blank (a descriptor has no "
+                                                                "continuation lines)")});
             continue;
         }
         const auto colon = line.find(':');
         if (colon == std::string::npos) {
-            report.findings.push_back({InstallerStatus::InvalidDescriptor, where + "is not \"name: value\""});
+            report.findings.push_back(
+                {InstallerStatus::InvalidDescriptor, where + Tr("is not \"name: value\"")});
             continue;
         }
         const std::string name = line.substr(0, colon);
         if (!ValidAttributeName(name)) {
             report.findings.push_back({InstallerStatus::InvalidDescriptor,
-                                       where + "\"" + name + "\" is not a valid attribute name"});
+                                       where + TrFormat("\"{1}\" is not a valid attribute name", {name})});
             continue;
         }
         if (behindMark) {
             // Another name to the phone: neither this attribute nor a repeat of it.
             const bool required = RequiredInDescriptor(name);
-            report.findings.push_back({required ? InstallerStatus::InvalidDescriptor : InstallerStatus::None,
-                                       "descriptor: starts with a byte-order mark: the phone loses the "
-                                       "first attribute, " +
-                                           name + (required ? ", which a descriptor must have" : "")});
+            report.findings.push_back(
+                {required ? InstallerStatus::InvalidDescriptor : InstallerStatus::None,
+                 TrFormat(required ? "descriptor: starts with a byte-order mark: the phone "
+                                     "loses the first attribute, {1}, which a descriptor "
+                                     "must have"
+                                   : "descriptor: starts with a byte-order mark: the phone "
+                                     "loses the first attribute, {1}",
+                          {name})});
             lostToMark = name;
             continue;
         }
         if (!seen.insert(name).second)
-            report.findings.push_back({InstallerStatus::InvalidDescriptor, where + name + " appears twice"});
+            report.findings.push_back(
+                {InstallerStatus::InvalidDescriptor, where + TrFormat("{1} appears twice", {name})});
         std::string value = TrimBlanksAndTabs(line.substr(colon + 1));
         if (HasControlCharacter(value, true))
             report.findings.push_back(
                 {InstallerStatus::InvalidDescriptor,
-                 where + name + "'s value holds a control character (a line break, NUL)"});
+                 where + TrFormat("{1}'s value holds a control character (a line break, NUL)", {name})});
         attrs.emplace_back(name, std::move(value));
     }
     return attrs;
 }
 
-Attributes ParseManifest(const std::string& text) {
+Attributes ParseLeniently(const std::string& text, Lenient as) {
+    const bool mark = as == Lenient::Descriptor && text.rfind("\xEF\xBB\xBF", 0) == 0;
     Attributes attrs;
-    for (const auto& line : ManifestLines(text)) {
-        if (line.empty())
+    for (const auto& line : ManifestLines(mark ? text.substr(3) : text)) {
+        if (line.empty() && as == Lenient::ManifestMainSection)
             break; // the per-entry sections follow
         const auto colon = line.find(':');
         if (colon == std::string::npos)
@@ -153,8 +161,9 @@ void NoteEightBitTexts(const Attributes& attrs, const std::string& which, CheckR
     for (const auto& [name, value] : attrs)
         if (!IsUtf8(value)) {
             report.findings.push_back(
-                {InstallerStatus::None, which + " is not UTF-8 (" + name +
-                                            "): a phone may show the suite's name and texts garbled"});
+                {InstallerStatus::None,
+                 TrFormat("{1} is not UTF-8 ({2}): a phone may show the suite's name and texts garbled",
+                          {Tr(which), name})});
             return;
         }
 }

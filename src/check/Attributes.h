@@ -41,8 +41,22 @@ inline constexpr std::array<const char*, 5> kRequiredInDescriptor = {
 // name goes to lostToMark.
 Attributes ParseDescriptor(const std::string& text, CheckReport& report, std::string& lostToMark);
 
+// What leniently read text is: a manifest, whose main section ends at its
+// first empty line, or a descriptor as lenient tools write it, which has no
+// sections and may start with a byte-order mark.
+enum class Lenient { ManifestMainSection, Descriptor };
+
+// Reads "name: value" lines leniently, every one in order: lines end at
+// CR LF, LF or CR, continuation lines are joined, empty lines and lines
+// without a colon are passed over, values are trimmed of blanks and tabs and
+// names kept as written. A byte-order mark before a descriptor is passed
+// over; before a manifest it stays part of the first name.
+Attributes ParseLeniently(const std::string& text, Lenient as);
+
 // The main section of a manifest, continuation lines joined.
-Attributes ParseManifest(const std::string& text);
+inline Attributes ParseManifest(const std::string& text) {
+    return ParseLeniently(text, Lenient::ManifestMainSection);
+}
 
 // A note when an attribute value is not UTF-8 (a name typed in an 8-bit
 // code page): the phone decodes it as UTF-8 and shows something else.

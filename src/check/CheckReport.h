@@ -30,6 +30,9 @@ enum class SuiteTrust {
 struct CheckReport {
     std::vector<Finding> findings;
     SuiteTrust trust = SuiteTrust::Unsigned;
+    // The note (also among the findings) on the root a phone must hold for a
+    // signed suite; empty when there is none.
+    std::string rootNote;
     // True when a phone would refuse the package (a finding with a code).
     bool Refused() const;
     bool Has(InstallerStatus code) const;

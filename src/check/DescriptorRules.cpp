@@ -2,6 +2,7 @@
 
 #include "common/FileSystem.h"
 #include "common/Text.h"
+#include "common/Translate.h"
 
 #include <algorithm>
 
@@ -65,12 +66,13 @@ bool ReadDecimal(const std::string& text, std::uint64_t limit, std::uint64_t& va
 void CheckVersion(const std::string& which, const std::string& version, InstallerStatus code,
                   CheckReport& report) {
     if (!ValidVersion(version))
-        report.findings.push_back({code, which + " \"" + version +
-                                             "\" is not a version (at most three numbers, separated by "
-                                             "dots)"});
+        report.findings.push_back({code, TrFormat("{1} \"{2}\" is not a version (at most three numbers, "
+                                                  "separated by dots)",
+                                                  {Tr(which), version})});
     else if (VersionPartOver99(version))
-        report.findings.push_back({InstallerStatus::None,
-                                   which + " \"" + version + "\": some phones refuse version parts over 99"});
+        report.findings.push_back(
+            {InstallerStatus::None,
+             TrFormat("{1} \"{2}\": some phones refuse version parts over 99", {Tr(which), version})});
 }
 
 // The class a MIDlet-<n> value ("name, icon, class") names; empty when it
@@ -90,26 +92,27 @@ void CheckDescriptorAttributes(const Suite& suite, const std::string& archivePat
     for (const char* name : kRequiredInDescriptor)
         if (Find(jad, name) == nullptr && name != suite.lostToMark) // that one is reported lost
             report.findings.push_back(
-                {InstallerStatus::InvalidDescriptor, std::string("descriptor lacks ") + name});
+                {InstallerStatus::InvalidDescriptor, TrFormat("descriptor lacks {1}", {name})});
     if (const std::string* version = Find(jad, "MIDlet-Version"))
         CheckVersion("MIDlet-Version", *version, InstallerStatus::InvalidDescriptor, report);
     std::uint64_t size = 0;
     if (const std::string* text = Find(jad, "MIDlet-Jar-Size");
         text && !ReadDecimal(*text, kMaxJarSizeValue, size))
         report.findings.push_back(
-            {InstallerStatus::InvalidDescriptor, "MIDlet-Jar-Size \"" + *text + "\" is not a size"});
+            {InstallerStatus::InvalidDescriptor, TrFormat("MIDlet-Jar-Size \"{1}\" is not a size", {*text})});
     if (const std::string* url = Find(jad, "MIDlet-Jar-URL")) {
         const std::string jarName = archivePath.substr(archivePath.find_last_of(kSep) + 1);
         const std::string urlName = url->substr(url->find_last_of('/') + 1);
         if (urlName != jarName)
-            report.findings.push_back({InstallerStatus::InvalidDescriptor,
-                                       "MIDlet-Jar-URL \"" + *url + "\" does not name " + jarName});
+            report.findings.push_back(
+                {InstallerStatus::InvalidDescriptor,
+                 TrFormat("MIDlet-Jar-URL \"{1}\" does not name {2}", {*url, jarName})});
     }
     for (int n = 1; const std::string* midlet = Find(jad, "MIDlet-" + std::to_string(n)); ++n)
         if (MidletClass(*midlet).empty())
-            report.findings.push_back(
-                {InstallerStatus::InvalidDescriptor, "MIDlet-" + std::to_string(n) + " names no class"});
-    NoteEightBitTexts(jad, "the descriptor", report);
+            report.findings.push_back({InstallerStatus::InvalidDescriptor,
+                                       TrFormat("MIDlet-{1} names no class", {std::to_string(n)})});
+    NoteEightBitTexts(jad, JARSEAL_N("the descriptor"), report);
 }
 
 } // namespace jarseal::check

@@ -2,6 +2,7 @@
 
 #include "check/Attributes.h"
 #include "common/Errors.h"
+#include "common/Translate.h"
 #include "zip/EntryReader.h"
 #include "zip/ZipLayout.h"
 #include "zip/ZipLimits.h"
@@ -33,7 +34,7 @@ namespace {
 FileStamp DigestFile(const std::string& path, std::uint64_t& size, Sha1Digest& sha1) {
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!md || EVP_DigestInit_ex(md.get(), EVP_sha1(), nullptr) != 1)
-        throw RunError(kErrAccess, "read " + path + ": no SHA-1 digest to be had");
+        throw RunError(kErrAccess, TrFormat("read {1}: no SHA-1 digest to be had", {path}));
     size = 0;
     bool digested = true;
     const FileStamp stamp = ReadFileInPieces(path, [&](const char* data, std::size_t n) {
@@ -42,7 +43,7 @@ FileStamp DigestFile(const std::string& path, std::uint64_t& size, Sha1Digest& s
         return digested;
     });
     if (!digested || EVP_DigestFinal_ex(md.get(), sha1.data(), nullptr) != 1)
-        throw RunError(kErrAccess, "read " + path + ": the SHA-1 digest failed");
+        throw RunError(kErrAccess, TrFormat("read {1}: the SHA-1 digest failed", {path}));
     return stamp;
 }
 
@@ -67,18 +68,18 @@ void TestEntries(const ZipBytes& bytes, const ZipLayout& layout, JarFacts& facts
 void ReadManifest(const ZipBytes& bytes, const ZipLayout& layout, JarFacts& facts) {
     const ZipEntryLayout* entry = zip::FindManifest(layout);
     if (entry == nullptr) {
-        facts.manifestWhy = "has no META-INF/MANIFEST.MF";
+        facts.manifestWhy = Tr("has no META-INF/MANIFEST.MF");
         return;
     }
     if (entry->size > kMaxManifestBytes) {
-        facts.manifestWhy = "has a manifest larger than " + MiB(kMaxManifestBytes);
+        facts.manifestWhy = TrFormat("has a manifest larger than {1}", {MiB(kMaxManifestBytes)});
         return;
     }
     zip::EntryReader reader(bytes);
     const std::string why = reader.Unpack(*entry, kMaxManifestBytes, &facts.manifest).why;
     if (!why.empty()) {
         facts.manifest.clear();
-        facts.manifestWhy = "has a damaged manifest: " + why;
+        facts.manifestWhy = TrFormat("has a damaged manifest: {1}", {why});
     }
 }
 
@@ -119,10 +120,10 @@ JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries, Dige
     std::string why;
     switch (ReadZipLayout(bytes, zip::kMaxEntries, layout, why)) {
     case ZipLayoutStatus::NotZip:
-        facts.archiveWhy = "is not a zip archive";
+        facts.archiveWhy = Tr("is not a zip archive");
         return facts;
     case ZipLayoutStatus::Damaged:
-        facts.archiveWhy = "is damaged: " + Shown(why);
+        facts.archiveWhy = TrFormat("is damaged: {1}", {Shown(why)});
         return facts;
     case ZipLayoutStatus::Sound:
         break;
@@ -131,8 +132,9 @@ JarFacts ReadJarFactsOnce(const std::string& archivePath, bool testEntries, Dige
         // An installer that reads the jar as a stream knows the entry by its
         // local name alone, and so misses it (the manifest above all).
         if (!entry.localNameAgrees) {
-            facts.archiveWhy = "names the entry " + Shown(entry.name) +
-                               " otherwise in its local header than in its directory";
+            facts.archiveWhy =
+                TrFormat("names the entry {1} otherwise in its local header than in its directory",
+                         {Shown(entry.name)});
             return facts;
         }
         facts.entryNames.insert(entry.name);

@@ -1,6 +1,7 @@
 #include "check/Rules.h"
 
 #include "common/Text.h"
+#include "common/Translate.h"
 #include "zip/ZipLimits.h"
 
 #include <algorithm>
@@ -16,16 +17,17 @@ namespace {
 // many more there are, and whether they unpack to more than a jar may.
 void ReportEntries(const JarFacts& jar, CheckReport& report) {
     if (!jar.damagedEntries.empty()) {
-        std::string text = "jar entry " + Shown(jar.damagedEntries[0]) + ": " + jar.firstDamage;
+        std::string text = TrFormat("jar entry {1}: {2}", {Shown(jar.damagedEntries[0]), jar.firstDamage});
         if (const std::size_t more = jar.damagedEntries.size() - 1; more > 0)
-            text += " (and " + std::to_string(more) +
-                    (more == 1 ? " more damaged entry)" : " more damaged entries)");
+            text += TrFormat(more == 1 ? " (and {1} more damaged entry)" : " (and {1} more damaged entries)",
+                             {std::to_string(more)});
         report.findings.push_back({InstallerStatus::InvalidJar, text});
     }
     if (jar.tooLarge)
-        report.findings.push_back({InstallerStatus::InvalidJar, "the jar's entries unpack to more than " +
-                                                                    MiB(zip::kMaxTotalBytes) +
-                                                                    "; those after were not tested"});
+        report.findings.push_back(
+            {InstallerStatus::InvalidJar, TrFormat("the jar's entries unpack to more than {1}; those after "
+                                                   "were not tested",
+                                                   {MiB(zip::kMaxTotalBytes)})});
 }
 
 } // namespace
@@ -34,9 +36,9 @@ void ReportEntries(const JarFacts& jar, CheckReport& report) {
 // more data than it inflates of one entry, which it passed over untested.
 std::string DamageOfUnpacked(const JarFacts& jar, const std::string& name) {
     if (jar.oversized.count(name))
-        return "larger than the " + MiB(zip::kMaxEntryBytes) +
-               " Jarseal unpacks of one entry, so its data could not be checked";
-    return "damaged data";
+        return TrFormat("larger than the {1} Jarseal unpacks of one entry, so its data could not be checked",
+                        {MiB(zip::kMaxEntryBytes)});
+    return Tr("damaged data");
 }
 
 // 907 (and 906 for what neither file declares): the jar as an archive, its
@@ -44,12 +46,12 @@ std::string DamageOfUnpacked(const JarFacts& jar, const std::string& name) {
 void CheckJarContents(Suite& suite, CheckReport& report) {
     const JarFacts& jar = suite.jar;
     if (!jar.archiveWhy.empty()) {
-        report.findings.push_back({InstallerStatus::InvalidJar, "the jar " + jar.archiveWhy});
+        report.findings.push_back({InstallerStatus::InvalidJar, TrFormat("the jar {1}", {jar.archiveWhy})});
         return;
     }
     ReportEntries(jar, report);
     if (!jar.manifestWhy.empty()) {
-        report.findings.push_back({InstallerStatus::InvalidJar, "the jar " + jar.manifestWhy});
+        report.findings.push_back({InstallerStatus::InvalidJar, TrFormat("the jar {1}", {jar.manifestWhy})});
         return;
     }
     suite.manifest = ParseManifest(jar.manifest);
@@ -62,37 +64,37 @@ void CheckJarContents(Suite& suite, CheckReport& report) {
         if (HasControlCharacter(value, true))
             report.findings.push_back(
                 {InstallerStatus::InvalidJar,
-                 "manifest: " + Shown(name) + "'s value holds a control character (a NUL, say)"});
+                 TrFormat("manifest: {1}'s value holds a control character (a NUL, say)", {Shown(name)})});
         const bool suites = name.rfind("MIDlet-", 0) == 0 || name.rfind("MicroEdition-", 0) == 0;
         if (suites && !seen.insert(name).second)
             report.findings.push_back(
-                {InstallerStatus::InvalidJar, "manifest: " + Shown(name) + " appears twice"});
+                {InstallerStatus::InvalidJar, TrFormat("manifest: {1} appears twice", {Shown(name)})});
     }
-    NoteEightBitTexts(suite.manifest, "the manifest", report);
+    NoteEightBitTexts(suite.manifest, JARSEAL_N("the manifest"), report);
     for (const char* name : {"MIDlet-Name", "MIDlet-Version", "MIDlet-Vendor"})
         if (Find(suite.manifest, name) == nullptr)
-            report.findings.push_back({InstallerStatus::InvalidJar, std::string("manifest lacks ") + name});
+            report.findings.push_back({InstallerStatus::InvalidJar, TrFormat("manifest lacks {1}", {name})});
     if (const std::string* version = Find(suite.manifest, "MIDlet-Version"); suite.jarOnly && version)
         CheckVersion("the manifest's MIDlet-Version", *version, InstallerStatus::InvalidJar, report);
     for (const char* name : {"MIDlet-1", "MicroEdition-Profile", "MicroEdition-Configuration"})
         if (suite.Get(name) == nullptr)
             report.findings.push_back({InstallerStatus::InvalidDescriptor,
                                        suite.jarOnly
-                                           ? std::string("the manifest lacks ") + name
-                                           : std::string("neither descriptor nor manifest has ") + name});
+                                           ? TrFormat("the manifest lacks {1}", {name})
+                                           : TrFormat("neither descriptor nor manifest has {1}", {name})});
     for (int n = 1; const std::string* midlet = suite.Get("MIDlet-" + std::to_string(n)); ++n) {
         const std::string which = "MIDlet-" + std::to_string(n);
         std::string entry = MidletClass(*midlet);
         if (entry.empty()) {
-            report.findings.push_back({InstallerStatus::InvalidJar, which + " names no class"});
+            report.findings.push_back({InstallerStatus::InvalidJar, TrFormat("{1} names no class", {which})});
             continue;
         }
         std::replace(entry.begin(), entry.end(), '.', '/');
         entry += ".class";
         if (jar.entryNames.count(entry) == 0)
             report.findings.push_back(
-                {InstallerStatus::InvalidJar, which + " names the class " + Shown(MidletClass(*midlet)) +
-                                                  ", but the jar has no " + Shown(entry)});
+                {InstallerStatus::InvalidJar, TrFormat("{1} names the class {2}, but the jar has no {3}",
+                                                       {which, Shown(MidletClass(*midlet)), Shown(entry)})});
     }
 }
 
@@ -103,8 +105,8 @@ void CheckJarSize(const Suite& suite, CheckReport& report) {
     std::uint64_t size = 0;
     if (text != nullptr && ReadDecimal(*text, kMaxJarSizeValue, size) && size != suite.jar.size)
         report.findings.push_back(
-            {InstallerStatus::JarSizeMismatch,
-             "MIDlet-Jar-Size is " + *text + ", the jar has " + std::to_string(suite.jar.size) + " bytes"});
+            {InstallerStatus::JarSizeMismatch, TrFormat("MIDlet-Jar-Size is {1}, the jar has {2} bytes",
+                                                        {*text, std::to_string(suite.jar.size)})});
 }
 
 } // namespace jarseal::check

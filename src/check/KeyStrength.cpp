@@ -1,5 +1,7 @@
 #include "check/KeyStrength.h"
 
+#include "common/Translate.h"
+
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 
@@ -43,18 +45,18 @@ void NoteKeyStrength(X509* cert, const std::string& which, CheckReport& report) 
     if (signature != NID_sha1WithRSAEncryption)
         report.findings.push_back(
             {InstallerStatus::None,
-             which + " is signed with " + AlgorithmName(signature) +
-                 ": phones of the MIDP 2.0 era verify only SHA1withRSA certificates and refuse the suite "
-                 "(909); make the key with keytool -sigalg SHA1withRSA (see the README)"});
+             TrFormat("{1} is signed with {2}: phones of the MIDP 2.0 era verify only SHA1withRSA "
+                      "certificates and refuse the suite (909); make the key with keytool -sigalg "
+                      "SHA1withRSA (see the README)",
+                      {which, AlgorithmName(signature)})});
     const EVP_PKEY* key = X509_get0_pubkey(cert);
     const int bits = key != nullptr ? EVP_PKEY_get_bits(key) : 0;
     if (key != nullptr && EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA && bits > kLargestKeyOldPhonesVerify)
         report.findings.push_back(
             {InstallerStatus::None,
-             which + " has a " + std::to_string(bits) +
-                 "-bit RSA key: many phones of the MIDP 2.0 era verify keys of at most " +
-                 std::to_string(kLargestKeyOldPhonesVerify) +
-                 " bits and refuse the suite (909); make the key with keytool -keysize 2048 or 1024"});
+             TrFormat("{1} has a {2}-bit RSA key: many phones of the MIDP 2.0 era verify keys of at most "
+                      "{3} bits and refuse the suite (909); make the key with keytool -keysize 2048 or 1024",
+                      {which, std::to_string(bits), std::to_string(kLargestKeyOldPhonesVerify)})});
 }
 
 } // namespace jarseal

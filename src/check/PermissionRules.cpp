@@ -1,6 +1,7 @@
 #include "check/PermissionRules.h"
 
 #include "common/Text.h"
+#include "common/Translate.h"
 
 #include <set>
 
@@ -83,11 +84,12 @@ void CheckPermissions(const Attributes& attrs, const std::string& where, CheckRe
             if (critical)
                 report.findings.push_back(
                     {InstallerStatus::AuthorizationFailure,
-                     where + name + " names the unknown permission \"" + permission + "\""});
+                     Tr(where) + TrFormat("{1} names the unknown permission \"{2}\"", {name, permission})});
             else
-                report.findings.push_back({InstallerStatus::None, where + name +
-                                                                      " names the unknown permission \"" +
-                                                                      permission + "\"; the phone drops it"});
+                report.findings.push_back(
+                    {InstallerStatus::None,
+                     Tr(where) + TrFormat("{1} names the unknown permission \"{2}\"; the phone drops it",
+                                          {name, permission})});
         }
     }
 }

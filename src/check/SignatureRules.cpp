@@ -1,6 +1,7 @@
 #include "check/Rules.h"
 
 #include "check/KeyStrength.h"
+#include "common/Translate.h"
 
 #include <cstdio>
 #include <ctime>
@@ -93,14 +94,16 @@ bool SelfSigned(const X509* cert) {
 std::string TrustNote(const std::vector<X509Ptr>& chain, std::size_t length) {
     const X509* last = chain[length - 1].get();
     if (!SelfSigned(last))
-        return "a phone installs this suite only if it holds the root certificate \"" +
-               NameText(X509_get_issuer_name(last)) + "\" that issued MIDlet-Certificate-1-" +
-               std::to_string(length) + "; a phone without it refuses the suite (909)";
-    return "a phone installs this suite only if it holds the signer's own certificate as a root: \"" +
-           NameText(X509_get_subject_name(last)) + "\", SHA-1 " + Sha1Fingerprint(last) + ", valid " +
-           DateText(X509_get0_notBefore(last)) + " to " + DateText(X509_get0_notAfter(last)) +
-           "; a phone without it refuses the suite (909). Put it on the phone with "
-           "jarseal-cli --export-certificate FILE.cer";
+        return TrFormat(
+            "a phone installs this suite only if it holds the root certificate \"{1}\" that issued "
+            "MIDlet-Certificate-1-{2}; a phone without it refuses the suite (909)",
+            {NameText(X509_get_issuer_name(last)), std::to_string(length)});
+    return TrFormat(
+        "a phone installs this suite only if it holds the signer's own certificate as a root: \"{1}\", "
+        "SHA-1 {2}, valid {3} to {4}; a phone without it refuses the suite (909). Put it on the phone "
+        "with jarseal-cli --export-certificate FILE.cer",
+        {NameText(X509_get_subject_name(last)), Sha1Fingerprint(last), DateText(X509_get0_notBefore(last)),
+         DateText(X509_get0_notAfter(last))});
 }
 
 // What the signer's certificate must allow when it says what it is for: a
@@ -108,13 +111,14 @@ std::string TrustNote(const std::vector<X509Ptr>& chain, std::size_t length) {
 void CheckSignerUsage(X509* signer, CheckReport& report) {
     const std::uint32_t usage = X509_get_key_usage(signer);
     if (usage != UINT32_MAX && (usage & KU_DIGITAL_SIGNATURE) == 0)
-        report.findings.push_back({InstallerStatus::AuthenticationFailure,
-                                   "MIDlet-Certificate-1-1: its keyUsage does not allow digitalSignature"});
+        report.findings.push_back(
+            {InstallerStatus::AuthenticationFailure,
+             Tr("MIDlet-Certificate-1-1: its keyUsage does not allow digitalSignature")});
     const std::uint32_t extended = X509_get_extended_key_usage(signer);
     if (extended != UINT32_MAX && (extended & (XKU_CODE_SIGN | XKU_ANYEKU)) == 0)
         report.findings.push_back(
             {InstallerStatus::AuthenticationFailure,
-             "MIDlet-Certificate-1-1: its extendedKeyUsage does not allow codeSigning"});
+             Tr("MIDlet-Certificate-1-1: its extendedKeyUsage does not allow codeSigning")});
 }
 
 // True when issuer's name is the certificate's issuer and its key signed
@@ -145,7 +149,7 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
         if (!cert) {
             report.findings.push_back(
                 {InstallerStatus::AuthenticationFailure,
-                 "MIDlet-Certificate-1-" + std::to_string(m) + " is not a base64 DER certificate"});
+                 TrFormat("MIDlet-Certificate-1-{1} is not a base64 DER certificate", {std::to_string(m)})});
             return;
         }
         chain.push_back(std::move(cert));
@@ -153,21 +157,21 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
     if (signature == nullptr) {
         if (!chain.empty())
             report.findings.push_back(
-                {InstallerStatus::AuthenticationFailure, "certificates without MIDlet-Jar-RSA-SHA1"});
+                {InstallerStatus::AuthenticationFailure, Tr("certificates without MIDlet-Jar-RSA-SHA1")});
         return;
     }
     if (chain.empty()) {
-        report.findings.push_back(
-            {InstallerStatus::AuthenticationFailure, "MIDlet-Jar-RSA-SHA1 without MIDlet-Certificate-1-1"});
+        report.findings.push_back({InstallerStatus::AuthenticationFailure,
+                                   Tr("MIDlet-Jar-RSA-SHA1 without MIDlet-Certificate-1-1")});
         return;
     }
     bool ok = false;
     const std::string signatureBytes = Base64Decode(*signature, ok);
     if (!ok || !VerifySha1Rsa(chain[0].get(), jarDigest, signatureBytes))
         report.findings.push_back({InstallerStatus::AuthenticationFailure,
-                                   "MIDlet-Jar-RSA-SHA1 does not verify against the jar with "
-                                   "MIDlet-Certificate-1-1 (the jar changed after signing, or another key "
-                                   "signed it)"});
+                                   Tr("MIDlet-Jar-RSA-SHA1 does not verify against the jar with "
+                                      "MIDlet-Certificate-1-1 (the jar changed after signing, or another key "
+                                      "signed it)")});
     CheckSignerUsage(chain[0].get(), report);
     // The phone follows the chain from the signer until it meets an issuer
     // its key store holds: a root the chain carries is passed over, and so
@@ -177,33 +181,35 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
         X509* cert = chain[i].get();
         const std::string which = "MIDlet-Certificate-1-" + std::to_string(i + 1);
         if (X509_cmp_current_time(X509_get0_notBefore(cert)) > 0)
-            report.findings.push_back({InstallerStatus::AuthenticationFailure, which + " is not valid yet"});
-        if (X509_cmp_current_time(X509_get0_notAfter(cert)) < 0)
-            report.findings.push_back({InstallerStatus::AuthenticationFailure, which + " has expired"});
-        if (i > 0 && SelfSigned(cert)) {
             report.findings.push_back(
-                {InstallerStatus::None, which + " is a root certificate (" +
-                                            NameText(X509_get_subject_name(cert)) +
-                                            "): the phone ignores the root in the chain and uses its "
-                                            "own; leave it out"});
+                {InstallerStatus::AuthenticationFailure, TrFormat("{1} is not valid yet", {which})});
+        if (X509_cmp_current_time(X509_get0_notAfter(cert)) < 0)
+            report.findings.push_back(
+                {InstallerStatus::AuthenticationFailure, TrFormat("{1} has expired", {which})});
+        if (i > 0 && SelfSigned(cert)) {
+            report.findings.push_back({InstallerStatus::None,
+                                       TrFormat("{1} is a root certificate ({2}): the phone ignores the root "
+                                                "in the chain and uses its own; leave it out",
+                                                {which, NameText(X509_get_subject_name(cert))})});
             length = i;
             break;
         }
         // Every certificate above the signer's vouches for the one below:
         // only a CA by its basicConstraints may.
         if (i > 0 && (X509_get_extension_flags(cert) & EXFLAG_CA) == 0)
-            report.findings.push_back(
-                {InstallerStatus::AuthenticationFailure, which +
-                                                             " is no CA certificate (its basicConstraints "
-                                                             "do not say CA:TRUE), so it cannot vouch "
-                                                             "for MIDlet-Certificate-1-" +
-                                                             std::to_string(i)});
+            report.findings.push_back({InstallerStatus::AuthenticationFailure,
+                                       TrFormat("{1} is no CA certificate (its basicConstraints "
+                                                "do not say CA:TRUE), so it cannot vouch "
+                                                "for MIDlet-Certificate-1-{2}",
+                                                {which, std::to_string(i)})});
         if (i + 1 < chain.size() && !IssuedBy(cert, chain[i + 1].get()))
-            report.findings.push_back(
-                {InstallerStatus::AuthenticationFailure, which + " was not issued by the next certificate"});
+            report.findings.push_back({InstallerStatus::AuthenticationFailure,
+                                       TrFormat("{1} was not issued by the next certificate", {which})});
     }
-    if (!report.Refused())
-        report.findings.push_back({InstallerStatus::None, TrustNote(chain, length)});
+    if (!report.Refused()) {
+        report.rootNote = TrustNote(chain, length);
+        report.findings.push_back({InstallerStatus::None, report.rootNote});
+    }
     for (std::size_t i = 0; i < length && !report.Refused(); ++i)
         NoteKeyStrength(chain[i].get(), "MIDlet-Certificate-1-" + std::to_string(i + 1), report);
 }

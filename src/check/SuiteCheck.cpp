@@ -4,6 +4,7 @@
 #include "check/Rules.h"
 #include "common/Errors.h"
 #include "common/FileSystem.h"
+#include "common/Translate.h"
 
 #include <algorithm>
 
@@ -30,8 +31,8 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
         try {
             jadText = ReadWholeFile(descriptorPath);
         } catch (const RunError& e) {
-            report.findings.push_back(
-                {InstallerStatus::InvalidDescriptor, std::string("descriptor cannot be read: ") + e.what()});
+            report.findings.push_back({InstallerStatus::InvalidDescriptor,
+                                       TrFormat("descriptor cannot be read: {1}", {Tr(e.what())})});
             return report;
         }
         suite.jad = ParseDescriptor(jadText, report, suite.lostToMark);
@@ -43,7 +44,7 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
     suite.jar = ReadJarFacts(archivePath, damagedEntries == nullptr);
     if (!suite.jar.readError.empty()) {
         report.findings.push_back(
-            {InstallerStatus::InvalidJar, "jar cannot be read: " + suite.jar.readError});
+            {InstallerStatus::InvalidJar, TrFormat("jar cannot be read: {1}", {Tr(suite.jar.readError)})});
         return report;
     }
     if (damagedEntries != nullptr && !damagedEntries->empty()) {
@@ -67,17 +68,18 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
     CheckAttributesAgree(suite, report);
     if (report.Refused())
         return report;
-    CheckPermissions(suite.jad, "descriptor: ", report);
-    CheckPermissions(suite.manifest, "manifest: ", report);
+    CheckPermissions(suite.jad, JARSEAL_N("descriptor: "), report);
+    CheckPermissions(suite.manifest, JARSEAL_N("manifest: "), report);
     NoteNewerPlatform(suite, report);
     if (suite.jarOnly)
-        report.findings.push_back({InstallerStatus::None,
-                                   "no descriptor: a phone installs the jar alone as an untrusted suite, "
-                                   "from the manifest's attributes"});
+        report.findings.push_back(
+            {InstallerStatus::None, Tr("no descriptor: a phone installs the jar alone as an untrusted suite, "
+                                       "from the manifest's attributes")});
     if (!suite.jarOnly && !suite.Signed())
-        report.findings.push_back({InstallerStatus::None,
-                                   "no signature: a phone installs the suite as an untrusted suite and asks "
-                                   "before each protected operation"});
+        report.findings.push_back(
+            {InstallerStatus::None,
+             Tr("no signature: a phone installs the suite as an untrusted suite and asks "
+                "before each protected operation")});
     return report;
 }
 
@@ -90,7 +92,7 @@ CheckReport CheckJarBeforeSigning(const std::string& archivePath,
     suite.jar = ReadJarFacts(archivePath, false, Digest::None); // nothing is signed yet
     if (!suite.jar.readError.empty()) {
         report.findings.push_back(
-            {InstallerStatus::InvalidJar, "jar cannot be read: " + suite.jar.readError});
+            {InstallerStatus::InvalidJar, TrFormat("jar cannot be read: {1}", {Tr(suite.jar.readError)})});
         return report;
     }
     if (!damagedEntries.empty()) {
@@ -117,17 +119,17 @@ std::string CheckReport::Verdict() const {
                                       [](const Finding& f) { return f.code != InstallerStatus::None; });
     if (refusal != findings.end())
         return refusal->code == InstallerStatus::SymbianRefused
-                   ? "a phone would refuse it"
-                   : "a phone would refuse it (" + std::to_string(Number(refusal->code)) + ")";
+                   ? Tr("a phone would refuse it")
+                   : TrFormat("a phone would refuse it ({1})", {std::to_string(Number(refusal->code))});
     switch (trust) {
     case SuiteTrust::NeedsRoot:
-        return "a phone that holds its root certificate would accept it";
+        return Tr("a phone that holds its root certificate would accept it");
     case SuiteTrust::JarOnly:
-        return "a phone would accept it as an untrusted suite";
+        return Tr("a phone would accept it as an untrusted suite");
     case SuiteTrust::Unsigned:
         break;
     }
-    return "a phone would accept it";
+    return Tr("a phone would accept it");
 }
 
 InstallerStatus CheckReport::FirstRefusal() const {

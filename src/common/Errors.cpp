@@ -1,4 +1,5 @@
 #include "common/Errors.h"
+#include "common/Translate.h"
 
 #include <cerrno>
 #include <cstring>
@@ -29,11 +30,11 @@ int ErrorNumberFromErrno(int err) {
 }
 
 void ThrowSystemError(int err, const std::string& what, const std::string& path) {
-    throw RunError(ErrorNumberFromErrno(err), what + " " + path + ": " + std::strerror(err));
+    throw RunError(ErrorNumberFromErrno(err), Tr(what) + " " + path + ": " + Tr(std::strerror(err)));
 }
 
 std::string UnforeseenFailureText(int number) {
-    return "Неизвестая ошибка.\r\nСообщите разработчику.\r\nОшибка№: " + std::to_string(number);
+    return TrFormat("Неизвестая ошибка.\r\nСообщите разработчику.\r\nОшибка№: {1}", {std::to_string(number)});
 }
 
 } // namespace jarseal

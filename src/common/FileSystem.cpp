@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "common/Fd.h"
+#include "common/Translate.h"
 
 #include <algorithm>
 #include <cctype>
@@ -122,9 +123,9 @@ mode_t ModeForReplacing(const std::string& path) {
         return NewFileMode();
     }
     if (S_ISDIR(st.st_mode))
-        throw RunError(kErrAccess, "write " + path + ": is a folder");
+        throw RunError(kErrAccess, TrFormat("write {1}: is a folder", {path}));
     if (!S_ISREG(st.st_mode))
-        throw RunError(kErrAccess, "write " + path + ": not an ordinary file");
+        throw RunError(kErrAccess, TrFormat("write {1}: not an ordinary file", {path}));
     if (::access(path.c_str(), W_OK) != 0)
         ThrowSystemError(errno, "write", path);
     return st.st_mode & 07777;
@@ -211,7 +212,7 @@ Fd OpenForReading(const std::string& path, struct stat& st) {
     if (::fstat(fd.get(), &st) != 0)
         ThrowSystemError(errno, "read", path);
     if (S_ISDIR(st.st_mode))
-        throw RunError(kErrAccess, "read " + path + ": is a folder");
+        throw RunError(kErrAccess, TrFormat("read {1}: is a folder", {path}));
     return fd;
 }
 
@@ -316,7 +317,7 @@ std::uint64_t FileLength(const std::string& path) {
 void RemoveFile(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        throw RunError(kErrAccess, "delete " + path + ": is a folder");
+        throw RunError(kErrAccess, TrFormat("delete {1}: is a folder", {path}));
     if (::unlink(path.c_str()) != 0)
         ThrowSystemError(errno, "delete", path);
 }

@@ -1,12 +1,14 @@
 #include "common/OpenDialog.h"
 
 #include "common/Text.h"
+#include "common/Translate.h"
 
 namespace jarseal {
 
 std::string LongPathMessage(const std::string& path) {
-    return "Путь к файлу длиннее " + std::to_string(kOpenDialogMaxPath) + " знаков:\r\n" + path +
-           "\r\nПереместите файл в папку с более коротким путём.";
+    return TrFormat(
+        "Путь к файлу длиннее {1} знаков:\r\n{2}\r\nПереместите файл в папку с более коротким путём.",
+        {std::to_string(kOpenDialogMaxPath), path});
 }
 
 std::string MakeFilterText(const std::vector<FileFilter>& pairs) {

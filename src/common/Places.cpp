@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "common/FileSystem.h"
+#include "common/Translate.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -120,10 +121,11 @@ void RefuseDanglingSettingsLink(const std::string& settingsFile) {
         return;
     std::vector<char> target(4096);
     const ssize_t n = ::readlink(settingsFile.c_str(), target.data(), target.size() - 1);
-    throw RunError(kErrFileNotFound,
-                   "the settings file " + settingsFile + " is a link to " +
-                       (n > 0 ? std::string(target.data(), static_cast<std::size_t>(n)) : "?") +
-                       ", which cannot be found; put the file there or remove the link");
+    throw RunError(
+        kErrFileNotFound,
+        TrFormat("the settings file {1} is a link to {2}, which cannot be found; put the file there or "
+                 "remove the link",
+                 {settingsFile, n > 0 ? std::string(target.data(), static_cast<std::size_t>(n)) : "?"}));
 }
 
 } // namespace

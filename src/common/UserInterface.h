@@ -45,6 +45,12 @@ class UserInterface {
     // descriptor). The console prints it; the window keeps to its own
     // messages and shows nothing.
     virtual void Note(const std::string& text) { (void)text; }
+    // The note on the root certificate a phone must hold to install the
+    // signed suite fileName; a batch repeats it for every suite of one key,
+    // so the console prints it once per root.
+    virtual void RootNote(const std::string& fileName, const std::string& text) {
+        Note(fileName + ": " + text);
+    }
     // Ends the program at once with the given exit status; never returns.
     [[noreturn]] virtual void EndProgram(int status) = 0;
 };

@@ -1,21 +1,29 @@
 #include "java/JavaPackage.h"
 
+#include "check/Attributes.h"
 #include "check/SuiteCheck.h"
 #include "common/ErrorPolicy.h"
 #include "common/Errors.h"
+#include "common/Fd.h"
 #include "common/FileSystem.h"
 #include "common/Manifest.h"
 #include "common/RefusalTexts.h"
 #include "common/RunLock.h"
 #include "common/Text.h"
+#include "common/ToolReasons.h"
+#include "common/Translate.h"
 #include "java/JavaSigning.h"
 #include "java/ManifestAgreement.h"
 #include "java/SuiteFiles.h"
 #include "unzip/CGUnzipFiles.h"
+#include "zip/EntryReader.h"
+#include "zip/ZipLimits.h"
+#include "zip/ZipRewrite.h"
 
 #include <algorithm>
 #include <cctype>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <set>
@@ -45,17 +53,18 @@ std::string AgreementFailureText(const RunError& e) {
     std::string why;
     switch (e.Number()) {
     case kErrPermissionDenied:
-        why = "нет прав на запись в папку или в jar файл";
+        why = Tr("нет прав на запись в папку или в jar файл");
         break;
     case kErrDiskFull:
-        why = "на диске нет места";
+        why = Tr("на диске нет места");
         break;
     default:
-        why = std::string(e.what()) + " (Ошибка№: " + std::to_string(e.Number()) + ")";
+        why = TrFormat("{1} (Ошибка№: {2})", {Tr(e.what()), std::to_string(e.Number())});
         break;
     }
-    return "Не удалось записать в манифест jar файла разрешения дескриптора:\r\n" + why +
-           ".\r\nБез этого телефон не установит подписанный набор. Файлы не изменены.";
+    return TrFormat("Не удалось записать в манифест jar файла разрешения дескриптора:\r\n{1}"
+                    ".\r\nБез этого телефон не установит подписанный набор. Файлы не изменены.",
+                    {why});
 }
 
 // Step: the one-time backup keeps the descriptor as it was before the
@@ -79,6 +88,30 @@ struct Unpacked {
     std::optional<std::string> manifest; // none: the archive holds no (readable) manifest
     std::vector<std::string> damaged;    // entries whose data is damaged
 };
+
+// The text of the jar's manifest entry, the one the check and the agreement
+// read (zip::FindManifest); none for a jar without a sound one.
+std::optional<std::string> ManifestEntryText(const std::string& archive) {
+    const Fd in(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0)
+        return std::nullopt;
+    const ZipFileBytes bytes(in.get(), static_cast<std::uint64_t>(st.st_size));
+    ZipLayout layout;
+    std::string why;
+    if (ReadZipLayout(bytes, zip::kMaxEntries, layout, why) != ZipLayoutStatus::Sound)
+        return std::nullopt;
+    const ZipEntryLayout* entry = zip::FindManifest(layout);
+    if (entry == nullptr)
+        return std::nullopt;
+    try {
+        return zip::ManifestText(bytes, *entry, kMaxManifestBytes);
+    } catch (const JarDamagedError&) {
+        return std::nullopt;
+    } catch (const RunError&) {
+        return std::nullopt;
+    }
+}
 
 // Step: the unzip job unpacks the manifest into the working folder (every
 // other entry is checked in memory) and shows its message when it has one;
@@ -107,16 +140,19 @@ Unpacked UnpackManifest(Context& ctx, const JavaRun& run) {
             result = -1; // the library is missing: show the (empty) message
         }
         if (result != 0)
-            ctx.ui.ShowMessage(job.GetLastMessage(), MessageIcon::None);
+            ctx.ui.ShowMessage(TranslatedToolOutput(job.GetLastMessage()), MessageIcon::None);
         unpacked.damaged = job.GetDamagedEntries();
     });
 
     const std::string manifestPath = run.workDir + kSep + "MANIFEST.MF";
     StepOverMissing([&] {
-        // A manifest far larger than any real suite's is taken for a damaged
-        // archive instead of being read into memory and scanned.
+        // Without a manifest unpacked, or with one far larger than any real
+        // suite's, the archive counts as damaged. The text is the entry the
+        // check and the agreement read, so that all three judge the same
+        // manifest; a jar whose only manifest lies in another folder goes on
+        // with none, for the check to refuse by name.
         if (FileExist(manifestPath) && FileLength(manifestPath) <= kMaxManifestBytes)
-            unpacked.manifest = ReadWholeFile(manifestPath);
+            unpacked.manifest = ManifestEntryText(run.paths.archive).value_or("");
     });
     ClearWorkDir(run.workDir);
     RemoveUnpackedHiddenFiles(run.workDir, hiddenBefore);
@@ -147,19 +183,9 @@ std::optional<JobFailure> AgreeJar(const JavaRun& run, const FileIdentity& jar,
 // An attribute's name and value, as a descriptor line holds them.
 using Attribute = std::pair<std::string, std::string>;
 
-// The attributes of a descriptor text: "name: value" lines, the value
-// trimmed. A leading byte-order mark is passed over and continued lines are
-// joined, as lenient tools write and read them; other lines are passed over.
-std::vector<Attribute> DescriptorAttributes(const std::string& text) {
-    std::vector<Attribute> attributes;
-    const bool mark = text.rfind("\xEF\xBB\xBF", 0) == 0;
-    for (const std::string& line : ManifestLines(mark ? text.substr(3) : text)) {
-        const auto colon = line.find(':');
-        if (colon == 0 || colon == std::string::npos || line.find_first_of(" \t") < colon)
-            continue;
-        attributes.emplace_back(line.substr(0, colon), TrimBlanksAndTabs(line.substr(colon + 1)));
-    }
-    return attributes;
+// The attributes of a descriptor text, read as lenient tools write them.
+check::Attributes DescriptorAttributes(const std::string& text) {
+    return check::ParseLeniently(text, check::Lenient::Descriptor);
 }
 
 // An attribute name in lower case: phones and tools that read descriptors
@@ -192,17 +218,14 @@ std::vector<Attribute> AttributesLeftOut(UserInterface& ui, const JavaPaths& p, 
         if (FileLength(p.backup) <= kMaxManifestBytes)
             usersText = ReadWholeFile(p.backup);
         else
-            ui.Note(p.descriptorFileName +
-                    ".original больше 8 МБ: атрибуты прежнего дескриптора не прочитаны");
+            ui.Note(TrFormat("{1}.original больше 8 МБ: атрибуты прежнего дескриптора не прочитаны",
+                             {p.descriptorFileName}));
     });
     std::set<std::string> carried; // by NameKey
     for (const auto& [name, value] : DescriptorAttributes(body))
         carried.insert(NameKey(name));
-    for (const std::string& line : ManifestLines(manifest)) {
-        if (line.empty())
-            break; // the per-entry sections follow
-        carried.insert(NameKey(line.substr(0, line.find(':'))));
-    }
+    for (const auto& [name, value] : check::ParseManifest(manifest))
+        carried.insert(NameKey(name));
     std::vector<Attribute> left;
     for (auto& attribute : DescriptorAttributes(usersText))
         if (ValidAttributeName(attribute.first) && !HasControlCharacter(attribute.second, true) &&
@@ -228,12 +251,13 @@ std::string FirstDescriptorBody(Context& ctx, const JavaPaths& p, const std::str
             names += (i == 0 ? "" : ", ") + left[i].first;
     }
     if (left.size() > kNamesShown)
-        names += " и ещё " + std::to_string(left.size() - kNamesShown);
+        names += TrFormat(" и ещё {1}", {std::to_string(left.size() - kNamesShown)});
     if (ctx.keepDescriptorAttributes)
         return carried;
     const std::string backupName = p.descriptorFileName + ".original";
-    ctx.ui.Note(p.descriptorFileName + ": атрибуты прежнего дескриптора не перенесены в новый: " + names +
-                " (они сохранены в " + backupName + "; --keep-jad-attributes переносит их)");
+    ctx.ui.Note(TrFormat("{1}: атрибуты прежнего дескриптора не перенесены в новый: {2}"
+                         " (они сохранены в {3}; --keep-jad-attributes переносит их)",
+                         {p.descriptorFileName, names, backupName}));
     return body;
 }
 
@@ -247,10 +271,10 @@ void WriteFirstDescriptor(const JavaPaths& p, const std::string& body) {
 
 JobFailure DescriptorNotKept(const JavaPaths& p) {
     JobFailure failure{
-        "Дескриптор " + p.descriptorFileName +
-        " принадлежит другому пользователю, и в этой папке Jarseal не может сохранить его так, "
-        "чтобы при ошибке вернуть в точности.\r\nФайлы не изменены. Скопируйте набор в свою "
-        "папку и повторите попытку."};
+        TrFormat("Дескриптор {1} принадлежит другому пользователю, и в этой папке Jarseal не может "
+                 "сохранить его так, чтобы при ошибке вернуть в точности.\r\nФайлы не изменены. Скопируйте "
+                 "набор в свою папку и повторите попытку.",
+                 {p.descriptorFileName})};
     failure.reason = "descriptor-not-kept";
     return failure;
 }

@@ -3,6 +3,8 @@
 #include "check/SuiteCheck.h"
 #include "common/ErrorPolicy.h"
 #include "common/FileSystem.h"
+#include "common/ToolReasons.h"
+#include "common/Translate.h"
 #include "java/PermissionCatalogue.h"
 #include "process/Quoting.h"
 #include "process/RunAndWait.h"
@@ -39,24 +41,26 @@ std::optional<std::string> KeyStoreFaultText(const Context& ctx, int exitCode, c
     std::string what;
     switch (exitCode) {
     case kStoreUnreadable:
-        what = "Файл хранилища ключей не найден или не является хранилищем ключей (JKS или PKCS12):\r\n" +
-               ReadJava(ctx, "keystore");
+        what = TrFormat(
+            "Файл хранилища ключей не найден или не является хранилищем ключей (JKS или PKCS12):\r\n{1}",
+            {ReadJava(ctx, "keystore")});
         break;
     case kStorePassword:
-        what = "Неверный пароль хранилища ключей (storepass).";
+        what = Tr("Неверный пароль хранилища ключей (storepass).");
         break;
     case kNoSuchAlias:
-        what = "В хранилище ключей нет ключа с псевдонимом (" + std::string(aliasKey) + ") \"" +
-               ReadJava(ctx, aliasKey) + "\".";
+        what = TrFormat("В хранилище ключей нет ключа с псевдонимом ({1}) \"{2}\".",
+                        {aliasKey, ReadJava(ctx, aliasKey)});
         break;
     case kKeyPassword:
-        what = "Неверный пароль ключа (keypass) для псевдонима \"" + ReadJava(ctx, aliasKey) + "\".";
+        what = TrFormat("Неверный пароль ключа (keypass) для псевдонима \"{1}\".", {ReadJava(ctx, aliasKey)});
         break;
     default:
         return std::nullopt;
     }
-    return what + "\r\nИсправьте настройки Java на странице \"Настройки\" (раздел [Java] файла Jarseal.ini)."
-                  "\r\nЗа подробностями в ReadMe, раздел \"Java signing: what it needs\".";
+    return what +
+           Tr("\r\nИсправьте настройки Java на странице \"Настройки\" (раздел [Java] файла Jarseal.ini)."
+              "\r\nЗа подробностями в ReadMe, раздел \"Java signing: what it needs\".");
 }
 
 // The stable key of a key store fault's reason; "java-missing" for any other
@@ -79,7 +83,7 @@ const char* KeyStoreFaultReason(int exitCode) {
 // The message of a failed tool run: its own text, then what the tool said.
 std::string WithToolOutput(std::string text, const RunOutput& run) {
     if (run.exitCode != -1 && !run.output.empty())
-        text += "\r\n\r\n" + OutputForMessage(run.output);
+        text += "\r\n\r\n" + OutputForMessage(TranslatedToolOutput(run.output));
     return text;
 }
 
@@ -99,10 +103,10 @@ void AddPermissionsUnsigned(const JavaRun& run) {
 } // namespace
 
 std::string RefusalText(const std::string& heading, const CheckReport& report) {
-    std::string text = heading;
+    std::string text = Tr(heading);
     for (const Finding& f : report.findings)
         if (f.code != InstallerStatus::None)
-            text += "\r\n" + std::to_string(Number(f.code)) + " " + Meaning(f.code) + " (" + f.text + ")";
+            text += "\r\n" + std::to_string(Number(f.code)) + " " + Tr(Meaning(f.code)) + " (" + f.text + ")";
     return text;
 }
 
@@ -159,7 +163,7 @@ std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run) {
     if (!FileExist(tempJad)) {
         ClearWorkDir(run.workDir);
         const std::optional<std::string> fault = KeyStoreFaultText(ctx, first.exitCode, "alias1");
-        return JobFailure{WithToolOutput(fault ? *fault : kMissingJava, first), MessageIcon::Information,
+        return JobFailure{WithToolOutput(fault ? *fault : Tr(kMissingJava), first), MessageIcon::Information,
                           kExitFailure, KeyStoreFaultReason(first.exitCode)};
     }
 
@@ -178,9 +182,9 @@ std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run) {
         if (const std::optional<std::string> fault = KeyStoreFaultText(ctx, second.exitCode, "alias2"))
             return JobFailure{WithToolOutput(*fault, second), MessageIcon::Information, kExitFailure,
                               KeyStoreFaultReason(second.exitCode)};
-        std::string text = "Не удалось подписать jar файл: JAD-инструмент завершился с ошибкой";
-        text += second.exitCode == -1 ? std::string(" (не запущен).")
-                                      : " (код " + std::to_string(second.exitCode) + ").";
+        std::string text = Tr("Не удалось подписать jar файл: JAD-инструмент завершился с ошибкой");
+        text += second.exitCode == -1 ? std::string(Tr(" (не запущен)."))
+                                      : TrFormat(" (код {1}).", {std::to_string(second.exitCode)});
         return JobFailure{WithToolOutput(text, second), MessageIcon::Stop, kExitFailure, "jad-tool-failed"};
     }
 
@@ -200,8 +204,12 @@ std::optional<JobFailure> CheckSignedSuite(UserInterface& ui, const JavaPaths& p
         return JobFailure{RefusalText("Подписанный набор не будет установлен на телефон:", report),
                           MessageIcon::Stop, kExitFailure, "phone-refuses-suite",
                           Number(report.FirstRefusal())};
-    for (const Finding& note : report.findings)
-        ui.Note(paths.fileName + ": " + note.text);
+    for (const Finding& note : report.findings) {
+        if (note.text == report.rootNote)
+            ui.RootNote(paths.fileName, note.text);
+        else
+            ui.Note(paths.fileName + ": " + note.text);
+    }
     return std::nullopt;
 }
 

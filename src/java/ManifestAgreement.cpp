@@ -1,5 +1,6 @@
 #include "java/ManifestAgreement.h"
 
+#include "check/Attributes.h"
 #include "common/Errors.h"
 #include "common/Fd.h"
 #include "common/FileSystem.h"
@@ -80,18 +81,12 @@ const std::optional<std::string>& Wanted(const PermissionAttributes& attrs, std:
 } // namespace
 
 PermissionAttributes PermissionAttributesOf(const std::string& lines) {
+    const check::Attributes all = check::ParseLeniently(lines, check::Lenient::Descriptor);
     PermissionAttributes attrs;
-    for (const Line& line : PhysicalLines(lines)) {
-        const auto colon = line.text.find(':');
-        if (colon == std::string::npos)
-            continue;
-        const std::string name = line.text.substr(0, colon);
-        std::optional<std::string>* slot = name == kPermissions ? &attrs.permissions
-                                           : name == kOptional  ? &attrs.optional
-                                                                : nullptr;
-        if (slot && !*slot)
-            *slot = TrimBlanksAndTabs(line.text.substr(colon + 1));
-    }
+    if (const std::string* value = check::Find(all, kPermissions))
+        attrs.permissions = *value;
+    if (const std::string* value = check::Find(all, kOptional))
+        attrs.optional = *value;
     return attrs;
 }
 

@@ -17,8 +17,8 @@ struct PermissionAttributes {
     bool operator==(const PermissionAttributes&) const = default;
 };
 
-// The permission attributes among "Name: value" lines (CR LF, LF or CR ends),
-// values trimmed of blanks; the first of each name counts.
+// The permission attributes among descriptor lines read leniently
+// (check::ParseLeniently); the first of each name counts.
 PermissionAttributes PermissionAttributesOf(const std::string& lines);
 
 // The manifest text with each permission attribute the descriptor carries

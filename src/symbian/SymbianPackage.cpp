@@ -10,6 +10,8 @@
 #include "common/RefusalTexts.h"
 #include "common/RunLock.h"
 #include "common/Text.h"
+#include "common/ToolReasons.h"
+#include "common/Translate.h"
 #include "process/Quoting.h"
 #include "process/RunAndWait.h"
 #include "process/ToolOutput.h"
@@ -121,14 +123,14 @@ EarlierChains TakeOutChains(const Context& ctx, const std::string& path) {
 std::string EarlierChainsNote(const Context& ctx, const EarlierChains& earlier) {
     const std::size_t kept = earlier.before - earlier.removed;
     if (ctx.resignSymbian && earlier.removed > 0)
-        return "Прежние подписи пакета удалены (цепочек подписей: " + std::to_string(earlier.removed) +
-               "), пакет подписан заново.";
+        return TrFormat("Прежние подписи пакета удалены (цепочек подписей: {1}), пакет подписан заново.",
+                        {std::to_string(earlier.removed)});
     if (kept > 0)
-        return "Пакет был подписан раньше другим сертификатом: новая подпись добавлена к прежней, теперь в "
-               "нём цепочек подписей: " +
-               std::to_string(kept + 1) + ". --resign (jarseal-cli) подписывает его заново.";
+        return TrFormat("Пакет был подписан раньше другим сертификатом: новая подпись добавлена к прежней, "
+                        "теперь в нём цепочек подписей: {1}. --resign (jarseal-cli) подписывает его заново.",
+                        {std::to_string(kept + 1)});
     if (earlier.removed > 0)
-        return "Пакет был подписан раньше этим же сертификатом: прежняя подпись заменена новой.";
+        return Tr("Пакет был подписан раньше этим же сертификатом: прежняя подпись заменена новой.");
     return {};
 }
 
@@ -159,21 +161,23 @@ void SyncFolder(const std::string& folder) {
 }
 
 Refusal ToolFailed(const RunOutput& run) {
-    std::string text = run.exitCode == -1 ? "Не удалось запустить программу подписи sis файлов.\r\n"
-                                            "Проверьте настройку SignSIS."
-                                          : "Программа подписи sis файлов завершилась с ошибкой (код " +
-                                                std::to_string(run.exitCode) + ").\r\nФайл не подписан.";
+    std::string text = run.exitCode == -1
+                           ? Tr("Не удалось запустить программу подписи sis файлов.\r\n"
+                                "Проверьте настройку SignSIS.")
+                           : TrFormat("Программа подписи sis файлов завершилась с ошибкой (код "
+                                      "{1}).\r\nФайл не подписан.",
+                                      {std::to_string(run.exitCode)});
     if (!run.output.empty())
-        text += "\r\n\r\n" + OutputForMessage(run.output);
+        text += "\r\n\r\n" + OutputForMessage(TranslatedToolOutput(run.output));
     return {text, MessageIcon::Stop, run.exitCode == -1 ? "signsis-not-started" : "signsis-failed"};
 }
 
 Refusal PhoneRefuses(const CheckReport& report) {
-    std::string text = "Подписанный пакет не будет установлен на телефон:";
+    std::string text = Tr("Подписанный пакет не будет установлен на телефон:");
     for (const Finding& f : report.findings)
         if (f.code != InstallerStatus::None)
             text += "\r\n" + f.text;
-    return {text + "\r\nФайл не изменён.", MessageIcon::Stop, "phone-refuses-package",
+    return {text + Tr("\r\nФайл не изменён."), MessageIcon::Stop, "phone-refuses-package",
             Number(report.FirstRefusal())};
 }
 
@@ -263,7 +267,8 @@ void SignSymbianPackage(Context& ctx, const std::string& path) {
         // a success message, prints it as a note.
         if (!note.empty())
             ctx.ui.Note(note);
-        ctx.ui.ShowMessage(note.empty() ? "Готово" : "Готово\r\n" + note, MessageIcon::None);
+        ctx.ui.ShowMessage(note.empty() ? std::string("Готово") : Tr("Готово") + std::string("\r\n") + note,
+                           MessageIcon::None);
         ctx.EndIfStartedWithArgument(kExitSuccess);
     });
 }

@@ -1,6 +1,7 @@
 #include "zip/EntryReader.h"
 
 #include "common/Errors.h"
+#include "common/Translate.h"
 #include "zip/ZipLimits.h"
 #include "zip/ZipRewrite.h"
 
@@ -11,14 +12,14 @@ namespace jarseal::zip {
 
 EntryProblem EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limit, std::string* keep) {
     if ((entry.flags & kEncrypted) != 0)
-        return {EntryFault::Encrypted, "encrypted"};
+        return {EntryFault::Encrypted, Tr("encrypted")};
     const bool deflated = entry.method == kDeflated;
     if (!deflated && entry.method != kStored)
-        return {EntryFault::Method,
-                "compression method " + std::to_string(entry.method) + ", which a phone cannot unpack"};
+        return {EntryFault::Method, TrFormat("compression method {1}, which a phone cannot unpack",
+                                             {std::to_string(entry.method)})};
     if (entry.size > limit)
-        return {EntryFault::TooLarge, "states " + std::to_string(entry.size) + " bytes, more than the " +
-                                          MiB(limit) + " an entry may unpack to"};
+        return {EntryFault::TooLarge, TrFormat("states {1} bytes, more than the {2} an entry may unpack to",
+                                               {std::to_string(entry.size), MiB(limit)})};
 
     std::uint64_t produced = 0;
     uLong crc = crc32(0, nullptr, 0);
@@ -32,7 +33,8 @@ EntryProblem EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limi
             keep->append(reinterpret_cast<const char*>(data), size);
         return produced <= entry.size && unpacked_ <= kMaxTotalBytes;
     };
-    const std::string tooMuch = "unpacks to more than the " + std::to_string(entry.size) + " bytes it states";
+    const std::string tooMuch =
+        TrFormat("unpacks to more than the {1} bytes it states", {std::to_string(entry.size)});
     std::uint64_t at = entry.dataOffset;
     std::uint64_t left = entry.compressedSize;
     // Reads the next piece of the entry's stored data into in_; 0 when none is left or it cannot be read.
@@ -49,23 +51,23 @@ EntryProblem EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limi
         while (left > 0) {
             const std::size_t n = readPiece();
             if (n == 0)
-                return {EntryFault::Unreadable, "cannot be read"};
+                return {EntryFault::Unreadable, Tr("cannot be read")};
             if (!take(in_.get(), n))
                 return {EntryFault::TooMuch, tooMuch};
         }
     } else {
         if (!ready_ || inflateReset(&z_) != Z_OK)
-            return {EntryFault::NoMemory, "cannot be unpacked: no memory for it"};
+            return {EntryFault::NoMemory, Tr("cannot be unpacked: no memory for it")};
         z_.avail_in = 0;
         int status = Z_OK;
         while (status != Z_STREAM_END) {
             if (z_.avail_in == 0) {
                 if (left == 0)
                     return {EntryFault::BadData,
-                            "damaged compressed data"}; // ends before its deflate stream does
+                            Tr("damaged compressed data")}; // ends before its deflate stream does
                 const std::size_t n = readPiece();
                 if (n == 0)
-                    return {EntryFault::Unreadable, "cannot be read"};
+                    return {EntryFault::Unreadable, Tr("cannot be read")};
                 z_.next_in = in_.get();
                 z_.avail_in = static_cast<uInt>(n);
             }
@@ -73,18 +75,18 @@ EntryProblem EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limi
             z_.avail_out = static_cast<uInt>(kPiece);
             status = inflate(&z_, Z_NO_FLUSH);
             if (status == Z_MEM_ERROR)
-                return {EntryFault::NoMemory, "cannot be unpacked: no memory for it"};
+                return {EntryFault::NoMemory, Tr("cannot be unpacked: no memory for it")};
             if (status != Z_OK && status != Z_STREAM_END)
-                return {EntryFault::BadData, "damaged compressed data"};
+                return {EntryFault::BadData, Tr("damaged compressed data")};
             if (!take(out_.get(), kPiece - z_.avail_out))
                 return {EntryFault::TooMuch, tooMuch};
         }
     }
     if (produced != entry.size)
-        return {EntryFault::SizeDiffers, "unpacks to " + std::to_string(produced) +
-                                             " bytes, its header states " + std::to_string(entry.size)};
+        return {EntryFault::SizeDiffers, TrFormat("unpacks to {1} bytes, its header states {2}",
+                                                  {std::to_string(produced), std::to_string(entry.size)})};
     if (crc != entry.crc)
-        return {EntryFault::BadCrc, "bad CRC"};
+        return {EntryFault::BadCrc, Tr("bad CRC")};
     return {};
 }
 

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 #include <openssl/x509v3.h>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -306,10 +307,18 @@ TEST(ConsoleMessages, TheSuccessMessageIsDroppedAndEverythingElseShown) {
         MemoryStream err;
         ConsoleUi console(err.file);
         UserInterface& ui = console; // the job's view of it
+        // Quiet: no note, no question, no message of a success; but a
+        // failure's reason, naming its package.
         console.SetQuiet(true);
+        console.SetPackage("/apps/a.jar");
+        ui.Note("заметка");
+        EXPECT_EQ(ui.AskYesNo("Вопрос?", MessageIcon::None), Answer::No);
+        ui.ShowMessage("Готово!", MessageIcon::None);
+        EXPECT_EQ(EndStatus(console, kExitSuccess), kExitSuccess);
+        EXPECT_EQ(err.Text(), "");
         ui.ShowMessage("Сбой", MessageIcon::Stop);
         EXPECT_EQ(EndStatus(console, kExitFailure), kExitFailure);
-        EXPECT_EQ(err.Text(), "");
+        EXPECT_EQ(err.Text(), "Jarseal: /apps/a.jar: Сбой\n");
     }
 }
 
@@ -317,13 +326,16 @@ TEST(BatchPackages, FoldersAreSearchedAndPairsProcessedOnce) {
     TempDir dir;
     MakeDir(dir / "suites/deeper");
     MakeDir(dir / "suites/.hidden");
-    for (const char* name : {"suites/b.jar", "suites/a.jar", "suites/a.jad", "suites/deeper/c.sisx",
-                             "suites/notes.txt", "suites/.hidden/d.jar", "suites/e.sis"})
+    for (const char* name :
+         {"suites/b.jar", "suites/a.jar", "suites/a.jad", "suites/deeper/c.sisx", "suites/notes.txt",
+          "suites/.hidden/d.jar", "suites/e.sis", "suites/deeper/lone.jad"})
         WriteFile(dir / name, "x");
+    // A descriptor without its archive is listed, for its job to fail with
+    // its reason; one with its archive is the archive's.
     const auto packages = CollectPackages({dir / "suites", dir / "suites/a.jad", dir / "missing.jar"});
-    EXPECT_EQ(packages, (std::vector<std::string>{dir / "suites/a.jar", dir / "suites/b.jar",
-                                                  dir / "suites/deeper/c.sisx", dir / "suites/e.sis",
-                                                  dir / "missing.jar"}));
+    EXPECT_EQ(packages, (std::vector<std::string>{
+                            dir / "suites/a.jar", dir / "suites/b.jar", dir / "suites/deeper/c.sisx",
+                            dir / "suites/deeper/lone.jad", dir / "suites/e.sis", dir / "missing.jar"}));
 }
 
 namespace {
@@ -381,24 +393,27 @@ TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
     // A Symbian package with no certificate set: the signing tool says why it fails.
     ::symlink(JARSEAL_SIGNSIS, (program + "/data/signsis").c_str());
     WriteFile(root / "suites/d.sis", ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis"));
-    const SplitOutput run =
-        RunSplit(program + "/jarseal-cli", {root / "suites", root / "none.jar"}, root.path());
+    const SplitOutput run = RunSplit(program + "/jarseal-cli",
+                                     {root / "suites", root / "none.jar", root / "no-folder"}, root.path());
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
 
     const std::vector<std::string> lines = Lines(run.out);
-    ASSERT_EQ(lines.size(), 6u) << run.out;
+    ASSERT_EQ(lines.size(), 8u) << run.out;
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"готово", root / "suites/a.jar"},
-        {"не выполнено", root / "suites/b.jar"},
-        {"готово", root / "suites/c.jar"},
-        {"не выполнено", root / "suites/d.sis"},
-        {"не выполнено", root / "none.jar"}};
+        {"готово", root / "suites/a.jar"},   {"не выполнено", root / "suites/b.jar"},
+        {"готово", root / "suites/c.jar"},   {"не выполнено", root / "suites/d.sis"},
+        {"не выполнено", root / "none.jar"}, {"не выполнено", root / "no-folder"}};
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(lines[i].rfind(expected[i].first + " ", 0), 0u) << lines[i];
         EXPECT_EQ(lines[i].substr(lines[i].size() - expected[i].second.size()), expected[i].second);
         EXPECT_EQ(SecondsColumn(lines[i]), SecondsColumn(lines[0])) << run.out;
     }
-    EXPECT_EQ(lines[5], "Итого: 5, готово 2, не выполнено 3, сбой 0");
+    EXPECT_EQ(lines[6], "Итого: 6, готово 2, не выполнено 4, сбой 0");
+    // The root both signed suites need, once, with their number.
+    EXPECT_EQ(lines[7].rfind("  a phone installs this suite only if it holds", 0), 0u) << lines[7];
+    EXPECT_EQ(lines[7].substr(lines[7].size() - 11), "(suites: 2)") << lines[7];
+    EXPECT_EQ(run.err.find("a phone installs this suite"), run.err.rfind("a phone installs this suite"))
+        << run.err;
 
     // The failures' messages, not the success message; a failed tool's words once.
     EXPECT_EQ(run.err.find("Готово"), std::string::npos) << run.err;
@@ -406,7 +421,12 @@ TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
     const auto first = run.err.find(reason);
     EXPECT_NE(first, std::string::npos) << run.err;
     EXPECT_EQ(run.err.find(reason, first + 1), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("jar файл отсутствует."), std::string::npos) << run.err;
+    // Each reason names its package; a name that is nothing is said not to exist.
+    EXPECT_NE(run.err.find("Jarseal: " + root / "none.jar" + ": jar файл отсутствует."), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("Jarseal: " + root / "no-folder" + ": Файл или папка не существует."),
+              std::string::npos)
+        << run.err;
     EXPECT_NE(run.err.find("Jarseal: "), std::string::npos) << run.err;
 
     // Names with control characters are printed escaped, in the result
@@ -428,7 +448,7 @@ TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
     EXPECT_EQ(one.exitCode, 0) << one.err;
     ASSERT_EQ(Lines(one.err).size(), 1u) << one.err;
     EXPECT_EQ(Lines(one.err)[0].rfind("Jarseal: a.jad: a phone installs this suite only if it holds", 0), 0u);
-    ASSERT_EQ(Lines(one.out).size(), 2u) << one.out;
+    ASSERT_EQ(Lines(one.out).size(), 3u) << one.out; // with the root in the summary
     EXPECT_EQ(Lines(one.out)[0].rfind("готово ", 0), 0u) << one.out;
 }
 
@@ -551,6 +571,158 @@ TEST_F(CliFixture, UsageErrorsAndHelp) {
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, "Jarseal " + ProjectVersion() + "\n");
     EXPECT_EQ(version.err, "");
+}
+
+namespace {
+
+bool HasCyrillic(const std::string& text) {
+    return std::regex_search(text, std::regex("\xD0[\x80-\xBF]|\xD1[\x80-\xBF]"));
+}
+
+// The words of a Russian run's output that are English: Latin words other
+// than paths, options, attribute names, codes, quoted texts and the names
+// the Russian texts keep (file kinds, programs, formats).
+std::vector<std::string> EnglishWords(const std::string& text) {
+    static const std::set<std::string> names = {"jar",
+                                                "jad",
+                                                "sis",
+                                                "sisx",
+                                                "Java",
+                                                "JAD",
+                                                "Jarseal",
+                                                "ReadMe",
+                                                "JRE",
+                                                "JDK",
+                                                "SHA",
+                                                "UTF",
+                                                "JKS",
+                                                "PKCS12",
+                                                "DER",
+                                                "PEM",
+                                                "RSA",
+                                                "storepass",
+                                                "keypass",
+                                                "keystore",
+                                                "alias1",
+                                                "alias2",
+                                                "SignSIS",
+                                                "jadtool",
+                                                "PATH",
+                                                "FILE",
+                                                "GROUP",
+                                                "auto",
+                                                "none",
+                                                "zip",
+                                                "CRC",
+                                                "NUL",
+                                                "Symbian",
+                                                "ME",
+                                                "Debian",
+                                                "s",
+                                                "LANG",
+                                                "read",
+                                                "write",
+                                                "socket",
+                                                "http",
+                                                "https",
+                                                "ssl",
+                                                "socketserver",
+                                                "PushRegestry",
+                                                "bluetoothclient",
+                                                "bluetoothserver",
+                                                "SMS",
+                                                "MMS",
+                                                "PIM",
+                                                "camera",
+                                                "TEXT",
+                                                "base64",
+                                                "NAME",
+                                                "SRC",
+                                                "DIR",
+                                                "pass:TEXT",
+                                                "env:VAR",
+                                                "file:PATH",
+                                                "stdin",
+                                                "original",
+                                                "me",
+                                                "env:PW"};
+    const std::string unquoted = std::regex_replace(text, std::regex("\"[^\"\n]*\""), " ");
+    std::vector<std::string> english;
+    std::istringstream words(unquoted);
+    for (std::string word; words >> word;) {
+        word = std::regex_replace(word, std::regex("^[(\\[«'.,;:]+|[)\\]».,;:'!?]+$"), "");
+        if (word.empty() || HasCyrillic(word) || names.count(word) ||
+            std::regex_search(word, std::regex("[/0-9_=$~*.,|-]|^\\[|\\]$")))
+            continue;
+        if (std::regex_search(word, std::regex("[A-Za-z]")))
+            english.push_back(word);
+    }
+    return english;
+}
+
+} // namespace
+
+TEST_F(CliFixture, EachRunPrintsItsLinesInOneLanguage) {
+    ASSERT_EQ(::symlink(JARSEAL_BUILD_DIR "/data/locale", (program + "/data/locale").c_str()), 0);
+    MakeDir(root / "apps");
+    WriteZip(root / "apps/good.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
+    MakeDir(root / "broken");
+    WriteZip(root / "broken/noclass.jar",
+             {{"META-INF/MANIFEST.MF", kManifest}, {"other/A.class", "CAFEBABE"}});
+    MakeDir(root / "damaged");
+    WriteFile(root / "damaged/bad.jar", "not an archive");
+    // A Symbian package with no certificate set: the signing tool's reason.
+    ::symlink(JARSEAL_SIGNSIS, (program + "/data/signsis").c_str());
+    WriteFile(root / "damaged/d.sis", ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis"));
+    const std::string ini = ReadFile(program + "/Jarseal.ini");
+    const struct {
+        const char* what;
+        std::string args;
+        bool wrongStorePassword;
+        const char* english; // a part of the English run's output
+        const char* russian; // and the same of the Russian run's
+    } cases[] = {
+        {"success", "\"" + root / "apps/good.jar" + "\"", false, "done ", "готово "},
+        {"refusal", "\"" + root / "broken/noclass.jar" + "\"", false, "907 invalid jar file (MIDlet-1 names",
+         "907 неверный jar файл (MIDlet-1 называет"},
+        {"damaged archive", "\"" + root / "damaged/bad.jar" + "\"", false, "End-of-central-directory",
+         "Не найдена подпись конца центрального каталога"},
+        {"Symbian tool", "\"" + root / "damaged/d.sis" + "\"", false,
+         "Error: Cannot open the certificate file", "Ошибка: Не удалось открыть файл сертификата"},
+        {"key store fault", "\"" + root / "apps/good.jar" + "\"", true, "Wrong key store password",
+         "Неверный пароль хранилища ключей"},
+        {"usage error", "--permissions nosuch \"" + root / "apps/good.jar" + "\"", false,
+         "unknown permission group", "неизвестная группа разрешений"},
+        {"check", "--check \"" + root / "apps" + "\" \"" + root / "broken" + "\"", false,
+         "a phone would refuse it (907)", "телефон откажет в установке (907)"},
+        {"help", "--help", false, "Options:", "Параметры:"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(program + "/Jarseal.ini",
+                  c.wrongStorePassword
+                      ? std::regex_replace(ini, std::regex("storepass=[^\r]*"), "storepass=nope")
+                      : ini);
+        const auto run = [&](const char* lang) {
+            return RunAndWaitCapture("env LC_ALL= LC_MESSAGES= LANG=" + std::string(lang) + " " +
+                                     QuotedArgument(program + "/jarseal-cli") + " " + c.args)
+                .output;
+        };
+        const std::string english = run("C");
+        EXPECT_NE(english.find(c.english), std::string::npos) << c.what << "\n" << english;
+        EXPECT_FALSE(HasCyrillic(english)) << c.what << "\n" << english;
+        const std::string russian = run("ru_RU.UTF-8");
+        EXPECT_NE(russian.find(c.russian), std::string::npos) << c.what << "\n" << russian;
+        EXPECT_EQ(EnglishWords(russian), std::vector<std::string>{}) << c.what << "\n" << russian;
+    }
+
+    // Asking for Russian by a locale this system may not have installed
+    // leaves the tools able to read a Cyrillic file name.
+    WriteFile(program + "/Jarseal.ini", ini);
+    WriteZip(root / "apps/игра.jar", {{"META-INF/MANIFEST.MF", kManifest}, {"game/Main.class", "CAFEBABE"}});
+    const RunOutput named = RunAndWaitCapture("env LC_ALL= LC_MESSAGES= LANG=ru_RU.UTF-8 " +
+                                              QuotedArgument(program + "/jarseal-cli") + " " +
+                                              QuotedArgument(root / "apps/игра.jar"));
+    EXPECT_EQ(named.exitCode, 0) << named.output;
 }
 
 TEST_F(CliFixture, ExportedCertificatesAreThoseTheJobsSignWith) {

@@ -14,7 +14,8 @@ export HOME="$home" XDG_DATA_HOME="$home/.local/share"
 prefix="$home/.local/opt/jarseal"
 "$src/scripts/install-user.sh" --no-build --build-dir "$build" --prefix "$prefix" >/dev/null
 
-for f in jarseal-cli Jarseal.ini jarseal.desktop jarseal.svg data/jadtool.jar data/key data/symbian.cer data/symbian.key; do
+for f in jarseal-cli Jarseal.ini jarseal.desktop jarseal.svg data/jadtool.jar data/key data/symbian.cer data/symbian.key \
+    data/locale/en/LC_MESSAGES/jarseal.mo data/locale/ru/LC_MESSAGES/jarseal.mo; do
     [ -e "$prefix/$f" ] || fail "missing $f"
 done
 [ -d "$prefix/data/temp" ] && [ -z "$(ls -A "$prefix/data/temp")" ] || fail "data/temp missing or not empty"
@@ -58,6 +59,12 @@ cp "$build/sample/sample.jar" "$home/apps/"
 "$home/.local/bin/jarseal-cli" --quiet "$home/apps/sample.jar" >/dev/null 2>&1 || fail "signing failed"
 grep -q '^MIDlet-Jar-RSA-SHA1: ' "$home/apps/sample.jad" || fail "no signature"
 "$home/.local/bin/jarseal-cli" --check --quiet "$home/apps/sample.jar" >/dev/null || fail "check refused the signed sample"
+# Through the link, the installed program finds its catalogues: Russian and English runs
+# (of a usage error, which ends with 64).
+said="$(LC_ALL= LANG=ru_RU.UTF-8 "$home/.local/bin/jarseal-cli" --nonsense 2>&1 || true)"
+[[ "$said" == *"неизвестный параметр"* ]] || fail "the Russian catalogue is not found: $said"
+said="$(LC_ALL= LANG=C "$home/.local/bin/jarseal-cli" --nonsense 2>&1 || true)"
+[[ "$said" == *"unknown option"* ]] || fail "no English text: $said"
 # The Symbian sample signs with the folder's own certificate, no setting changed.
 cp "$build/sample/sample.sis" "$home/apps/"
 "$home/.local/bin/jarseal-cli" --quiet "$home/apps/sample.sis" >/dev/null 2>&1 || fail "the Symbian sample did not sign"

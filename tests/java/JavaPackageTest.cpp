@@ -210,12 +210,12 @@ TEST_F(JavaFixture, StaleManifestInWorkDirIsNeverUsed) {
     EXPECT_EQ(ui.Messages().back(), "jar файл поврежден, или\r\nне является Java приложеним.");
 }
 
-TEST_F(JavaFixture, LastExtractedManifestWinsAmongDuplicateBareNames) {
+TEST_F(JavaFixture, JobTakesTheManifestEntryTheCheckReads) {
     const std::string rest = "MIDlet-Vendor: Acme\r\nMIDlet-Version: 1.0\r\n";
     WriteZip(apps + "/game.jar", {{"META-INF/MANIFEST.MF", "MIDlet-Name: First\r\n" + rest},
                                   {"other/MANIFEST.MF", "MIDlet-Name: Second\r\n" + rest}});
     Run(apps + "/game.jar");
-    EXPECT_NE(ReadFile(apps + "/game.jad").find("MIDlet-Name: Second\r\n"), std::string::npos);
+    EXPECT_NE(ReadFile(apps + "/game.jad").find("MIDlet-Name: First\r\n"), std::string::npos);
 }
 
 TEST_F(JavaFixture, UnforeseenFailureEndsTheProgramWithItsNumber) {
