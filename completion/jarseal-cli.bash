@@ -103,7 +103,10 @@ _jarseal_cli() {
         compopt -o nospace 2>/dev/null || true
         return 0
         ;;
-    --keystore | --certificate | --key)
+    --jobs)
+        return 0
+        ;;
+    --keystore | --certificate | --key | --report)
         local IFS=$'\n'
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         compopt -o filenames 2>/dev/null || true
@@ -132,7 +135,7 @@ _jarseal_cli() {
     -*)
         local options="--permissions --check --quiet -q --default-keystore --zip-password --keep-jad-attributes --resign"
         options+=" --export-certificate --symbian --force --help -h --version --"
-        options+=" --keystore --alias --storepass --keypass --certificate --key --passphrase --out --unsigned --skip-signed"
+        options+=" --keystore --alias --storepass --keypass --certificate --key --passphrase --out --unsigned --skip-signed --jobs --report"
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         ;;
     *)

@@ -210,7 +210,7 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
                                            ? 0
                                            : std::strtoul(text->c_str(), &end, 10);
             if (jobs < 1 || jobs > 256 || end == nullptr || *end != '\0') {
-                error = "--jobs needs a number from 1 to 256";
+                error = Tr("--jobs needs a number from 1 to 256");
                 return std::nullopt;
             }
             options.jobs = static_cast<unsigned>(jobs);
@@ -219,7 +219,7 @@ std::optional<BatchOptions> ParseBatchArguments(const std::vector<std::string>& 
             if (!text)
                 return std::nullopt;
             if (!ReportFormOf(*text)) {
-                error = "--report needs a file name ending in .json or .tsv";
+                error = Tr("--report needs a file name ending in .json or .tsv");
                 return std::nullopt;
             }
             options.reportFile = *text;
@@ -404,6 +404,14 @@ std::string BatchHelpText() {
         JARSEAL_N("  --skip-signed       leave out a suite whose descriptor already carries this run's\n"
                   "                      certificate, verifies and passes the check, and a Symbian\n"
                   "                      package whose last signature is this run's certificate's"),
+        JARSEAL_N("  --jobs N            run N packages at once (default: one per core); packages of\n"
+                  "                      one folder still take turns; --jobs 1 runs them one by one\n"
+                  "                      as they are listed"),
+        JARSEAL_N("  --report FILE       write a report of every package, in the order listed, to\n"
+                  "                      FILE.json or FILE.tsv (by the name): path, kind, result (done,\n"
+                  "                      refused, failed, error), installer code, reason (as text and\n"
+                  "                      as a stable key), seconds, files written, the jar's SHA-1 and\n"
+                  "                      the signer certificate's SHA-1; written whole at the end"),
         JARSEAL_N("  --version           print the version and exit"),
         JARSEAL_N("  --help, -h          this text"),
         JARSEAL_N("Messages are in Russian when the first set one of LC_ALL, LC_MESSAGES and LANG begins\n"
@@ -412,8 +420,9 @@ std::string BatchHelpText() {
         JARSEAL_N("Questions a window would ask are answered without waiting: the relocation questions\n"
                   "No (or Yes to the first with --default-keystore), archive passwords from\n"
                   "--zip-password or refused, everything else No or Cancel."),
-        JARSEAL_N("With more than one package, one JAD tool process (started for the first suite) signs\n"
-                  "the suites one after another; descriptors and messages are those of separate runs."),
+        JARSEAL_N("With more than one package, each worker's one JAD tool process (started for its first\n"
+                  "suite) signs its suites one after another; descriptors and messages are those of\n"
+                  "separate runs."),
         JARSEAL_N("Each package gets one line on standard output: its result (done, failed or error),\n"
                   "the seconds it took and its path; a package that failed also gets its message, which\n"
                   "says why, after the package's path, on standard error. A summary line ends the list,\n"

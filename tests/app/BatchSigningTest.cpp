@@ -1,5 +1,6 @@
 // jarseal-cli on many suites signs them with one JAD tool process for the
 // batch; the descriptors must be byte for byte those of separate runs.
+#include "app/BatchReport.h"
 #include "process/Quoting.h"
 #include "support/CliFixture.h"
 #include "support/JavaFixture.h"
@@ -131,6 +132,37 @@ TEST_F(BatchSigning, OneToolProcessForTheBatchAndTheSameDescriptors) {
         EXPECT_EQ(batched[i], separate[i]) << suites[i];
         EXPECT_NE(batched[i].find("MIDlet-Jar-RSA-SHA1: "), std::string::npos);
     }
+    EXPECT_TRUE(ListDir(program + "/data/temp").empty());
+
+    // Two workers on the two folders: a tool process each, the same files,
+    // each package's lines whole, and a report of every suite in input order.
+    const std::string report = root / "report.json";
+    const RunOutput two = CliWithLoggedJava("--jobs 2 --permissions auto --report " + QuotedArgument(report) +
+                                            " " + QuotedArgument(root / "suites"));
+    ASSERT_EQ(two.exitCode, 0) << two.output;
+    EXPECT_NE(two.output.find("Итого: 6, готово 6, не выполнено 0, сбой 0"), std::string::npos) << two.output;
+    EXPECT_EQ(Starts().size(), 2u);
+    const std::string json = ReadFile(report);
+    const std::vector<std::string> twice = Descriptors();
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < suites.size(); ++i) {
+        EXPECT_EQ(twice[i], separate[i]) << suites[i];
+        // In the order listed (sorted paths), each done with its jar's SHA-1.
+        const std::size_t record = json.find("\"path\": \"" + suites[i] + "\"");
+        ASSERT_NE(record, std::string::npos) << suites[i] << json;
+        const std::string line = json.substr(record, json.find('\n', record) - record);
+        EXPECT_NE(line.find("\"result\": \"done\""), std::string::npos) << line;
+        EXPECT_NE(line.find("\"sha1\": \"" + Sha1Hex(ReadFile(suites[i])) + "\""), std::string::npos) << line;
+        EXPECT_NE(line.find("\"certificate_sha1\": \""), std::string::npos) << line;
+        EXPECT_NE(line.find(suites[i].substr(0, suites[i].size() - 1) + "d\""), std::string::npos) << line;
+        EXPECT_EQ(i == 0 || record > at, i == 0 || suites[i] > suites[i - 1]);
+        at = record;
+    }
+    WriteFile(root / "load.py", "import json, sys\nsys.exit(len(json.load(open(sys.argv[1]))) != 6)\n");
+    EXPECT_EQ(RunAndWaitCapture("python3 " + QuotedArgument(root / "load.py") + " " + QuotedArgument(report))
+                  .exitCode,
+              0)
+        << json;
     EXPECT_TRUE(ListDir(program + "/data/temp").empty());
 }
 

@@ -1,4 +1,5 @@
 #include "app/Batch.h"
+#include "app/BatchReport.h"
 #include "app/CertificateExport.h"
 #include "app/ConsoleUi.h"
 #include "app/UserFolders.h"
@@ -13,6 +14,7 @@
 #include "support/TempDir.h"
 #include "support/ZipBuilder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -61,6 +63,11 @@ TEST(BatchArguments, OptionsPermissionsAndPaths) {
     EXPECT_FALSE(parsed->keepDescriptorAttributes);
     EXPECT_TRUE(parsed->paths.empty());
     EXPECT_FALSE(ParseBatchArguments({"--version=1"}, error));
+
+    parsed = ParseBatchArguments({"--jobs=3", "--report", "r.tsv", "a.jar"}, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->jobs, 3u);
+    EXPECT_EQ(parsed->reportFile, "r.tsv");
 
     parsed = ParseBatchArguments({"--keep-jad-attributes", "a.jar"}, error);
     ASSERT_TRUE(parsed) << error;
@@ -222,6 +229,47 @@ TEST(BatchResultLines, ColumnsLineUpByLettersNotBytes) {
     EXPECT_EQ(PadToLetters("ёж", 4), "ёж  ");
     EXPECT_EQ(PadToLetters("ab", 2), "ab");
     EXPECT_EQ(PadToLetters("длинное", 3), "длинное");
+}
+
+// A hostile name reaches a report's reader as the name, and the report
+// stays one record per package: JSON escapes quotes, backslashes and
+// control characters and has no byte that is not UTF-8; TSV keeps its
+// fields and lines.
+TEST(BatchReport, AHostileNameKeepsTheReportWellFormed) {
+    PackageRecord r;
+    r.path = std::string("/a/\"q\"\\b\tc\nd\x01\x7f\xff\xd0\xb8\xe2\x82.jar");
+    r.kind = "java";
+    r.result = "refused";
+    r.installerCode = 907;
+    r.reasonKey = "phone-refuses-jar";
+    r.reason = "line one\r\nline two";
+    r.written = {"/a/x.jad"};
+    const std::string json = ReportText({r, r}, ReportForm::Json);
+    EXPECT_NE(json.find(R"("path": "/a/\"q\"\\b\tc\nd\u0001\u007f\ufffd)"
+                        "\xd0\xb8"
+                        R"(\ufffd\ufffd.jar")"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"path_hex\": \"2f612f22712"), std::string::npos) << json;
+    EXPECT_NE(json.find(R"("reason": "line one\nline two")"), std::string::npos) << json;
+    EXPECT_NE(json.find(R"("installer_code": 907)"), std::string::npos) << json;
+    for (const char c : json)
+        EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << int(c);
+    TempDir dir;
+    WriteReport(dir / "r.json", {r, r});
+    EXPECT_EQ(ReadFile(dir / "r.json"), json);
+    WriteFile(dir / "load.py", "import json, sys\nsys.exit(len(json.load(open(sys.argv[1]))) != 2)\n");
+    EXPECT_EQ(
+        RunAndWaitCapture("python3 " + QuotedArgument(dir / "load.py") + " " + QuotedArgument(dir / "r.json"))
+            .exitCode,
+        0);
+
+    const std::string tsv = ReportText({r}, ReportForm::Tsv);
+    const std::string body = tsv.substr(tsv.find('\n') + 1);
+    EXPECT_EQ(std::count(tsv.begin(), tsv.end(), '\n'), 2);
+    EXPECT_EQ(std::count(body.begin(), body.end(), '\t'), 9);
+    EXPECT_EQ(body.rfind("/a/\"q\"\\\\b\\tc\\nd", 0), 0u) << body;
+    EXPECT_NE(body.find("\tline one\\nline two\t"), std::string::npos) << body;
 }
 
 TEST(WindowCommandLine, OnlyTheExactSingleArgumentsAreOptions) {
@@ -553,7 +601,12 @@ TEST_F(CliFixture, UsageErrorsAndHelp) {
                                             "--permissions" + jar,
                                             "--permissions nosuch" + jar,
                                             "--zip-password",
-                                            jar + " --frobnicate"};
+                                            jar + " --frobnicate",
+                                            "--jobs 0" + jar,
+                                            "--jobs 2x" + jar,
+                                            "--report r.txt" + jar,
+                                            "--report" + jar,
+                                            "--check --report r.json" + jar};
     for (const std::string& args : wrong)
         EXPECT_EQ(Cli(args).exitCode, kExitUsage) << args;
     const std::string cer = " \"" + root / "x.cer" + "\"";
