@@ -441,8 +441,9 @@ TEST_F(CliFixture, OneLinePerPackageAndFailuresSayWhyOnStandardError) {
     // A Symbian package with no certificate set: the signing tool says why it fails.
     ::symlink(JARSEAL_SIGNSIS, (program + "/data/signsis").c_str());
     WriteFile(root / "suites/d.sis", ReadFile(JARSEAL_BUILD_DIR "/sample/sample.sis"));
-    const SplitOutput run = RunSplit(program + "/jarseal-cli",
-                                     {root / "suites", root / "none.jar", root / "no-folder"}, root.path());
+    const SplitOutput run =
+        RunSplit(program + "/jarseal-cli",
+                 {"--jobs", "1", root / "suites", root / "none.jar", root / "no-folder"}, root.path());
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
 
     const std::vector<std::string> lines = Lines(run.out);
@@ -692,6 +693,7 @@ std::vector<std::string> EnglishWords(const std::string& text) {
                                                 "NAME",
                                                 "SRC",
                                                 "DIR",
+                                                "N",
                                                 "pass:TEXT",
                                                 "env:VAR",
                                                 "file:PATH",
