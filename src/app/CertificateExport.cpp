@@ -139,10 +139,8 @@ std::optional<std::string> WriteNewCertificate(const std::string& target, const 
     TempFile temp;
     try {
         Fd fd(temp.CreateBeside(target));
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
         const int written = WriteFully(fd.get(), der.data(), der.size());
-        if (written != 0 || ::fchmod(fd.get(), 0666 & ~mask) != 0 || ::close(fd.release()) != 0) {
+        if (written != 0 || ::fchmod(fd.get(), NewFileMode()) != 0 || ::close(fd.release()) != 0) {
             const int error = written != 0 ? written : errno;
             return TrFormat("cannot write {1}: {2}", {target, std::strerror(error)});
         }

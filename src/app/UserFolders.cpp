@@ -36,13 +36,6 @@ void Beside(MadeFile& file, bool fresh, mode_t mode = 0600) {
         ::unlink(file.temp.path().c_str());
 }
 
-// 0666 less the umask: what a new file gets anyway.
-mode_t NewFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
 // Runs a tool that writes the files under their temporary names, and renames
 // them to their places, in order, only when it succeeded. No temporary name
 // is left behind.
