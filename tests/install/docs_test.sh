@@ -18,8 +18,8 @@ version="$(sed -n 's/^project(Jarseal VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLis
 [ -n "$version" ] || fail "no version in CMakeLists.txt"
 
 # The options of jarseal-cli, as its help text lists them, and --version.
-mapfile -t options < <({ sed -n 's/^ *\(JARSEAL_N(\)\{0,1\}"  \(--[a-z-]*\).*/\2/p' "$src/src/app/Batch.cpp"; echo --version; } | sort -u)
-[ "${#options[@]}" -ge 6 ] || fail "could not read the options from Batch.cpp (${options[*]})"
+mapfile -t options < <({ sed -n 's/^ *\(JARSEAL_N(\)\{0,1\}"  \(--[a-z-]*\).*/\2/p' "$src/src/app/BatchHelp.cpp"; echo --version; } | sort -u)
+[ "${#options[@]}" -ge 6 ] || fail "could not read the options from BatchHelp.cpp (${options[*]})"
 
 # Manual pages.
 for page in "${pages[@]}"; do
