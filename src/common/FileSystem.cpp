@@ -91,24 +91,20 @@ PathKind KindOfPath(const std::string& path) {
 namespace {} // namespace
 
 void ReplaceFileWith(const std::string& target, unsigned mode, const std::function<void(int fd)>& write) {
-    std::string temp;
-    Fd fd(CreateTempBeside(target, temp));
-    try {
-        write(fd.get());
-        // Flushed before the rename: a memory card pulled or power lost right
-        // after it must not leave an empty file under the old name (vfat and
-        // exFAT, unlike ext4, give no such ordering of their own).
-        SetModeWherePossible(fd.get(), mode, target);
-        FlushFile(fd.get(), target);
-        if (::close(fd.release()) != 0)
-            ThrowSystemError(errno, "write", target);
-        if (::rename(temp.c_str(), target.c_str()) != 0)
-            ThrowSystemError(errno, "replace", target);
-        FlushFolderOf(target);
-    } catch (...) {
-        ::unlink(temp.c_str());
-        throw;
-    }
+    TempFile temp; // removed unless it became the target
+    Fd fd(temp.CreateBeside(target));
+    write(fd.get());
+    // Flushed before the rename: a memory card pulled or power lost right
+    // after it must not leave an empty file under the old name (vfat and
+    // exFAT, unlike ext4, give no such ordering of their own).
+    SetModeWherePossible(fd.get(), mode, target);
+    FlushFile(fd.get(), target);
+    if (::close(fd.release()) != 0)
+        ThrowSystemError(errno, "write", target);
+    if (::rename(temp.path().c_str(), target.c_str()) != 0)
+        ThrowSystemError(errno, "replace", target);
+    temp.Keep(); // now the target's name
+    FlushFolderOf(target);
 }
 
 namespace {

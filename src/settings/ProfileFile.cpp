@@ -315,10 +315,10 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
     if (exists && *updated == content)
         return true; // nothing to change: the file already says so
 
-    std::string temp;
+    TempFile temp; // removed unless it became the file
     int created = -1;
     try {
-        created = CreateTempBeside(target, temp);
+        created = temp.CreateBeside(target);
     } catch (const RunError&) {
         return false;
     }
@@ -339,9 +339,9 @@ bool ProfileWriteString(const std::string& section, const std::string& key, cons
     // The rename swaps the whole file at once: a reader, or a program that
     // dies here, sees either the old file or the new one, never a mix.
     if (ok)
-        ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok)
-        ::unlink(temp.c_str());
+        ok = ::rename(temp.path().c_str(), target.c_str()) == 0;
+    if (ok)
+        temp.Keep(); // now the file's name
     return ok;
 }
 
