@@ -1,5 +1,7 @@
 #include "app/CertificateExport.h"
 
+#include "app/JksCertificate.h"
+
 #include "common/Fd.h"
 #include "common/FileSystem.h"
 #include "common/Translate.h"
@@ -239,6 +241,29 @@ std::optional<std::string> ExportJavaCertificate(const SettingsAccess& settings,
     return WriteCertificate(target, keystore, der, replace);
 }
 
+namespace {
+
+// The certificate of alias in the key store file when it is a JKS store of
+// a key store's size that JksCertificate reads.
+std::optional<std::string> JksCertificateOfFile(const std::string& keystore, const std::string& alias,
+                                                const std::string& password) {
+    constexpr std::size_t kLargestStore = 1 << 20;
+    std::string store;
+    try {
+        ReadFileInPieces(keystore, [&](const char* data, std::size_t n) {
+            store.append(data, n);
+            return store.size() <= kLargestStore;
+        });
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (store.size() > kLargestStore)
+        return std::nullopt;
+    return JksCertificate(store, alias, password);
+}
+
+} // namespace
+
 std::optional<std::string> JavaSigningCertificate(const SettingsAccess& settings, std::string& error) {
     const std::string keystore = settings.Read("Java", "keystore");
     const std::string alias = settings.Read("Java", "alias1");
@@ -246,6 +271,11 @@ std::optional<std::string> JavaSigningCertificate(const SettingsAccess& settings
         error = TrFormat("key store {1} not found", {keystore});
         return std::nullopt;
     }
+    // A JKS store (the default key store is one) is read here, without a
+    // Java machine; anything else, or a store this cannot read, by keytool.
+    if (const std::optional<std::string> der =
+            JksCertificateOfFile(keystore, alias, settings.Read("Java", "storepass")))
+        return der;
     // As PEM on keytool's output, which the run captures and does not show.
     ::setenv(kPasswordVariable, settings.Read("Java", "storepass").c_str(), 1);
     const RunOutput run = RunAndWaitCapture("keytool -J-Duser.language=en -exportcert -rfc -keystore " +

@@ -1,6 +1,7 @@
 // jarseal-cli on many suites signs them with one JAD tool process for the
 // batch; the descriptors must be byte for byte those of separate runs.
 #include "app/BatchReport.h"
+#include "app/JksCertificate.h"
 #include "process/Quoting.h"
 #include "support/CliFixture.h"
 #include "support/JavaFixture.h"
@@ -427,4 +428,51 @@ TEST_F(BatchSigning, SymbianKeysOfTheRunAndOut) {
     EXPECT_NE(out.output.find("Итого: 1, готово 0, не выполнено 0, сбой 0, пропущено 1"), std::string::npos)
         << out.output;
     EXPECT_EQ(TreeOf(root / "out"), written);
+}
+
+namespace {
+
+// The certificate keytool exports for alias, as DER.
+std::string KeytoolCertificate(const std::string& store, const std::string& password,
+                               const std::string& alias, const std::string& folder) {
+    const std::string out = folder + "/exported.der";
+    const RunOutput run =
+        RunAndWaitCapture("keytool -exportcert -keystore " + QuotedArgument(store) + " -storepass " +
+                          password + " -alias " + alias + " -file " + QuotedArgument(out));
+    return run.exitCode == 0 ? ReadFile(out) : std::string();
+}
+
+} // namespace
+
+// The skip-signed run reads a JKS store's certificate without keytool: it
+// must be the very certificate keytool gives, and a wrong password or a
+// damaged store must give none (keytool then says why), never a crash.
+TEST(JksCertificate, IsKeytoolsCertificateAndNoneForAWrongPasswordOrDamage) {
+    TempDir dir;
+    const struct {
+        std::string store, password, alias;
+    } cases[] = {
+        {JARSEAL_BUILD_DIR "/data/key", "52039871", "jsk"},                   // the default store
+        {JARSEAL_BUILD_DIR "/tests/jadtool/chain.jks", "store-pw", "signer"}, // a chain: the first
+        {JARSEAL_BUILD_DIR "/tests/jadtool/chain.jks", "store-pw", "ROOT"},   // any letter case
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.store + " " + c.alias);
+        const std::string store = ReadFile(c.store);
+        const std::string expected = KeytoolCertificate(c.store, c.password, c.alias, dir.path());
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(JksCertificate(store, c.alias, c.password), expected);
+        EXPECT_EQ(JksCertificate(store, c.alias, c.password + "x"), std::nullopt);
+        EXPECT_EQ(JksCertificate(store, "nosuch", c.password), std::nullopt);
+    }
+    // Damage anywhere: every shorter store and every flipped byte.
+    const std::string store = ReadFile(JARSEAL_BUILD_DIR "/data/key");
+    for (std::size_t n = 0; n < store.size(); ++n) {
+        EXPECT_EQ(JksCertificate(store.substr(0, n), "jsk", "52039871"), std::nullopt) << n;
+        std::string flipped = store;
+        flipped[n] = static_cast<char>(flipped[n] ^ 0x40);
+        EXPECT_EQ(JksCertificate(flipped, "jsk", "52039871"), std::nullopt) << n;
+    }
+    EXPECT_EQ(JksCertificate(ReadFile(JARSEAL_BUILD_DIR "/tests/jadtool/solo.p12"), "solo", "p12-pw"),
+              std::nullopt); // PKCS12: keytool's
 }
