@@ -1,5 +1,7 @@
 #include "app/SkipSigned.h"
 
+#include "check/Base64.h"
+
 #include "SignSis.h"
 #include "SisCrypto.h"
 #include "SisFormat.h"
@@ -20,20 +22,10 @@ bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// The bytes of a base64 text; empty when it is none.
 std::string Base64Decode(const std::string& text) {
-    if (text.empty() || text.size() % 4 != 0)
-        return {};
-    std::string out(text.size() / 4 * 3, '\0');
-    const int n =
-        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
-    if (n < 0)
-        return {};
-    std::size_t size = static_cast<std::size_t>(n);
-    for (std::size_t i = text.size(); i > 0 && text[i - 1] == '=' && size > 0; --i)
-        --size;
-    out.resize(size);
-    return out;
+    bool ok = false;
+    return jarseal::Base64Decode(text, ok);
 }
 
 // The value of an attribute of a descriptor text, trimmed; empty when it

@@ -1,5 +1,7 @@
 #include "support/Signature.h"
 
+#include "check/Base64.h"
+
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -27,20 +29,8 @@ std::map<std::string, std::string> DescriptorAttributes(const std::string& text)
 }
 
 std::string Base64Decode(const std::string& text) {
-    if (text.size() % 4 != 0)
-        return {};
-    std::string out(text.size() / 4 * 3 + 3, '\0');
-    const int n =
-        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
-    if (n < 0)
-        return {};
-    std::size_t size = static_cast<std::size_t>(n);
-    // EVP_DecodeBlock counts the padding bytes as data.
-    for (std::size_t i = text.size(); i > 0 && text[i - 1] == '=' && size > 0; --i)
-        --size;
-    out.resize(size);
-    return out;
+    bool ok = false;
+    return jarseal::Base64Decode(text, ok);
 }
 
 X509Ptr ParseCertificate(const std::string& base64) {
