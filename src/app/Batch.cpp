@@ -30,10 +30,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 bool IsPackageName(const std::string& name) {
     return EndsWith(name, ".jar") || EndsWith(name, ".sis") || EndsWith(name, ".sisx");
 }

@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "common/FileSystem.h"
+#include "common/Text.h"
 
 #include <cstdio>
 #include <iterator>
@@ -10,10 +11,6 @@
 namespace jarseal {
 
 namespace {
-
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 // The length of the well-formed UTF-8 sequence at text[i], or 0.
 std::size_t Utf8Length(const std::string& text, std::size_t i) {

@@ -77,10 +77,6 @@ int ProcessPackage(Context& ctx, ConsoleUi& ui, std::FILE* err, const std::strin
     return status;
 }
 
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 bool IsSuite(const std::string& path) {
     return EndsWith(path, ".jar") || EndsWith(path, ".jad");
 }

@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "common/FileSystem.h"
+#include "common/Text.h"
 #include "common/Translate.h"
 #include "common/UserInterface.h"
 
@@ -17,10 +18,6 @@ namespace jarseal {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 bool IsJavaName(const std::string& path) {
     return EndsWith(path, ".jar") || EndsWith(path, ".jad");

@@ -9,6 +9,7 @@
 #include "check/Attributes.h"
 #include "check/SuiteCheck.h"
 #include "common/FileSystem.h"
+#include "common/Text.h"
 #include "symbian/SisCheck.h"
 
 #include <openssl/evp.h>
@@ -17,10 +18,6 @@
 namespace jarseal {
 
 namespace {
-
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 // The bytes of a base64 text; empty when it is none.
 std::string Base64Decode(const std::string& text) {

@@ -4,6 +4,11 @@
 
 namespace jarseal {
 
+// True when text ends with end.
+inline bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 // Replaces every LF that does not follow a CR with CR LF.
 inline std::string WithCrLf(const std::string& text) {
     std::string out;
