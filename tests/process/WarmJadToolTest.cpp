@@ -156,9 +156,15 @@ TEST(WarmJadTool, SignsOddPathsAndReportsFailuresExactlyAsSeparateRuns) {
             tool + " -addcert -alias nobody -keystore " + Q(kChainStore) + " -storepass store-pw" + out,
             AddCert(p),
             AddJarSig(p, "wrong"),
+            // A store cut short after the tool process has loaded it is read
+            // anew and refused, not served from memory.
+            "cp " + Q(kChainStore) + " " + Q(p + "copy.jks"),
+            tool + " -addcert -alias signer -keystore " + Q(p + "copy.jks") + " -storepass store-pw" + out,
+            "truncate -s -1 " + Q(p + "copy.jks"),
+            tool + " -addcert -alias signer -keystore " + Q(p + "copy.jks") + " -storepass store-pw" + out,
         },
-        {2, 3, 4, 0, 5});
-    EXPECT_EQ(warm.Answered(), 16u);
+        {2, 3, 4, 0, 5, 0, 0, 0, 2});
+    EXPECT_EQ(warm.Answered(), 18u);
 }
 
 TEST(WarmJadTool, OtherCommandLinesRunAsProcessesOfTheirOwn) {

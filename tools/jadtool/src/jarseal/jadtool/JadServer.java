@@ -28,7 +28,8 @@ import java.nio.charset.Charset;
  * server with status 0; end of input inside a request, or a request beyond the limits, ends it with status 2 without
  * an answer.
  *
- * <p>Each request is a run of its own: the tool keeps no state between runs, and its output goes into a buffer of
+ * <p>Each request is a run of its own: it gives what a separate run would give (the tool reuses only a key store
+ * it has already loaded from exactly the same bytes with the same password), and its output goes into a buffer of
  * that request alone. The server opens no file of its own and writes nothing but the answers.
  */
 final class JadServer {

@@ -1,6 +1,7 @@
 package jarseal.jadtool;
 
-import java.io.BufferedInputStream;
+import java.io.ByteArrayInputStream;
+import java.io.ByteArrayOutputStream;
 import java.io.FileInputStream;
 import java.io.IOException;
 import java.io.InputStream;
@@ -35,6 +36,7 @@ import java.util.HashSet;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.Objects;
 import java.util.Set;
 
 /**
@@ -215,7 +217,45 @@ public final class JadTool {
         }
     }
 
+    /**
+     * The largest key store file read: a store holds a few keys and certificates, a few kilobytes; anything far
+     * larger is no key store, and is not read into memory whole.
+     */
+    private static final long MAX_KEY_STORE_BYTES = 16L << 20;
+
+    /**
+     * The last key store loaded, with the keys recovered from it. A server answers many requests with one store;
+     * parsing it and recovering its key (JKS's key protection is slow until the runtime has compiled it, and is
+     * compiled anew again and again) is most of a request's work. It is reused only for a file of exactly the same
+     * bytes, of the same type, opened with the same password, so a request gets what loading the file would give.
+     */
+    private static final class LoadedStore {
+        final byte[] bytes;
+        final String type;
+        final String password;
+        final KeyStore store;
+        final Map<String, Key> keys = new HashMap<>();
+
+        LoadedStore(byte[] bytes, String type, String password, KeyStore store) {
+            this.bytes = bytes;
+            this.type = type;
+            this.password = password;
+            this.store = store;
+        }
+
+        boolean holds(byte[] otherBytes, String otherType, String otherPassword) {
+            return type.equals(otherType) && Objects.equals(password, otherPassword)
+                && Arrays.equals(bytes, otherBytes);
+        }
+    }
+
+    private static LoadedStore lastStore;
+
     private static KeyStore loadKeyStore(Map<String, String> options) throws ToolException {
+        return loadStore(options).store;
+    }
+
+    private static synchronized LoadedStore loadStore(Map<String, String> options) throws ToolException {
         String name = options.get("-keystore");
         Path file = name != null ? path(name) : Paths.get(System.getProperty("user.home"), ".keystore");
         if (!Files.isRegularFile(file)) {
@@ -223,14 +263,19 @@ public final class JadTool {
         }
         String storepass = options.get("-storepass");
         char[] password = storepass != null ? storepass.toCharArray() : null;
-        try (InputStream in = new BufferedInputStream(new FileInputStream(file.toFile()))) {
-            String type = storeType(in);
+        try {
+            byte[] bytes = readKeyStore(file);
+            String type = storeType(bytes);
             if (type == null) {
                 throw new ToolException(ToolException.KEY_STORE, file + " is not a JKS or PKCS12 key store");
             }
+            if (lastStore != null && lastStore.holds(bytes, type, storepass)) {
+                return lastStore;
+            }
             KeyStore store = KeyStore.getInstance(type);
-            store.load(in, password);
-            return store;
+            store.load(new ByteArrayInputStream(bytes), password);
+            lastStore = new LoadedStore(bytes, type, storepass, store);
+            return lastStore;
         } catch (IOException e) {
             // Both store types report a failed password check as an
             // IOException caused by an UnrecoverableKeyException.
@@ -244,19 +289,43 @@ public final class JadTool {
         }
     }
 
+    /** The key store file's bytes; an IOException for one beyond {@link #MAX_KEY_STORE_BYTES}. */
+    private static byte[] readKeyStore(Path file) throws IOException {
+        try (InputStream in = new FileInputStream(file.toFile())) {
+            ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+            byte[] buffer = new byte[8192];
+            for (int n; (n = in.read(buffer)) > 0;) {
+                if (bytes.size() + n > MAX_KEY_STORE_BYTES) {
+                    throw new IOException("larger than " + (MAX_KEY_STORE_BYTES >> 20) + " MB");
+                }
+                bytes.write(buffer, 0, n);
+            }
+            return bytes.toByteArray();
+        }
+    }
+
+    /** The alias's key from the store {@link #loadStore} gave, recovered once per alias and password. */
+    private static Key keyOf(LoadedStore loaded, String alias, String keypass) throws GeneralSecurityException {
+        String wanted = alias + '\0' + keypass;
+        synchronized (JadTool.class) {
+            Key key = loaded.keys.get(wanted);
+            if (key == null) {
+                key = loaded.store.getKey(alias, keypass.toCharArray());
+                if (key != null) {
+                    loaded.keys.put(wanted, key);
+                }
+            }
+            return key;
+        }
+    }
+
     /**
-     * The key store type the content starts like, read without consuming it: JKS and JCEKS by their magic numbers,
+     * The key store type the content starts like: JKS and JCEKS by their magic numbers,
      * PKCS12 by the start of its DER encoding (a SEQUENCE whose first element is the version INTEGER 3, which no
      * certificate or private key file starts with); null for anything else.
      */
-    private static String storeType(InputStream in) throws IOException {
-        in.mark(16);
-        byte[] head = new byte[16];
-        int n = 0;
-        for (int r; n < head.length && (r = in.read(head, n, head.length - n)) > 0;) {
-            n += r;
-        }
-        in.reset();
+    private static String storeType(byte[] head) {
+        int n = head.length;
         if (startsWith(head, n, 0xFE, 0xED, 0xFE, 0xED)) {
             return "JKS";
         }
@@ -411,11 +480,11 @@ public final class JadTool {
         if (!Files.isRegularFile(jar)) {
             throw new ToolException("jar file " + jar + " not found");
         }
-        KeyStore store = loadKeyStore(options);
-        requireAlias(store, alias);
+        LoadedStore loaded = loadStore(options);
+        requireAlias(loaded.store, alias);
         Key key;
         try {
-            key = store.getKey(alias, keypass.toCharArray());
+            key = keyOf(loaded, alias, keypass);
         } catch (UnrecoverableKeyException e) {
             throw new ToolException(ToolException.KEY_PASSWORD, "wrong key password for alias \"" + alias + "\"");
         } catch (GeneralSecurityException e) {
