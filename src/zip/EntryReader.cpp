@@ -6,6 +6,7 @@
 #include "zip/ZipRewrite.h"
 
 #include <algorithm>
+#include <libdeflate.h>
 #include <new>
 
 namespace jarseal::zip {
@@ -21,14 +22,17 @@ EntryProblem EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limi
         return {EntryFault::TooLarge, TrFormat("states {1} bytes, more than the {2} an entry may unpack to",
                                                {std::to_string(entry.size), MiB(limit)})};
 
+    if (deflated && UnpackWhole(entry, keep))
+        return {};
+
     std::uint64_t produced = 0;
-    uLong crc = crc32(0, nullptr, 0);
+    std::uint32_t crc = 0;
     // Counts, checks and keeps a piece of unpacked data; false once the entry
     // or the jar has unpacked to more than it may.
     const auto take = [&](const unsigned char* data, std::size_t size) {
         produced += size;
         unpacked_ += size;
-        crc = crc32(crc, data, static_cast<uInt>(size));
+        crc = libdeflate_crc32(crc, data, size);
         if (keep != nullptr)
             keep->append(reinterpret_cast<const char*>(data), size);
         return produced <= entry.size && unpacked_ <= kMaxTotalBytes;
@@ -88,6 +92,37 @@ EntryProblem EntryReader::Unpack(const ZipEntryLayout& entry, std::uint64_t limi
     if (crc != entry.crc)
         return {EntryFault::BadCrc, Tr("bad CRC")};
     return {};
+}
+
+EntryReader::~EntryReader() {
+    if (ready_)
+        inflateEnd(&z_);
+    if (whole_ != nullptr)
+        libdeflate_free_decompressor(whole_);
+}
+
+bool EntryReader::UnpackWhole(const ZipEntryLayout& entry, std::string* keep) {
+    if (entry.size > kWholeBytes || entry.compressedSize > kWholeBytes ||
+        unpacked_ + entry.size > kMaxTotalBytes)
+        return false;
+    if (whole_ == nullptr && (whole_ = libdeflate_alloc_decompressor()) == nullptr)
+        return false;
+    if (!packed_)
+        packed_ = std::make_unique_for_overwrite<unsigned char[]>(kWholeBytes);
+    if (!inflated_)
+        inflated_ = std::make_unique_for_overwrite<unsigned char[]>(kWholeBytes);
+    const auto packedSize = static_cast<std::size_t>(entry.compressedSize);
+    const auto size = static_cast<std::size_t>(entry.size);
+    std::size_t produced = 0;
+    if (!bytes_.Read(entry.dataOffset, packed_.get(), packedSize) ||
+        libdeflate_deflate_decompress(whole_, packed_.get(), packedSize, inflated_.get(), size, &produced) !=
+            LIBDEFLATE_SUCCESS ||
+        produced != size || libdeflate_crc32(0, inflated_.get(), size) != entry.crc)
+        return false;
+    unpacked_ += size;
+    if (keep != nullptr)
+        keep->append(reinterpret_cast<const char*>(inflated_.get()), size);
+    return true;
 }
 
 const ZipEntryLayout* FindEntry(const ZipLayout& layout, std::string_view name) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <zlib.h>
 
+struct libdeflate_decompressor;
+
 namespace jarseal::zip {
 
 // What is wrong with an entry's data.
@@ -32,8 +34,8 @@ struct EntryProblem {
 };
 
 // Unpacks the data of a jar's entries and checks it against each entry's
-// size and CRC. The data passes through two buffers of a fixed size, so
-// memory stays the same whatever the entries hold; every byte unpacked counts
+// size and CRC. The data passes through buffers of a fixed size, so memory
+// stays the same whatever the entries hold; every byte unpacked counts
 // towards the archive's allowance of kMaxTotalBytes.
 class EntryReader {
   public:
@@ -42,10 +44,7 @@ class EntryReader {
     }
     EntryReader(const EntryReader&) = delete;
     EntryReader& operator=(const EntryReader&) = delete;
-    ~EntryReader() {
-        if (ready_)
-            inflateEnd(&z_);
-    }
+    ~EntryReader();
 
     // Unpacks one entry; keep, when given, receives its data. An entry
     // stating more than limit bytes is refused unread, and one that unpacks
@@ -58,7 +57,14 @@ class EntryReader {
     std::uint64_t Unpacked() const { return unpacked_; }
 
   private:
+    // A sound deflated entry of at most kWholeBytes, packed and unpacked, is
+    // inflated in one call, several times faster than in pieces: true when it
+    // unpacked to its size and CRC and was counted and kept. Anything else is
+    // left to the piecewise read, which finds and tells what is wrong.
+    bool UnpackWhole(const ZipEntryLayout& entry, std::string* keep);
+
     static constexpr std::size_t kPiece = 64 * 1024;
+    static constexpr std::size_t kWholeBytes = 1024 * 1024;
     static constexpr std::uint16_t kStored = 0;
     static constexpr std::uint16_t kDeflated = 8;
     static constexpr std::uint16_t kEncrypted = 1; // general-purpose flag
@@ -69,6 +75,9 @@ class EntryReader {
     std::uint64_t unpacked_ = 0;
     std::unique_ptr<unsigned char[]> in_ = std::make_unique_for_overwrite<unsigned char[]>(kPiece);
     std::unique_ptr<unsigned char[]> out_ = std::make_unique_for_overwrite<unsigned char[]>(kPiece);
+    libdeflate_decompressor* whole_ = nullptr; // and two buffers of kWholeBytes, made when first needed
+    std::unique_ptr<unsigned char[]> packed_;
+    std::unique_ptr<unsigned char[]> inflated_;
 };
 
 // The name of a jar's manifest entry.
