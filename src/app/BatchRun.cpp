@@ -292,24 +292,22 @@ std::FILE* StringStream(std::string& into) {
     return ::fopencookie(&into, "w", io);
 }
 
-// One worker of several: a working folder, a console and a JAD tool of its
-// own; its package folders' locks are its own working folder and the folder
-// of each package.
-void RunOwnWorker(Batch& batch, PackageQueue& queue, const Places& shared, bool warm, ConsoleUi& runUi,
-                  std::mutex& roots) {
+// One worker of several: a working folder, a console and a channel of the
+// shared JAD tool process of its own; its package folders' locks are its own
+// working folder and the folder of each package.
+void RunOwnWorker(Batch& batch, PackageQueue& queue, const Places& shared, JadToolProcess& toolProcess,
+                  std::size_t channel, ConsoleUi& runUi, std::mutex& roots) {
     const WorkFolder folder;
     Places places = shared;
     if (!folder.Path().empty())
         places.workDir = places.lockFolder = folder.Path();
-    std::optional<WarmJadTool> tool;
-    if (warm)
-        tool.emplace(batch.programFolder + kSep + "data" + kSep + "jadtool.jar");
+    WarmJadTool tool(toolProcess, channel);
     std::string buffer;
     std::FILE* err = StringStream(buffer);
     ConsoleUi ui(err != nullptr ? err : stderr);
     ui.SetQuiet(batch.options.quiet);
     ui.CountRootsIn(runUi, roots);
-    Worker worker{ui, err != nullptr ? err : stderr, places, tool ? &*tool : nullptr};
+    Worker worker{ui, err != nullptr ? err : stderr, places, &tool};
     RunWorker(batch, queue, worker, err != nullptr ? &buffer : nullptr);
     if (err != nullptr)
         std::fclose(err);
@@ -325,19 +323,22 @@ void RunPackages(Batch& batch, const Places& shared, ConsoleUi& runUi, std::opti
         RunWorker(batch, queue, worker, nullptr);
         return;
     }
-    warmTool.reset(); // each worker starts its own
+    // The workers share one tool process, each on a channel of its own: one
+    // Java runtime compiles the tool once for all of them.
+    warmTool.reset();
+    JadToolProcess toolProcess(batch.programFolder + kSep + "data" + kSep + "jadtool.jar", workers);
     RemoveLeftWorkFolders();
-    const bool warm = true;
     std::mutex roots; // the run's console counts the roots of every worker's suites
     std::vector<std::thread> threads;
     for (std::size_t i = 1; i < workers; ++i) {
         try {
-            threads.emplace_back([&] { RunOwnWorker(batch, queue, shared, warm, runUi, roots); });
+            threads.emplace_back(
+                [&, i] { RunOwnWorker(batch, queue, shared, toolProcess, i, runUi, roots); });
         } catch (const std::system_error&) {
             break; // no more threads to be had: fewer workers
         }
     }
-    RunOwnWorker(batch, queue, shared, warm, runUi, roots);
+    RunOwnWorker(batch, queue, shared, toolProcess, 0, runUi, roots);
     for (std::thread& thread : threads)
         thread.join();
 }

@@ -1,5 +1,6 @@
 #include "process/RunAndWait.h"
 
+#include "common/Fd.h"
 #include "common/FileSystem.h"
 #include "common/LocalTime.h"
 
@@ -78,7 +79,7 @@ std::string ResolveProgram(std::vector<std::string>& args) {
 // Every descriptor above 2 is closed in the child, signals are reset to their
 // defaults and none is blocked. Returns the process id or -1.
 pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int outFd, int inFd = -1,
-            bool outIsAlsoErr = true, const std::string& extraEnv = {}) {
+            bool outIsAlsoErr = true, const std::string& extraEnv = {}, const std::vector<int>& passOn = {}) {
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (const std::string& a : args)
@@ -101,7 +102,18 @@ pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int o
         if (outIsAlsoErr)
             ok = ok && ::posix_spawn_file_actions_adddup2(&actions, outFd, STDERR_FILENO) == 0;
     }
-    ok = ok && ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0;
+    // The descriptors passed on become 3, 4, ... in the child. Each is first
+    // copied above all of those numbers, so no copy lands on a descriptor
+    // still to be passed on.
+    const int firstClosed = STDERR_FILENO + 1 + static_cast<int>(passOn.size());
+    std::vector<Fd> above;
+    for (std::size_t i = 0; ok && i < passOn.size(); ++i) {
+        above.emplace_back(::fcntl(passOn[i], F_DUPFD_CLOEXEC, firstClosed));
+        ok = above.back().get() >= 0 &&
+             ::posix_spawn_file_actions_adddup2(&actions, above.back().get(),
+                                                STDERR_FILENO + 1 + static_cast<int>(i)) == 0;
+    }
+    ok = ok && ::posix_spawn_file_actions_addclosefrom_np(&actions, firstClosed) == 0;
 
     sigset_t noSignals;
     sigemptyset(&noSignals);
@@ -373,10 +385,10 @@ std::int32_t RunAndWait(const std::string& commandLine) {
     }
 }
 
-pid_t StartWithPipes(std::vector<std::string> args, int inFd, int outFd) {
+pid_t StartWithPipes(std::vector<std::string> args, int inFd, int outFd, const std::vector<int>& passOn) {
     try {
         const std::string path = ResolveProgram(args);
-        return path.empty() ? -1 : Spawn(path, args, outFd, inFd, false);
+        return path.empty() ? -1 : Spawn(path, args, outFd, inFd, false, {}, passOn);
     } catch (...) {
         return -1;
     }

@@ -68,10 +68,11 @@ bool CapturedOutputPassedThrough();
 
 // Starts a program (args as SplitCommandLine gives them, looked up as
 // RunAndWait does) without waiting: inFd becomes its standard input and
-// outFd its standard output; standard error is inherited; every other
+// outFd its standard output; standard error is inherited; the descriptors
+// of passOn become its descriptors 3, 4, ... in their order; every other
 // descriptor is closed in it. Returns the process id, or -1 when it could not
 // be started. The caller waits for it.
-pid_t StartWithPipes(std::vector<std::string> args, int inFd, int outFd);
+pid_t StartWithPipes(std::vector<std::string> args, int inFd, int outFd, const std::vector<int>& passOn = {});
 
 } // namespace Module1
 

@@ -1,5 +1,6 @@
 #include "process/WarmJadTool.h"
 
+#include "common/Fd.h"
 #include "common/FileSystem.h"
 #include "process/RunAndWait.h"
 
@@ -99,22 +100,48 @@ void CloseIfOpen(int& fd) {
     fd = -1;
 }
 
+// One request and its answer on a channel; false when the tool process gave
+// none (it is gone, or broke the framing).
+bool SendRequest(int toServer, int fromServer, const std::string& request, RunOutput& result) {
+    {
+        NoPipeSignal guard;
+        if (!WriteAll(toServer, request.data(), request.size()))
+            return false;
+    }
+    char head[8];
+    if (!ReadAll(fromServer, head, sizeof head))
+        return false;
+    const std::uint32_t status = GetNumber(head);
+    const std::uint32_t length = GetNumber(head + 4);
+    if (length > kMaxAnswerBytes)
+        return false;
+    std::string output(length, '\0');
+    if (length > 0 && !ReadAll(fromServer, output.data(), length))
+        return false;
+    // The status a separate process would have left: its low eight bits.
+    result.exitCode = static_cast<std::int32_t>(status & 0xFF);
+    result.output = std::move(output);
+    return true;
+}
+
 } // namespace
 
-WarmJadTool::WarmJadTool(std::string jarPath) : jarPath_(std::move(jarPath)) {}
-
-WarmJadTool::~WarmJadTool() {
-    StopServer(false);
+JadToolProcess::JadToolProcess(std::string jarPath, std::size_t channels) : jarPath_(std::move(jarPath)) {
+    for (std::size_t i = 0; i < std::max<std::size_t>(channels, 1); ++i)
+        channels_.push_back(std::make_unique<Channel>());
 }
 
-bool WarmJadTool::IsToolCommand(const std::vector<std::string>& args) const {
-    // "-serve" would make a separate run read this program's input: such a
-    // line is left to a process of its own.
-    return args.size() >= 3 && IsJavaName(args[0]) && args[1] == "-jar" && args[2] == jarPath_ &&
-           !(args.size() >= 4 && args[3] == "-serve");
+JadToolProcess::~JadToolProcess() {
+    const std::lock_guard lock(mutex_);
+    Stop(false);
 }
 
-WarmJadTool::JarStamp WarmJadTool::StampOfJar() const {
+pid_t JadToolProcess::Process() {
+    const std::lock_guard lock(mutex_);
+    return pid_;
+}
+
+JadToolProcess::JarStamp JadToolProcess::StampOfJar() const {
     JarStamp stamp;
     struct stat st {};
     if (::stat(jarPath_.c_str(), &st) == 0) {
@@ -126,45 +153,78 @@ WarmJadTool::JarStamp WarmJadTool::StampOfJar() const {
     return stamp;
 }
 
-bool WarmJadTool::StartServer(const std::string& program) {
-    int in[2] = {-1, -1};
-    int out[2] = {-1, -1};
-    if (::pipe2(in, O_CLOEXEC) != 0)
-        return false;
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        ::close(in[0]);
-        ::close(in[1]);
-        return false;
+bool JadToolProcess::Start(const std::string& program) {
+    // Channel 0 is the process's standard input and output; channel i its
+    // descriptors 1 + 2i (requests) and 2 + 2i (answers), named on its
+    // command line.
+    std::vector<Fd> toServer, fromServer, childIn, childOut;
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        int in[2] = {-1, -1};
+        int out[2] = {-1, -1};
+        if (::pipe2(in, O_CLOEXEC) != 0)
+            return false;
+        childIn.emplace_back(in[0]);
+        toServer.emplace_back(in[1]);
+        if (::pipe2(out, O_CLOEXEC) != 0)
+            return false;
+        fromServer.emplace_back(out[0]);
+        childOut.emplace_back(out[1]);
     }
-    serverJar_ = StampOfJar();
-    const pid_t pid = StartWithPipes({program, "-jar", jarPath_, "-serve"}, in[0], out[1]);
-    ::close(in[0]);
-    ::close(out[1]);
-    if (pid < 0) {
-        ::close(in[1]);
-        ::close(out[0]);
-        return false;
+    std::vector<std::string> args{program, "-jar", jarPath_, "-serve"};
+    std::vector<int> passOn;
+    for (std::size_t i = 1; i < channels_.size(); ++i) {
+        passOn.push_back(childIn[i].get());
+        args.push_back(std::to_string(STDERR_FILENO + passOn.size()));
+        passOn.push_back(childOut[i].get());
+        args.push_back(std::to_string(STDERR_FILENO + passOn.size()));
     }
+    jar_ = StampOfJar();
+    const pid_t pid = StartWithPipes(args, childIn[0].get(), childOut[0].get(), passOn);
+    childIn.clear();
+    childOut.clear();
+    if (pid < 0)
+        return false;
+
+    std::vector<std::unique_lock<std::mutex>> held;
+    for (const auto& channel : channels_)
+        held.emplace_back(channel->busy);
     pid_ = pid;
-    toServer_ = in[1];
-    fromServer_ = out[0];
-    serverProgram_ = program;
-    char hello[sizeof kHello];
-    if (!ReadAll(fromServer_, hello, sizeof hello) || !std::equal(hello, hello + sizeof hello, kHello)) {
-        StopServer(true); // an older tool without -serve, or no Java at all
+    program_ = program;
+    ++generation_;
+    for (std::size_t i = 0; i < channels_.size(); ++i) {
+        channels_[i]->toServer = toServer[i].release();
+        channels_[i]->fromServer = fromServer[i].release();
+    }
+    bool greeted = true;
+    for (const auto& channel : channels_) {
+        char hello[sizeof kHello];
+        greeted = greeted && ReadAll(channel->fromServer, hello, sizeof hello) &&
+                  std::equal(hello, hello + sizeof hello, kHello);
+    }
+    held.clear();
+    if (!greeted) {
+        Stop(true); // an older tool without -serve, or no Java at all
         return false;
     }
     return true;
 }
 
-void WarmJadTool::StopServer(bool force) {
-    CloseIfOpen(toServer_); // end of input ends a healthy tool process
+void JadToolProcess::Stop(bool force) {
+    if (pid_ > 0 && force)
+        ::kill(pid_, SIGKILL); // ends a request still on a channel at once
+    // Waits for the requests on the channels to end, and keeps new ones off.
+    std::vector<std::unique_lock<std::mutex>> held;
+    for (const auto& channel : channels_)
+        held.emplace_back(channel->busy);
+    ++generation_;
+    for (const auto& channel : channels_)
+        CloseIfOpen(channel->toServer); // end of input ends a healthy tool process
     if (pid_ > 0) {
         int status = 0;
         bool ended = false;
         // A tool process that does not end within a few seconds of the end of
         // its input is stuck; it must not outlive the batch.
-        for (int i = 0; !force && !ended && i < 500; ++i) {
+        for (int i = 0; !ended && i < 500; ++i) {
             const pid_t r = ::waitpid(pid_, &status, WNOHANG);
             if (r == pid_ || (r < 0 && errno != EINTR))
                 ended = true;
@@ -177,36 +237,55 @@ void WarmJadTool::StopServer(bool force) {
             }
         }
     }
-    CloseIfOpen(fromServer_);
+    for (const auto& channel : channels_)
+        CloseIfOpen(channel->fromServer);
     pid_ = -1;
 }
 
-bool WarmJadTool::Exchange(const std::vector<std::string>& args, RunOutput& result) {
-    std::string request;
-    PutNumber(request, static_cast<std::uint32_t>(args.size() - 3));
-    for (std::size_t i = 3; i < args.size(); ++i) {
-        PutNumber(request, static_cast<std::uint32_t>(args[i].size()));
-        request += args[i];
-    }
+bool JadToolProcess::Exchange(std::size_t channel, const std::string& program,
+                              const std::vector<std::string>& toolArgs, RunOutput& result) {
+    std::uint64_t generation = 0;
     {
-        NoPipeSignal guard;
-        if (!WriteAll(toServer_, request.data(), request.size()))
+        const std::lock_guard lock(mutex_);
+        if (pid_ > 0 && (program != program_ || StampOfJar() != jar_))
+            Stop(false);
+        if (pid_ <= 0 && !Start(program))
             return false;
+        generation = generation_;
     }
-    char head[8];
-    if (!ReadAll(fromServer_, head, sizeof head))
-        return false;
-    const std::uint32_t status = GetNumber(head);
-    const std::uint32_t length = GetNumber(head + 4);
-    if (length > kMaxAnswerBytes)
-        return false;
-    std::string output(length, '\0');
-    if (length > 0 && !ReadAll(fromServer_, output.data(), length))
-        return false;
-    // The status a separate process would have left: its low eight bits.
-    result.exitCode = static_cast<std::int32_t>(status & 0xFF);
-    result.output = std::move(output);
-    return true;
+    std::string request;
+    PutNumber(request, static_cast<std::uint32_t>(toolArgs.size()));
+    for (const std::string& arg : toolArgs) {
+        PutNumber(request, static_cast<std::uint32_t>(arg.size()));
+        request += arg;
+    }
+    bool answered = false;
+    {
+        Channel& ch = *channels_.at(channel);
+        const std::lock_guard lock(ch.busy);
+        if (generation != generation_)
+            return false; // replaced meanwhile: this request goes its own way
+        answered = SendRequest(ch.toServer, ch.fromServer, request, result);
+    }
+    if (!answered) {
+        const std::lock_guard lock(mutex_);
+        if (generation == generation_)
+            Stop(true);
+    }
+    return answered;
+}
+
+WarmJadTool::WarmJadTool(std::string jarPath)
+    : own_(std::make_unique<JadToolProcess>(std::move(jarPath), 1)), process_(own_.get()) {}
+
+WarmJadTool::WarmJadTool(JadToolProcess& process, std::size_t channel)
+    : process_(&process), channel_(channel) {}
+
+bool WarmJadTool::IsToolCommand(const std::vector<std::string>& args) const {
+    // "-serve" would make a separate run read this program's input: such a
+    // line is left to a process of its own.
+    return args.size() >= 3 && IsJavaName(args[0]) && args[1] == "-jar" && args[2] == process_->JarPath() &&
+           !(args.size() >= 4 && args[3] == "-serve");
 }
 
 RunOutput WarmJadTool::Run(const std::string& commandLine) {
@@ -219,19 +298,14 @@ RunOutput WarmJadTool::Run(const std::string& commandLine) {
     if (!IsToolCommand(args) || failuresInARow_ >= kFailuresBeforeGivingUp)
         return RunAndWaitCapture(commandLine);
 
-    // A rebuilt or replaced tool, or another program name, needs a process
-    // of its own, as a separate run would load it anew.
-    if (pid_ > 0 && (args[0] != serverProgram_ || StampOfJar() != serverJar_))
-        StopServer(false);
     RunOutput result{-1, {}};
     bool answered = false;
     try {
-        answered = (pid_ > 0 || StartServer(args[0])) && Exchange(args, result);
+        answered = process_->Exchange(channel_, args[0], {args.begin() + 3, args.end()}, result);
     } catch (...) {
         answered = false;
     }
     if (!answered) {
-        StopServer(true);
         ++failuresInARow_;
         return RunAndWaitCapture(commandLine);
     }

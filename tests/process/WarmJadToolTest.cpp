@@ -16,6 +16,7 @@
 #include <map>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace jarseal;
@@ -188,6 +189,60 @@ TEST(WarmJadTool, OtherCommandLinesRunAsProcessesOfTheirOwn) {
 
     EXPECT_EQ(warm.Run("java -jar " + Q(kJadTool) + " -sign").exitCode, 1);
     EXPECT_EQ(warm.Answered(), 1u);
+}
+
+TEST(WarmJadTool, RunnersSharingOneToolProcessGetWhatSeparateRunsGive) {
+    SKIP_WITHOUT_JAVA();
+    // A suite for each runner, and what separate runs make of it.
+    TempDir dir;
+    const std::vector<std::string> folders = {dir / "a/", dir / "b/"};
+    const std::string firstJad = "MIDlet-Name: Game\r\nMIDlet-Jar-URL: game.jar\r\n";
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        MakeDir(folders[i]);
+        WriteFile(folders[i] + "game.jar", SomeJarBytes(10 + static_cast<int>(i)));
+        WriteFile(folders[i] + "game.jad", firstJad);
+        ASSERT_EQ(RunAndWaitCapture(AddCert(folders[i])).exitCode, 0);
+        ASSERT_EQ(RunAndWaitCapture(AddJarSig(folders[i])).exitCode, 0);
+        expected.push_back(ReadFile(folders[i] + "game.jad"));
+    }
+    ASSERT_NE(expected[0], expected[1]);
+
+    // Both runners at once, over and over: each gets its own answers.
+    JadToolProcess process(kJadTool, 2);
+    WarmJadTool first(process, 0);
+    WarmJadTool second(process, 1);
+    WarmJadTool* runners[] = {&first, &second};
+    std::vector<int> wrong(2, 0);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < 2; ++i)
+        threads.emplace_back([&, i] {
+            for (int k = 0; k < 10; ++k) {
+                WriteFile(folders[i] + "game.jad", firstJad);
+                if (runners[i]->Run(AddCert(folders[i])).exitCode != 0 ||
+                    runners[i]->Run(AddJarSig(folders[i])).exitCode != 0 ||
+                    ReadFile(folders[i] + "game.jad") != expected[i])
+                    ++wrong[i];
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, (std::vector<int>{0, 0}));
+    EXPECT_EQ(first.Answered(), 20u);
+    EXPECT_EQ(second.Answered(), 20u);
+
+    // Killed: the next request falls back to a run of its own, and a new
+    // process serves both runners.
+    const pid_t killed = process.Process();
+    ASSERT_GT(killed, 0);
+    ::kill(killed, SIGKILL);
+    const std::string help = "java.exe -jar " + Q(kJadTool) + " -help";
+    const RunOutput expectedHelp = RunAndWaitCapture(help);
+    for (WarmJadTool* runner : {&first, &second, &first})
+        EXPECT_EQ(runner->Run(help).output, expectedHelp.output);
+    EXPECT_EQ(first.Answered() + second.Answered(), 42u);
+    EXPECT_GT(process.Process(), 0);
+    EXPECT_NE(process.Process(), killed);
 }
 
 TEST(WarmJadTool, KilledToolProcessFallsBackAndIsReplaced) {

@@ -7,6 +7,7 @@ import java.io.DataInputStream;
 import java.io.DataOutputStream;
 import java.io.EOFException;
 import java.io.FileDescriptor;
+import java.io.FileInputStream;
 import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.InputStream;
@@ -14,6 +15,8 @@ import java.io.OutputStream;
 import java.io.PrintStream;
 import java.io.UnsupportedEncodingException;
 import java.nio.charset.Charset;
+import java.util.ArrayList;
+import java.util.List;
 
 /**
  * Runs the tool once per request read from standard input, in one process, so a batch pays for the start of a
@@ -25,8 +28,12 @@ import java.nio.charset.Charset;
  * decodes a command line, so they become the same strings a separate run would see. The answer is the exit status
  * (the number a separate run exits with, {@link ToolException}), then the length and the bytes of everything the
  * run printed on standard output and standard error, in the order printed. End of input between requests ends the
- * server with status 0; end of input inside a request, or a request beyond the limits, ends it with status 2 without
- * an answer.
+ * channel cleanly; end of input inside a request, or a request beyond the limits, ends it without an answer.
+ *
+ * <p>{@code -serve IN OUT ...} serves more channels beside standard input and output, each on a pair of inherited
+ * file descriptors (requests read from IN, answers written to OUT) and on a thread of its own, so that several
+ * callers share one runtime and what it has compiled. The server ends when every channel has ended: with status 0
+ * when all ended cleanly, 2 otherwise.
  *
  * <p>Each request is a run of its own: it gives what a separate run would give (the tool reuses only a key store
  * it has already loaded from exactly the same bytes with the same password), and its output goes into a buffer of
@@ -38,26 +45,75 @@ final class JadServer {
 
     private static final int MAX_ARGUMENTS = 4096;
     private static final int MAX_ARGUMENT_BYTES = 1 << 20;
+    private static final int BUFFER_BYTES = 1 << 16;
+
+    /** The buffer a thread's request prints into; null outside a request, where printing goes to standard error. */
+    private static final ThreadLocal<OutputStream> PRINTED = new ThreadLocal<>();
 
     private JadServer() {}
 
-    static int serve() {
-        // The answers own the real standard output; anything printed outside a
-        // request goes to standard error instead.
-        OutputStream answers = new BufferedOutputStream(new FileOutputStream(FileDescriptor.out), 1 << 16);
+    /** Serves the channels {@code fds} names (pairs of descriptor numbers) beside standard input and output. */
+    static int serve(String[] fds) {
+        if (fds.length % 2 != 0) {
+            System.err.println("jadtool: -serve takes pairs of file descriptors");
+            return 1;
+        }
+        // The answers own the real standard output; anything printed goes to
+        // the buffer of the request its thread is running, or else to standard
+        // error.
         PrintStream idle = System.err;
-        System.setOut(idle);
+        PrintStream routed = new PrintStream(new Routed(idle), true);
+        System.setOut(routed);
+        System.setErr(routed);
+        List<Thread> threads = new ArrayList<>();
+        final int[] failed = {0};
         try {
-            return serve(new BufferedInputStream(System.in, 1 << 16), answers, idle);
-        } finally {
-            System.setOut(idle);
-            System.setErr(idle);
+            for (int i = 0; i < fds.length; i += 2) {
+                final InputStream in = new FileInputStream("/dev/fd/" + descriptor(fds[i]));
+                final OutputStream out = new FileOutputStream("/dev/fd/" + descriptor(fds[i + 1]));
+                Thread thread = new Thread(() -> {
+                    if (serve(in, out) != 0) {
+                        synchronized (failed) {
+                            failed[0]++;
+                        }
+                    }
+                }, "channel " + (i / 2 + 1));
+                thread.start();
+                threads.add(thread);
+            }
+        } catch (IOException | NumberFormatException e) {
+            idle.println("jadtool: cannot open a channel: " + e.getMessage());
+            failed[0]++;
+        }
+        int status = serve(new FileInputStream(FileDescriptor.in), new FileOutputStream(FileDescriptor.out));
+        for (Thread thread : threads) {
+            boolean joined = false;
+            while (!joined) {
+                try {
+                    thread.join();
+                    joined = true;
+                } catch (InterruptedException e) {
+                    // keep waiting: the channel ends when its caller closes it
+                }
+            }
+        }
+        synchronized (failed) {
+            return status != 0 || failed[0] != 0 ? 2 : 0;
         }
     }
 
-    static int serve(InputStream requests, OutputStream answers, PrintStream idle) {
-        DataInputStream in = new DataInputStream(requests);
-        DataOutputStream out = new DataOutputStream(answers);
+    private static int descriptor(String number) {
+        int fd = Integer.parseInt(number);
+        if (fd < 3) {
+            throw new NumberFormatException("not a descriptor of its own: " + number);
+        }
+        return fd;
+    }
+
+    /** Serves one channel until its input ends: 0 at a clean end, 2 for a broken request or a lost caller. */
+    static int serve(InputStream requests, OutputStream answers) {
+        DataInputStream in = new DataInputStream(new BufferedInputStream(requests, BUFFER_BYTES));
+        DataOutputStream out = new DataOutputStream(new BufferedOutputStream(answers, BUFFER_BYTES));
         Charset printed = Charset.defaultCharset();
         try {
             out.write(HELLO);
@@ -75,13 +131,11 @@ final class JadServer {
                 ByteArrayOutputStream buffer = new ByteArrayOutputStream();
                 PrintStream captured = new PrintStream(buffer, true, printed.name());
                 int status;
-                System.setOut(captured);
-                System.setErr(captured);
+                PRINTED.set(captured);
                 try {
                     status = JadTool.execute(args, captured, captured);
                 } finally {
-                    System.setOut(idle);
-                    System.setErr(idle);
+                    PRINTED.remove();
                 }
                 captured.flush();
                 out.writeInt(status);
@@ -95,6 +149,41 @@ final class JadServer {
         } catch (IOException e) {
             // The other end is gone; there is no one left to answer.
             return 2;
+        } finally {
+            try {
+                out.close();
+            } catch (IOException e) {
+                // the caller is gone
+            }
+        }
+    }
+
+    /** Standard output and error while serving: the running request's buffer, or else standard error. */
+    private static final class Routed extends OutputStream {
+        private final OutputStream idle;
+
+        Routed(OutputStream idle) {
+            this.idle = idle;
+        }
+
+        private OutputStream target() {
+            OutputStream target = PRINTED.get();
+            return target != null ? target : idle;
+        }
+
+        @Override
+        public void write(int b) throws IOException {
+            target().write(b);
+        }
+
+        @Override
+        public void write(byte[] b, int off, int len) throws IOException {
+            target().write(b, off, len);
+        }
+
+        @Override
+        public void flush() throws IOException {
+            target().flush();
         }
     }
 
@@ -121,15 +210,16 @@ final class JadServer {
         return args;
     }
 
-    private static String launcherEncoding;
-    private static boolean launcherEncodingSupported;
+    /** The launcher's encoding of command-line bytes (sun.jnu.encoding), or null when unknown or unsupported. */
+    private static final Charset LAUNCHER_ENCODING = launcherEncoding();
+
+    private static Charset launcherEncoding() {
+        String name = System.getProperty("sun.jnu.encoding", "");
+        return !name.isEmpty() && Charset.isSupported(name) ? Charset.forName(name) : null;
+    }
 
     /** An argument as the Java launcher turns command-line bytes into a string: in sun.jnu.encoding when known. */
     static String platformString(byte[] bytes) {
-        if (launcherEncoding == null) {
-            launcherEncoding = System.getProperty("sun.jnu.encoding", "");
-            launcherEncodingSupported = !launcherEncoding.isEmpty() && Charset.isSupported(launcherEncoding);
-        }
-        return launcherEncodingSupported ? new String(bytes, Charset.forName(launcherEncoding)) : new String(bytes);
+        return LAUNCHER_ENCODING != null ? new String(bytes, LAUNCHER_ENCODING) : new String(bytes);
     }
 }

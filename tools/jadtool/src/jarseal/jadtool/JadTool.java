@@ -63,8 +63,10 @@ public final class JadTool {
         "             -inputjad <filename> -outputjad <filename>",
         "  -showcert  [([-certnum <number>] [-chainnum <number>]) | [-all]]",
         "             [-encoding <encoding>] -inputjad <filename>",
-        "  -serve     answer runs of the commands above read from standard input, one after",
-        "             another, until it closes (how Jarseal keeps one tool running for a batch)",
+        "  -serve [<in fd> <out fd>]...",
+        "             answer runs of the commands above read from standard input, one after",
+        "             another, until it closes (how Jarseal keeps one tool running for a batch);",
+        "             each pair of inherited file descriptors is one more channel, served at once",
         "",
         "-addcert writes MIDlet-Certificate-<chainnum>-<n> for each certificate of the alias's chain,",
         "signer first, leaving out a self-signed root unless it is the only certificate; the chain's",
@@ -99,8 +101,8 @@ public final class JadTool {
     private JadTool() {}
 
     public static void main(String[] args) {
-        if (args.length == 1 && args[0].equals(JadServer.COMMAND)) {
-            System.exit(JadServer.serve());
+        if (args.length >= 1 && args[0].equals(JadServer.COMMAND)) {
+            System.exit(JadServer.serve(Arrays.copyOfRange(args, 1, args.length)));
         }
         System.exit(execute(args, System.out, System.err));
     }
