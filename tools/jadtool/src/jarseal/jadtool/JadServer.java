@@ -65,25 +65,33 @@ final class JadServer {
         PrintStream routed = new PrintStream(new Routed(idle), true);
         System.setOut(routed);
         System.setErr(routed);
-        List<Thread> threads = new ArrayList<>();
-        final int[] failed = {0};
+        // Every channel is opened before any is greeted: a caller whose
+        // channel cannot be served sees the whole server end at once.
+        List<InputStream> ins = new ArrayList<>();
+        List<OutputStream> outs = new ArrayList<>();
         try {
             for (int i = 0; i < fds.length; i += 2) {
-                final InputStream in = new FileInputStream("/dev/fd/" + descriptor(fds[i]));
-                final OutputStream out = new FileOutputStream("/dev/fd/" + descriptor(fds[i + 1]));
-                Thread thread = new Thread(() -> {
-                    if (serve(in, out) != 0) {
-                        synchronized (failed) {
-                            failed[0]++;
-                        }
-                    }
-                }, "channel " + (i / 2 + 1));
-                thread.start();
-                threads.add(thread);
+                ins.add(new FileInputStream("/dev/fd/" + descriptor(fds[i])));
+                outs.add(new FileOutputStream("/dev/fd/" + descriptor(fds[i + 1])));
             }
         } catch (IOException | NumberFormatException e) {
             idle.println("jadtool: cannot open a channel: " + e.getMessage());
-            failed[0]++;
+            return 2;
+        }
+        List<Thread> threads = new ArrayList<>();
+        final int[] failed = {0};
+        for (int i = 0; i < ins.size(); i++) {
+            final InputStream in = ins.get(i);
+            final OutputStream out = outs.get(i);
+            Thread thread = new Thread(() -> {
+                if (serve(in, out) != 0) {
+                    synchronized (failed) {
+                        failed[0]++;
+                    }
+                }
+            }, "channel " + (i + 1));
+            thread.start();
+            threads.add(thread);
         }
         int status = serve(new FileInputStream(FileDescriptor.in), new FileOutputStream(FileDescriptor.out));
         for (Thread thread : threads) {
