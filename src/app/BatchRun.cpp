@@ -64,6 +64,7 @@ int ProcessPackage(Context& ctx, ConsoleUi& ui, std::FILE* err, const std::strin
         path, outputPath,
         [&](const std::string& copy) {
             ctx.commandLine = copy;
+            ctx.onCopy = true;
             return ProcessOne(ctx, ui, err, copy, why);
         },
         error);

@@ -39,6 +39,9 @@ struct Context {
     // The Java job leaves the suite unsigned: the first descriptor and the
     // permission line, for phones that cannot hold the signer's root.
     bool unsignedSuite = false;
+    // The job runs on a copy whose signed files go elsewhere (--out): the
+    // user's own files stay as they are, and no backup is kept beside them.
+    bool onCopy = false;
     // Where a job that fails in a foreseen way puts its reason's key and
     // installer code; none: not told.
     JobOutcome* outcome = nullptr;

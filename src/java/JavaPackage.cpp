@@ -255,9 +255,14 @@ std::string FirstDescriptorBody(Context& ctx, const JavaPaths& p, const std::str
     if (ctx.keepDescriptorAttributes)
         return carried;
     const std::string backupName = p.descriptorFileName + ".original";
-    ctx.ui.Note(TrFormat("{1}: атрибуты прежнего дескриптора не перенесены в новый: {2}"
-                         " (они сохранены в {3}; --keep-jad-attributes переносит их)",
-                         {p.descriptorFileName, names, backupName}));
+    if (ctx.onCopy)
+        ctx.ui.Note(TrFormat("{1}: атрибуты прежнего дескриптора не перенесены в новый: {2}"
+                             " (они остались в исходном дескрипторе; --keep-jad-attributes переносит их)",
+                             {p.descriptorFileName, names}));
+    else
+        ctx.ui.Note(TrFormat("{1}: атрибуты прежнего дескриптора не перенесены в новый: {2}"
+                             " (они сохранены в {3}; --keep-jad-attributes переносит их)",
+                             {p.descriptorFileName, names, backupName}));
     return body;
 }
 

@@ -275,6 +275,11 @@ TEST_F(BatchSigning, OutWritesTheSignedTreeElsewhereAndLeavesTheInputAsItWas) {
                                       QuotedArgument(root / "suites"));
     EXPECT_EQ(out.exitCode, 1) << out.output; // the broken one
     EXPECT_EQ(TreeOf(root / "suites"), before);
+    // The attribute left out stays in the user's descriptor; no backup of it
+    // is written anywhere.
+    EXPECT_NE(out.output.find("MIDlet-Install-Notify (они остались в исходном дескрипторе"), std::string::npos)
+        << out.output;
+    EXPECT_EQ(out.output.find(".original"), std::string::npos) << out.output;
     const auto written = TreeOf(root / "signed");
     EXPECT_EQ(written.size(), 2 * suites.size()); // a jar and its descriptor each, nothing else
     for (const std::string& jar : suites) {
