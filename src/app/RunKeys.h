@@ -42,6 +42,9 @@ class RunKeySettings : public SettingsAccess {
     bool Write(const std::string& section, const std::string& key, const std::string& value) override {
         return stored_.Write(section, key, value);
     }
+    bool GivenForTheRun(const std::string& section, const std::string& key) const override {
+        return values_.count({section, key}) != 0;
+    }
 
   private:
     SettingsAccess& stored_;

@@ -13,6 +13,11 @@ class SettingsAccess {
     virtual std::string Read(const std::string& section, const std::string& key) const = 0;
     // Stores the value; false when the file could not be written (silently).
     virtual bool Write(const std::string& section, const std::string& key, const std::string& value) = 0;
+    // True when the value Read gives was given for this run only (on the
+    // command line), not stored: a fault in it is corrected there.
+    virtual bool GivenForTheRun(const std::string& /*section*/, const std::string& /*key*/) const {
+        return false;
+    }
 };
 
 } // namespace jarseal

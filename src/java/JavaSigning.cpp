@@ -39,6 +39,10 @@ enum KeyStoreFault { kStoreUnreadable = 2, kStorePassword = 3, kNoSuchAlias = 4,
 // other end of the run.
 std::optional<std::string> KeyStoreFaultText(const Context& ctx, int exitCode, const char* aliasKey) {
     std::string what;
+    const char* key = exitCode == kStoreUnreadable ? "keystore"
+                      : exitCode == kStorePassword ? "storepass"
+                      : exitCode == kNoSuchAlias   ? aliasKey
+                                                   : "keypass";
     switch (exitCode) {
     case kStoreUnreadable:
         what = TrFormat(
@@ -58,6 +62,8 @@ std::optional<std::string> KeyStoreFaultText(const Context& ctx, int exitCode, c
     default:
         return std::nullopt;
     }
+    if (ctx.settings.GivenForTheRun("Java", key))
+        return what + Tr("\r\nИсправьте ключи этого запуска (--keystore, --alias, --storepass, --keypass).");
     return what +
            Tr("\r\nИсправьте настройки Java на странице \"Настройки\" (раздел [Java] файла Jarseal.ini)."
               "\r\nЗа подробностями в ReadMe, раздел \"Java signing: what it needs\".");

@@ -240,6 +240,14 @@ TEST_F(BatchSigning, KeysOfTheRunFromEachSourceSignWithoutTouchingTheSettingsFil
     EXPECT_NE(missing.output.find("JARSEAL_NO_SUCH_VARIABLE"), std::string::npos);
     EXPECT_EQ(Descriptors()[0], "(none)");
     EXPECT_TRUE(Starts().empty());
+
+    // A wrong password of the run: the job says to correct the run's keys,
+    // not the settings, which played no part.
+    const RunOutput wrong =
+        RunAndWaitCapture(env + cli + " " + keys + "--storepass pass:wrong " + QuotedArgument(suites[0]));
+    EXPECT_EQ(wrong.exitCode, 1) << wrong.output;
+    EXPECT_NE(wrong.output.find("--storepass, --keypass)"), std::string::npos) << wrong.output;
+    EXPECT_EQ(wrong.output.find("Jarseal.ini"), std::string::npos) << wrong.output;
 }
 
 namespace {
@@ -277,7 +285,8 @@ TEST_F(BatchSigning, OutWritesTheSignedTreeElsewhereAndLeavesTheInputAsItWas) {
     EXPECT_EQ(TreeOf(root / "suites"), before);
     // The attribute left out stays in the user's descriptor; no backup of it
     // is written anywhere.
-    EXPECT_NE(out.output.find("MIDlet-Install-Notify (они остались в исходном дескрипторе"), std::string::npos)
+    EXPECT_NE(out.output.find("MIDlet-Install-Notify (они остались в исходном дескрипторе"),
+              std::string::npos)
         << out.output;
     EXPECT_EQ(out.output.find(".original"), std::string::npos) << out.output;
     const auto written = TreeOf(root / "signed");
