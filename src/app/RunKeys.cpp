@@ -3,7 +3,11 @@
 #include "common/FileSystem.h"
 #include "common/Translate.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <iostream>
+#include <termios.h>
+#include <unistd.h>
 
 namespace jarseal {
 
@@ -17,6 +21,31 @@ bool StartsWith(const std::string& text, const char* start) {
 std::string FirstLine(const std::string& text) {
     return text.substr(0, text.find_first_of("\r\n"));
 }
+
+// Keeps what is typed at a terminal from being shown while it lives: a
+// password read from one is not left on the screen. Does nothing for input
+// that is not a terminal.
+class EchoOff {
+  public:
+    explicit EchoOff(int fd) : fd_(fd) {
+        if (::isatty(fd_) && ::tcgetattr(fd_, &old_) == 0) {
+            termios quiet = old_;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            active_ = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
+        }
+    }
+    ~EchoOff() {
+        if (active_)
+            ::tcsetattr(fd_, TCSAFLUSH, &old_);
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+  private:
+    int fd_;
+    termios old_{};
+    bool active_ = false;
+};
 
 } // namespace
 
@@ -58,7 +87,21 @@ std::optional<std::string> ReadSecret(const std::string& option, const std::stri
         }
     }
     std::string line;
-    if (!std::getline(input, line) && line.empty()) {
+    // At a terminal: a prompt naming the option, and nothing of the
+    // password shown.
+    const bool terminal = &input == &std::cin && ::isatty(STDIN_FILENO);
+    std::optional<EchoOff> quiet;
+    if (terminal) {
+        quiet.emplace(STDIN_FILENO);
+        std::fprintf(stderr, "%s: ", option.c_str());
+        std::fflush(stderr);
+    }
+    const bool read = static_cast<bool>(std::getline(input, line));
+    if (terminal) {
+        quiet.reset();
+        std::fputs("\n", stderr);
+    }
+    if (!read && line.empty()) {
         error = TrFormat("{1} stdin: standard input gave no line", {option});
         return std::nullopt;
     }

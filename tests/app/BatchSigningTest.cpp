@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace jarseal;
@@ -232,6 +234,31 @@ TEST_F(BatchSigning, KeysOfTheRunFromEachSourceSignWithoutTouchingTheSettingsFil
             EXPECT_EQ(start, "-jar " + program + "/data/jadtool.jar -serve") << run;
         EXPECT_NE(Descriptors()[0].find("MIDlet-Jar-RSA-SHA1: "), std::string::npos) << run;
     }
+
+    // Typed at a terminal, after a prompt: the password is not shown.
+    int terminal = -1;
+    const std::string typed = env + cli + " " + keys + "--storepass stdin " + QuotedArgument(suites[0]);
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl("/bin/sh", "sh", "-c", typed.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string screen;
+    char piece[512];
+    for (ssize_t n; screen.find("--storepass: ") == std::string::npos &&
+                    (n = ::read(terminal, piece, sizeof piece)) > 0;)
+        screen.append(piece, static_cast<std::size_t>(n));
+    ASSERT_EQ(::write(terminal, "secret1\n", 8), 8);
+    for (ssize_t n; (n = ::read(terminal, piece, sizeof piece)) > 0;) // EIO once the child is gone
+        screen.append(piece, static_cast<std::size_t>(n));
+    ::close(terminal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+    EXPECT_EQ(screen.find("secret1"), std::string::npos) << screen;
+    EXPECT_NE(Descriptors()[0].find("MIDlet-Jar-RSA-SHA1: "), std::string::npos);
+    Starts();
 
     // A source that gives no password: a usage error, and nothing done.
     const RunOutput missing = RunAndWaitCapture(
