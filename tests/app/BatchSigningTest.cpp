@@ -7,10 +7,13 @@
 #include "support/JavaFixture.h"
 #include "support/ZipBuilder.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -245,13 +248,24 @@ TEST_F(BatchSigning, KeysOfTheRunFromEachSourceSignWithoutTouchingTheSettingsFil
         ::_exit(127);
     }
     std::string screen;
-    char piece[512];
-    for (ssize_t n; screen.find("--storepass: ") == std::string::npos &&
-                    (n = ::read(terminal, piece, sizeof piece)) > 0;)
-        screen.append(piece, static_cast<std::size_t>(n));
-    ASSERT_EQ(::write(terminal, "secret1\n", 8), 8);
-    for (ssize_t n; (n = ::read(terminal, piece, sizeof piece)) > 0;) // EIO once the child is gone
-        screen.append(piece, static_cast<std::size_t>(n));
+    // What the terminal shows next; false at its end (EIO once the child is
+    // gone) or after a minute without a word, the child then killed.
+    const auto readScreen = [&] {
+        pollfd ready{terminal, POLLIN, 0};
+        char piece[512];
+        const ssize_t n = ::poll(&ready, 1, 60000) == 1 ? ::read(terminal, piece, sizeof piece) : -1;
+        if (n > 0)
+            screen.append(piece, static_cast<std::size_t>(n));
+        else if (n < 0 && errno != EIO)
+            ::kill(child, SIGKILL);
+        return n > 0;
+    };
+    while (screen.find("--storepass: ") == std::string::npos && readScreen()) {
+    }
+    EXPECT_NE(screen.find("--storepass: "), std::string::npos) << screen;
+    EXPECT_EQ(::write(terminal, "secret1\n", 8), 8);
+    while (readScreen()) {
+    }
     ::close(terminal);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
