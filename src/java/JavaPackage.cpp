@@ -254,7 +254,8 @@ std::string FirstDescriptorBody(Context& ctx, const JavaPaths& p, const std::str
         names += TrFormat(" и ещё {1}", {std::to_string(left.size() - kNamesShown)});
     if (ctx.keepDescriptorAttributes)
         return carried;
-    const std::string backupName = p.descriptorFileName + ".original";
+    // On a copy for --out the backup stays behind with the copy: the
+    // attributes are in the user's own descriptor, which is not changed.
     if (ctx.onCopy)
         ctx.ui.Note(TrFormat("{1}: атрибуты прежнего дескриптора не перенесены в новый: {2}"
                              " (они остались в исходном дескрипторе; --keep-jad-attributes переносит их)",
@@ -262,7 +263,7 @@ std::string FirstDescriptorBody(Context& ctx, const JavaPaths& p, const std::str
     else
         ctx.ui.Note(TrFormat("{1}: атрибуты прежнего дескриптора не перенесены в новый: {2}"
                              " (они сохранены в {3}; --keep-jad-attributes переносит их)",
-                             {p.descriptorFileName, names, backupName}));
+                             {p.descriptorFileName, names, p.descriptorFileName + ".original"}));
     return body;
 }
 
