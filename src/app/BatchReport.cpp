@@ -10,6 +10,16 @@
 
 namespace jarseal {
 
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const char b : bytes) {
+        out += digits[(static_cast<unsigned char>(b) >> 4) & 0xF];
+        out += digits[static_cast<unsigned char>(b) & 0xF];
+    }
+    return out;
+}
+
 namespace {
 
 // The length of the well-formed UTF-8 sequence at text[i], or 0.
@@ -86,16 +96,6 @@ std::string Json(const std::string& text) {
 
 std::string JsonOrNull(const std::string& text) {
     return text.empty() ? "null" : Json(text);
-}
-
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const char b : bytes) {
-        out += digits[(static_cast<unsigned char>(b) >> 4) & 0xF];
-        out += digits[static_cast<unsigned char>(b) & 0xF];
-    }
-    return out;
 }
 
 std::string Tsv(const std::string& text) {

@@ -36,8 +36,9 @@ std::string ReportText(const std::vector<PackageRecord>& records, ReportForm for
 // Throws RunError.
 void WriteReport(const std::string& fileName, const std::vector<PackageRecord>& records);
 
-// The SHA-1 of bytes, and of a file's content, as lower-case hex; empty when
-// the file cannot be read.
+// Bytes as lower-case hex; the SHA-1 of bytes, and of a file's content, so
+// written, empty when the file cannot be read.
+std::string Hex(const std::string& bytes);
 std::string Sha1Hex(const std::string& bytes);
 std::string FileSha1Hex(const std::string& path);
 

@@ -125,9 +125,10 @@ const char* KindOf(const std::string& path) {
     return EndsWith(path, ".sis") || EndsWith(path, ".sisx") ? "symbian" : "other";
 }
 
-// What a signed package is: its jar's (or its own) SHA-1 and its signer's.
-void NameSigned(PackageRecord& record, const std::string& where) {
-    record.sha1 = FileSha1Hex(SignedFileOf(where));
+// What a signed package is: its jar's (or its own) SHA-1, taken anew unless
+// given, and its signer's.
+void NameSigned(PackageRecord& record, const std::string& where, const std::string& sha1 = {}) {
+    record.sha1 = sha1.empty() ? FileSha1Hex(SignedFileOf(where)) : Hex(sha1);
     const std::string signer = SignerCertificateOf(where);
     if (!signer.empty())
         record.certificate = Sha1Hex(signer);
@@ -139,11 +140,12 @@ Finished RunPackage(Batch& batch, Worker& worker, std::size_t index) {
     Finished done;
     done.record.path = path;
     done.record.kind = KindOf(path);
-    if (batch.alreadySigned && batch.alreadySigned->AlreadySigned(path, where)) {
+    std::string jarSha1;
+    if (batch.alreadySigned && batch.alreadySigned->AlreadySigned(path, where, &jarSha1)) {
         done.skipped = true;
         done.record.result = ResultKey(kExitSuccess);
         done.record.reasonKey = "already-signed";
-        NameSigned(done.record, where);
+        NameSigned(done.record, where, jarSha1);
         return done;
     }
     const std::vector<std::string> files = FilesOf(where);

@@ -75,7 +75,8 @@ const std::string& SignedPackages::SymbianCertificate() {
     return *symbian_;
 }
 
-bool SignedPackages::AlreadySigned(const std::string& package, const std::string& where) {
+bool SignedPackages::AlreadySigned(const std::string& package, const std::string& where,
+                                   std::string* jarSha1) {
     try {
         if (EndsWith(where, ".jar") || EndsWith(where, ".jad")) {
             const std::string stem = where.substr(0, where.size() - 1);
@@ -93,7 +94,11 @@ bool SignedPackages::AlreadySigned(const std::string& package, const std::string
             if (certificate.empty() || certificate != JavaCertificate())
                 return false;
             const CheckReport report = CheckJavaSuite(descriptor, archive);
-            return !report.Refused() && report.trust == SuiteTrust::NeedsRoot;
+            if (report.Refused() || report.trust != SuiteTrust::NeedsRoot)
+                return false;
+            if (jarSha1 != nullptr)
+                *jarSha1 = report.jarSha1;
+            return true;
         }
         if (KindOfPath(where) != PathKind::Ordinary || (where != package && !NoOlder(where, package)))
             return false;

@@ -24,15 +24,16 @@ class SignedPackages {
     // Symbian package whose last signature chain is this run's certificate's
     // and which a phone would accept. Where is not the package, it must also
     // be no older than the package, so a package changed since its output
-    // was written is signed again.
-    bool AlreadySigned(const std::string& package, const std::string& where);
+    // was written is signed again. For a suite left out, jarSha1 (when
+    // given) receives its jar's SHA-1 digest as the check read it.
+    bool AlreadySigned(const std::string& package, const std::string& where, std::string* jarSha1 = nullptr);
 
   private:
     const std::string& JavaCertificate();
     const std::string& SymbianCertificate();
 
     const SettingsAccess& settings_;
-    std::mutex reading_; // while a certificate is read
+    std::mutex reading_;                 // while a certificate is read
     std::optional<std::string> java_;    // DER; empty when it cannot be read
     std::optional<std::string> symbian_; // DER; empty when it cannot be read
 };

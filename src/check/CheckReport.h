@@ -33,6 +33,9 @@ struct CheckReport {
     // The note (also among the findings) on the root a phone must hold for a
     // signed suite; empty when there is none.
     std::string rootNote;
+    // The jar's SHA-1 digest (20 bytes) as the check read the jar; empty
+    // when it did not read the whole jar.
+    std::string jarSha1;
     // True when a phone would refuse the package (a finding with a code).
     bool Refused() const;
     bool Has(InstallerStatus code) const;

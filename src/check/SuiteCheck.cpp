@@ -47,6 +47,7 @@ CheckReport CheckSuite(const std::string& descriptorPath, const std::string& arc
             {InstallerStatus::InvalidJar, TrFormat("jar cannot be read: {1}", {Tr(suite.jar.readError)})});
         return report;
     }
+    report.jarSha1.assign(reinterpret_cast<const char*>(suite.jar.sha1.data()), suite.jar.sha1.size());
     if (damagedEntries != nullptr && !damagedEntries->empty()) {
         suite.jar.damagedEntries = *damagedEntries;
         suite.jar.firstDamage = DamageOfUnpacked(suite.jar, damagedEntries->front());

@@ -370,12 +370,19 @@ TEST_F(BatchSigning, OutWritesTheSignedTreeElsewhereAndLeavesTheInputAsItWas) {
     Starts();
     const std::string rerun =
         "--skip-signed --permissions auto --out " + QuotedArgument(root / "signed") + " ";
-    out = CliWithLoggedJava(rerun + QuotedArgument(root / "suites"));
+    out = CliWithLoggedJava(rerun + "--report " + QuotedArgument(root / "skip.json") + " " +
+                            QuotedArgument(root / "suites"));
     EXPECT_EQ(out.exitCode, 1) << out.output; // the broken one still fails
     EXPECT_NE(out.output.find("Итого: 7, готово 0, не выполнено 1, сбой 0, пропущено 6"), std::string::npos)
         << out.output;
     EXPECT_TRUE(Starts().empty());
     EXPECT_EQ(TreeOf(root / "signed"), written);
+    // Each suite left out is reported with its signed jar's SHA-1.
+    const std::string skipped = ReadFile(root / "skip.json");
+    for (const std::string& jar : suites) {
+        const std::string sha1 = Sha1Hex(ReadFile(root / ("signed/" + Below(jar, root / "suites"))));
+        EXPECT_NE(skipped.find("\"sha1\": \"" + sha1 + "\""), std::string::npos) << jar << skipped;
+    }
     ::unlink((root / "suites/broken/bad.jar").c_str());
     WriteZip(suites[2], {{"META-INF/MANIFEST.MF", Manifest(2)}, {"game/Main.class", "CAFEBABE"}});
     out = CliWithLoggedJava(rerun + QuotedArgument(root / "suites"));
