@@ -33,7 +33,6 @@ class JadToolProcess {
     JadToolProcess& operator=(const JadToolProcess&) = delete;
 
     const std::string& JarPath() const { return jarPath_; }
-    std::size_t Channels() const { return channels_.size(); }
 
     // Sends the tool's arguments (those after "-jar JAR") on the channel, to
     // a process started with program; true with the tool's exit status and
