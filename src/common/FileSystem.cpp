@@ -37,11 +37,22 @@ void WriteAll(int fd, const std::string& content, const std::string& path) {
 
 } // namespace
 
-int CreateTempBeside(const std::string& target, std::string& tempName) {
+namespace {
+
+// The name pattern of the job's own files beside target, ending in the six
+// characters mkostemp and LinkBeside fill in.
+std::string TempPattern(const std::string& target) {
     const std::string folder = FolderOf(target);
     std::string pattern = folder + "." + LastComponent(target) + kTempMark + "XXXXXX";
     if (pattern.size() >= PATH_MAX)
         pattern = folder + kTempMark + "XXXXXX";
+    return pattern;
+}
+
+} // namespace
+
+int CreateTempBeside(const std::string& target, std::string& tempName) {
+    const std::string pattern = TempPattern(target);
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
@@ -49,6 +60,24 @@ int CreateTempBeside(const std::string& target, std::string& tempName) {
         ThrowSystemError(errno, "create", target);
     tempName = name.data();
     return fd;
+}
+
+int LinkBeside(const std::string& target, std::string& linkName) {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    constexpr int kTries = 100;
+    std::string name = TempPattern(target);
+    int err = EEXIST;
+    for (int i = 0; i < kTries && err == EEXIST; ++i) {
+        unsigned char random[6];
+        if (::getentropy(random, sizeof random) != 0)
+            return errno;
+        for (std::size_t k = 0; k < sizeof random; ++k)
+            name[name.size() - sizeof random + k] = kLetters[random[k] % (sizeof kLetters - 1)];
+        err = ::link(target.c_str(), name.c_str()) == 0 ? 0 : errno;
+    }
+    if (err == 0)
+        linkName = name;
+    return err;
 }
 
 bool IsTempName(const std::string& name) {

@@ -55,6 +55,10 @@ void ReplaceFileWith(const std::string& target, unsigned mode, const std::functi
 // exec); tempName receives its path. Throws RunError.
 inline constexpr const char* kTempMark = ".jarseal-";
 int CreateTempBeside(const std::string& target, std::string& tempName);
+// Gives target a second link beside it under a name of the same form, made
+// without creating a file first; linkName receives it. 0, or the errno of
+// the link that failed (EPERM, EXDEV, ... where no links can be made).
+int LinkBeside(const std::string& target, std::string& linkName);
 // A file of the job's own that goes again unless it is kept.
 class TempFile {
   public:

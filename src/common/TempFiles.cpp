@@ -23,9 +23,7 @@ int TempFile::CreateBeside(const std::string& target) {
 KeptFile::KeptFile(std::string path) : path_(std::move(path)) {
     if (KindOfPath(path_) != PathKind::Ordinary)
         return; // none: putting it back removes what the job wrote there
-    ::close(CreateTempBeside(path_, kept_));
-    ::unlink(kept_.c_str());
-    if (::link(path_.c_str(), kept_.c_str()) == 0)
+    if (LinkBeside(path_, kept_) == 0)
         return;
     KeepACopy();
 }
