@@ -175,7 +175,7 @@ Finished RunPackage(Batch& batch, Worker& worker, std::size_t index) {
                          : outcome.installerCode != 0  ? "refused"
                                                        : ResultKey(kExitFailure);
     if (done.status == kExitSuccess) {
-        NameSigned(done.record, where);
+        NameSigned(done.record, where, outcome.jarSha1);
         return done;
     }
     done.record.installerCode = outcome.installerCode;

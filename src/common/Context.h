@@ -16,6 +16,7 @@ namespace jarseal {
 struct JobOutcome {
     std::string reason;    // a stable key of why the job failed ("jar-missing"); empty: no failure told
     int installerCode = 0; // what a phone's installer would report (904-910; 1: a Symbian refusal); 0: none
+    std::string jarSha1; // a signed suite's jar SHA-1 (20 bytes) as the job's check read it; empty: not known
 };
 
 // What every routine of a run needs to know about the program around it.

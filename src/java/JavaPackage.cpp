@@ -365,7 +365,8 @@ std::optional<JobFailure> RunJavaJob(Context& ctx, JavaRun& run) {
         bool jarChanged = !IsStill(p.archive, expected);
         if (!failure && !jarChanged) {
             Tell(ctx, Context::JavaStep::Checking);
-            failure = CheckSignedSuite(ctx.ui, p, unpacked.damaged);
+            failure =
+                CheckSignedSuite(ctx.ui, p, unpacked.damaged, ctx.outcome ? &ctx.outcome->jarSha1 : nullptr);
             jarChanged = !IsStill(p.archive, expected);
         }
         if (jarChanged)
@@ -417,7 +418,7 @@ void ProcessJavaPackage(Context& ctx, const std::string& path) {
         }
         if (failure) {
             if (ctx.outcome)
-                *ctx.outcome = {failure->reason, failure->installerCode};
+                *ctx.outcome = {failure->reason, failure->installerCode, {}};
             ctx.ui.ShowMessage(failure->text, failure->icon);
             ctx.EndIfStartedWithArgument(failure->status);
             return;

@@ -204,8 +204,11 @@ std::optional<JobFailure> SignJavaPackage(Context& ctx, const JavaRun& run) {
 }
 
 std::optional<JobFailure> CheckSignedSuite(UserInterface& ui, const JavaPaths& paths,
-                                           const std::vector<std::string>& damagedEntries) {
+                                           const std::vector<std::string>& damagedEntries,
+                                           std::string* jarSha1) {
     const CheckReport report = CheckJavaSuite(paths.descriptor, paths.archive, damagedEntries);
+    if (jarSha1)
+        *jarSha1 = report.jarSha1;
     if (report.Refused())
         return JobFailure{RefusalText("Подписанный набор не будет установлен на телефон:", report),
                           MessageIcon::Stop, kExitFailure, "phone-refuses-suite",

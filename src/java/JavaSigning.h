@@ -40,8 +40,10 @@ std::string RefusalText(const std::string& heading, const CheckReport& report);
 // the jar's entries that unpacking found damaged (the check does not inflate
 // them again). Returns how the job ends when a phone would refuse the suite;
 // when it would not, the check's notes (which root the phone needs, what
-// older phones refuse) go to the user interface's notes.
+// older phones refuse) go to the user interface's notes. jarSha1, when
+// given, receives the jar's SHA-1 as the check read it.
 std::optional<JobFailure> CheckSignedSuite(UserInterface& ui, const JavaPaths& paths,
-                                           const std::vector<std::string>& damagedEntries);
+                                           const std::vector<std::string>& damagedEntries,
+                                           std::string* jarSha1 = nullptr);
 
 } // namespace jarseal

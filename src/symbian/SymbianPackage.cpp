@@ -258,7 +258,7 @@ void SignSymbianPackage(Context& ctx, const std::string& path) {
         }
         if (refusal) {
             if (ctx.outcome)
-                *ctx.outcome = {refusal->reason, refusal->installerCode};
+                *ctx.outcome = {refusal->reason, refusal->installerCode, {}};
             ctx.ui.ShowMessage(refusal->text, refusal->icon);
             ctx.EndIfStartedWithArgument(kExitFailure);
             return;
