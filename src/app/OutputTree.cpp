@@ -1,6 +1,7 @@
 #include "app/OutputTree.h"
 
 #include "common/Errors.h"
+#include "common/Fd.h"
 #include "common/FileSystem.h"
 #include "common/Text.h"
 #include "common/Translate.h"
@@ -9,8 +10,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace jarseal {
@@ -54,11 +58,92 @@ void MakeFolders(const fs::path& folder, std::vector<fs::path>& made) {
     }
 }
 
+// A run's hidden folder in an output folder. While the run lives it holds
+// a lock on a file in it; the names it puts in place are listed in kPlacing
+// before the first one moves, and kPlaced tells they all are in place.
+const char* const kStagingPrefix = ".jarseal-out.";
+const char* const kPlacing = ".placing";
+const char* const kPlaced = ".placed";
+const char* const kStagingLock = ".lock"; // not the folder itself: the job locks its package folder
+
+bool IsThere(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Undoes what a run killed while putting its files in place left half done:
+// each file it moved aside goes back, and each file it put where there was
+// none goes, so that the output folder holds the earlier files as a whole.
+void PutBackHalfPlaced(const std::string& staging, const std::string& folder) {
+    if (!IsThere(staging + "/" + kPlacing) || IsThere(staging + "/" + kPlaced))
+        return;
+    std::string names;
+    try {
+        names = ReadWholeFile(staging + "/" + kPlacing);
+    } catch (const std::exception&) {
+        return;
+    }
+    for (std::size_t at = 0, end; (end = names.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string name = names.substr(at, end - at);
+        if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+            continue;
+        const std::string old = staging + "/.old-" + name;
+        if (IsThere(old))
+            ::rename(old.c_str(), (folder + "/" + name).c_str());
+        else if (!IsThere(staging + "/" + name))
+            ::unlink((folder + "/" + name).c_str());
+    }
+    FlushFolderOf(folder + "/" + kPlacing);
+}
+
+// Removes the hidden folders that runs killed meanwhile left in folder,
+// after putting back what they left half placed; a living run's stays.
+void RemoveLeftStaging(const std::string& folder) {
+    std::error_code ec;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+        if (entry.path().filename().string().rfind(kStagingPrefix, 0) == 0)
+            left.push_back(entry.path().string());
+    for (const std::string& staging : left) {
+        if (!fs::is_directory(fs::symlink_status(staging, ec)))
+            continue;
+        const Fd lock(::open((staging + "/" + kStagingLock).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+        if (lock.get() >= 0 ? ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 : errno != ENOENT)
+            continue;
+        PutBackHalfPlaced(staging, folder);
+        fs::remove_all(staging, ec);
+    }
+}
+
+// Makes this run's hidden folder in folder and locks it (held), after
+// removing those killed runs left. The output folder's own lock, held
+// meanwhile, keeps another run from taking the new folder for a left one
+// before it is locked. Where the file system has no locks, no folder with
+// a lock file is taken for a left one.
+std::string MakeStaging(const std::string& folder, Fd& held) {
+    const Fd outputFolder(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (outputFolder.get() >= 0)
+        ::flock(outputFolder.get(), LOCK_EX);
+    RemoveLeftStaging(folder);
+    std::string pattern = folder + "/" + kStagingPrefix + "XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error(TrFormat("cannot write in {1}: {2}", {folder, Tr(std::strerror(errno))}));
+    held.reset(::open((pattern + "/" + kStagingLock).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (held.get() >= 0)
+        ::flock(held.get(), LOCK_EX);
+    return pattern;
+}
+
 // The signed files, one by one, take the places of their names in folder;
 // a file that was there waits in the hidden folder until all are in place,
-// and goes back when one cannot be put in place.
+// and goes back when one cannot be put in place (or, should the run be
+// killed meanwhile, when the next run finds the hidden folder).
 void PutInPlace(const std::string& staging, const std::string& folder,
                 const std::vector<std::string>& names) {
+    std::string listed;
+    for (const std::string& name : names)
+        listed += name + "\n";
+    WriteFileReplacing(staging + "/" + kPlacing, listed);
     struct Moved {
         std::string target, old;
     };
@@ -91,6 +176,7 @@ void PutInPlace(const std::string& staging, const std::string& folder,
         moved.push_back(m);
     }
     FlushFolderOf(folder + "/" + names.front());
+    WriteFileReplacing(staging + "/" + kPlaced, "");
 }
 
 } // namespace
@@ -149,14 +235,11 @@ int ProcessIntoOutput(const std::string& package, const std::string& outputPath,
     const fs::path folder = fs::path(outputPath).parent_path();
     std::vector<fs::path> made;
     std::string staging;
+    Fd held;
     int status = kExitFailure;
     try {
         MakeFolders(folder, made);
-        std::string pattern = (folder / ".jarseal-out.XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error(
-                TrFormat("cannot write in {1}: {2}", {folder.string(), Tr(std::strerror(errno))}));
-        staging = pattern;
+        staging = MakeStaging(folder.string(), held);
         std::vector<std::string> names;
         for (const std::string& file : FilesOf(package)) {
             names.push_back(NameOf(file));

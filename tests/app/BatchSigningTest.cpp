@@ -10,11 +10,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -405,6 +407,42 @@ TEST_F(BatchSigning, OutWritesTheSignedTreeElsewhereAndLeavesTheInputAsItWas) {
                             " --alias a --storepass pass:secret1 " + QuotedArgument(suites[0]));
     EXPECT_NE(out.output.find("Итого: 1, готово 1"), std::string::npos) << out.output;
     Descriptors();
+
+    // Runs killed in the output folder: one halfway through putting g2 in
+    // place (its new jar in, its old descriptor moved aside), one after
+    // putting a suite in where there was none, one before putting anything
+    // in. The next run there puts g2's earlier pair back, removes the lone
+    // jar and the hidden folders; a living run's hidden folder stays.
+    const std::string signedFolder = root / "signed";
+    const auto earlier = TreeOf(signedFolder);
+    const std::string half = signedFolder + "/.jarseal-out.Killed";
+    MakeDir(half);
+    WriteFile(half + "/.placing", "g2.jar\ng2.jad\n");
+    ASSERT_EQ(::rename((signedFolder + "/g2.jar").c_str(), (half + "/.old-g2.jar").c_str()), 0);
+    WriteFile(signedFolder + "/g2.jar", "the killed run's jar");
+    ASSERT_EQ(::rename((signedFolder + "/g2.jad").c_str(), (half + "/.old-g2.jad").c_str()), 0);
+    WriteFile(half + "/g2.jad", "the killed run's descriptor");
+    const std::string lone = signedFolder + "/.jarseal-out.Lone000";
+    MakeDir(lone);
+    WriteFile(lone + "/.placing", "new.jar\nnew.jad\n");
+    WriteFile(signedFolder + "/new.jar", "placed");
+    WriteFile(lone + "/new.jad", "not yet placed");
+    MakeDir(signedFolder + "/.jarseal-out.Copied");
+    WriteFile(signedFolder + "/.jarseal-out.Copied/g4.jar", "a copy");
+    const std::string living = signedFolder + "/.jarseal-out.Living";
+    MakeDir(living);
+    WriteFile(living + "/g0.jar", "a copy");
+    const int held = ::open((living + "/.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    out = CliWithLoggedJava("--out " + QuotedArgument(signedFolder) + " " + QuotedArgument(suites[4]));
+    EXPECT_EQ(out.exitCode, 0) << out.output;
+    auto after = TreeOf(signedFolder);
+    EXPECT_EQ(after.erase(".jarseal-out.Living/g0.jar") + after.erase(".jarseal-out.Living/.lock"), 2u);
+    for (const char* name : {"g4.jar", "g4.jad"}) // signed anew
+        after[name] = earlier.at(name);
+    EXPECT_EQ(after, earlier);
+    ::close(held);
 }
 
 TEST_F(BatchSigning, UnsignedSuitesGetTheirPermissionLineAndInstallAsUntrusted) {
