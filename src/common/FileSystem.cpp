@@ -35,10 +35,6 @@ void WriteAll(int fd, const std::string& content, const std::string& path) {
         ThrowSystemError(err, "write", path);
 }
 
-} // namespace
-
-namespace {
-
 // The name pattern of the job's own files beside target, ending in the six
 // characters mkostemp and LinkBeside fill in.
 std::string TempPattern(const std::string& target) {
