@@ -111,7 +111,11 @@ void RemoveLeftStaging(const std::string& folder) {
         if (lock.get() >= 0 ? ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 : errno != ENOENT)
             continue;
         PutBackHalfPlaced(staging, folder);
-        fs::remove_all(staging, ec);
+        // The dead run's JAD tool may still be finishing its last request
+        // into the folder, adding a file while it goes.
+        constexpr int kTries = 3;
+        for (int i = 0; i < kTries && fs::exists(fs::symlink_status(staging, ec)); ++i)
+            fs::remove_all(staging, ec);
     }
 }
 
