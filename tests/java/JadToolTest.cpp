@@ -68,7 +68,7 @@ Attributes ReadJad(const std::string& path) {
             break;
         }
         const std::string line = text.substr(start, end - start);
-        EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
         const std::size_t colon = line.find(": ");
         EXPECT_NE(colon, std::string::npos) << line;
         if (colon != std::string::npos)
@@ -126,7 +126,7 @@ TEST(JadTool, AddsChainAndJarSignatureKeepingOtherAttributesInPlace) {
                                 "MIDlet-Description: Hello \n"
                                 " World\r\n"
                                 "\r\n"
-                                "MIDlet-Jar-URL: game.jar\n"
+                                "MIDlet-Jar-URL: game.jar\r"
                                 "MIDlet-Certificate-1-1: old1\r\n"
                                 "MIDlet-Certificate-1-2: old2\r\n"
                                 "MIDlet-Certificate-1-3: old3\r\n"
@@ -297,6 +297,10 @@ TEST(JadTool, FailuresExitWithTheirStatusAndWriteNoOutput) {
     WriteFile(dir / "game.jad", good);
     WriteFile(dir / "bad.jad", "MIDlet-Name: Game\r\nthis line has no colon\r\n");
     WriteFile(dir / "lead.jad", " continues nothing\r\nMIDlet-Name: Game\r\n");
+    // A jar on a server; read as a local path, the URL would name this file.
+    WriteFile(dir / "remote.jad", "MIDlet-Name: Game\r\nMIDlet-Jar-URL: x-y.z+1://game.jar\r\n");
+    ::mkdir((dir / "x-y.z+1:").c_str(), 0755);
+    WriteFile(dir / "x-y.z+1:/game.jar", SomeJarBytes());
     const std::string in = " -inputjad " + Q(dir / "game.jad");
     const std::string out = " -outputjad " + Q(dir / "out.jad");
     const std::string chain = " -keystore " + Q(kChainStore);
@@ -348,6 +352,10 @@ TEST(JadTool, FailuresExitWithTheirStatusAndWriteNoOutput) {
          "-addjarsig -alias signer" + chain + " -storepass store-pw -keypass key-pw" + in + out +
              " -jarfile " + Q(dir / "none.jar"),
          1},
+        {"jar on a server",
+         "-addjarsig -alias signer" + chain + " -storepass store-pw -keypass key-pw -inputjad " +
+             Q(dir / "remote.jad") + out,
+         1},
         {"unknown command", "-sign" + in + out, 1},
     };
     for (const auto& [what, arguments, status] : cases) {
@@ -363,6 +371,7 @@ TEST(JadTool, FailuresExitWithTheirStatusAndWriteNoOutput) {
         ::unlink((dir / "out.jad").c_str());
     }
     // Nothing left beside the output, and the input is unchanged.
-    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"bad.jad", "game.jad", "game.jar", "lead.jad"}));
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"bad.jad", "game.jad", "game.jar", "lead.jad",
+                                                             "remote.jad", "x-y.z+1:"}));
     EXPECT_EQ(ReadFile(dir / "game.jad"), good);
 }

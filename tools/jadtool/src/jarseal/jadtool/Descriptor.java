@@ -76,10 +76,10 @@ final class Descriptor {
         if (text.startsWith(bom)) {
             text = text.substring(bom.length());
         }
-        String[] lines = text.split("\r\n|\r|\n", -1);
+        List<String> lines = lines(text);
         Attribute last = null;
-        for (int i = 0; i < lines.length; i++) {
-            String line = lines[i];
+        for (int i = 0; i < lines.size(); i++) {
+            String line = lines.get(i);
             int lineNo = i + 1;
             if (isBlank(line)) {
                 last = null;
@@ -115,6 +115,24 @@ final class Descriptor {
             a.value = stripTrailing(a.value);
         }
         return d;
+    }
+
+    /** The lines of a text, split at CR LF, CR and LF; the text after the last line end is a line too. */
+    private static List<String> lines(String text) {
+        List<String> lines = new ArrayList<>();
+        int start = 0;
+        for (int i = 0; i < text.length(); i++) {
+            char c = text.charAt(i);
+            if (c == '\r' || c == '\n') {
+                lines.add(text.substring(start, i));
+                if (c == '\r' && i + 1 < text.length() && text.charAt(i + 1) == '\n') {
+                    i++;
+                }
+                start = i + 1;
+            }
+        }
+        lines.add(text.substring(start));
+        return lines;
     }
 
     // Blanks are what Character.isWhitespace calls so, as for the String

@@ -462,11 +462,30 @@ public final class JadTool {
                 throw new ToolException("MIDlet-Jar-URL \"" + url + "\" is not a usable file URL; give -jarfile");
             }
         }
-        if (url.matches("^[A-Za-z][A-Za-z0-9+.-]*://.*")) {
+        if (hasScheme(url)) {
             throw new ToolException("MIDlet-Jar-URL \"" + url + "\" is not a local file; give -jarfile");
         }
         Path folder = input.toAbsolutePath().getParent();
         return folder.resolve(path(url));
+    }
+
+    /** True when the text starts with a URL scheme and "://" (a letter, then letters, digits, '+', '.', '-'). */
+    private static boolean hasScheme(String url) {
+        int colon = url.indexOf("://");
+        if (colon < 1 || !isAsciiLetter(url.charAt(0))) {
+            return false;
+        }
+        for (int i = 1; i < colon; i++) {
+            char c = url.charAt(i);
+            if (!isAsciiLetter(c) && !(c >= '0' && c <= '9') && c != '+' && c != '.' && c != '-') {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    private static boolean isAsciiLetter(char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
     }
 
     private static void addJarSignature(Map<String, String> options) throws ToolException {
