@@ -9,6 +9,7 @@ import java.nio.charset.Charset;
 import java.nio.charset.CodingErrorAction;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
+import java.nio.file.LinkOption;
 import java.nio.file.Path;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.StandardOpenOption;
@@ -229,8 +230,12 @@ final class Descriptor {
         Path absolute = target.toAbsolutePath();
         Path folder = absolute.getParent();
         // Named as Jarseal names its own files beside a package (".NAME.jarseal-XXXXXX"), so that
-        // what a killed run leaves is removed by the next one; flushed before the move, so that a
-        // card pulled after it never holds an empty descriptor.
+        // what a killed run leaves is removed by the next one. A file that replaces another is
+        // flushed before the move, and its folder after it, so that a card pulled meanwhile holds
+        // the old descriptor or the new one, never an empty one. A new file replaces nothing that
+        // could be lost (Jarseal's scratch temp.jad is one, written for every suite), so it is
+        // spared both flushes.
+        boolean replacing = Files.exists(absolute, LinkOption.NOFOLLOW_LINKS);
         String letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
         StringBuilder mark = new StringBuilder();
         for (int i = 0; i < 6; i++) {
@@ -243,17 +248,21 @@ final class Descriptor {
                 while (buffer.hasRemaining()) {
                     out.write(buffer);
                 }
-                out.force(true);
+                if (replacing) {
+                    out.force(true);
+                }
             }
             try {
                 Files.move(temp, absolute, StandardCopyOption.REPLACE_EXISTING, StandardCopyOption.ATOMIC_MOVE);
             } catch (java.nio.file.AtomicMoveNotSupportedException e) {
                 Files.move(temp, absolute, StandardCopyOption.REPLACE_EXISTING);
             }
-            try (FileChannel dir = FileChannel.open(folder, StandardOpenOption.READ)) {
-                dir.force(true);
-            } catch (IOException e) {
-                // a folder that cannot be flushed (not every system allows it) keeps the move as it is
+            if (replacing) {
+                try (FileChannel dir = FileChannel.open(folder, StandardOpenOption.READ)) {
+                    dir.force(true);
+                } catch (IOException e) {
+                    // a folder that cannot be flushed (not every system allows it) keeps the move as it is
+                }
             }
         } catch (IOException e) {
             try {
