@@ -11,6 +11,8 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+#include <utility>
+#include <vector>
 
 namespace jarseal::check {
 
@@ -114,6 +116,26 @@ bool IssuedBy(X509* cert, X509* issuer) {
     return signedByIt;
 }
 
+// The certificate a DER text holds, or null. Decoding a certificate and its
+// key is the larger part of checking a signed suite, and a batch signs every
+// suite with the same chain: each thread keeps the last few it decoded and
+// hands out references to them. The check only reads a certificate.
+X509Ptr DecodeCertificate(const std::string& der) {
+    constexpr std::size_t kKept = 4;
+    thread_local std::vector<std::pair<std::string, X509Ptr>> kept;
+    for (const auto& [bytes, cert] : kept)
+        if (bytes == der && X509_up_ref(cert.get()) == 1)
+            return X509Ptr(cert.get(), X509_free);
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())), X509_free);
+    if (!cert || X509_up_ref(cert.get()) != 1)
+        return cert;
+    if (kept.size() == kKept)
+        kept.erase(kept.begin());
+    kept.emplace_back(der, X509Ptr(cert.get(), X509_free));
+    return cert;
+}
+
 } // namespace
 
 // The signature over the jar and the certificates of chain 1.
@@ -126,8 +148,7 @@ void CheckSignature(const Attributes& jad, const Sha1Digest& jarDigest, CheckRep
             break;
         bool ok = false;
         const std::string der = Base64Decode(*text, ok);
-        const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-        X509Ptr cert(ok ? d2i_X509(nullptr, &p, static_cast<long>(der.size())) : nullptr, X509_free);
+        X509Ptr cert = ok ? DecodeCertificate(der) : X509Ptr(nullptr, X509_free);
         if (!cert) {
             report.findings.push_back(
                 {InstallerStatus::AuthenticationFailure,
