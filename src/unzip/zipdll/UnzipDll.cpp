@@ -9,12 +9,11 @@
 #include <zip.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <sys/mman.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -23,6 +22,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -38,7 +38,6 @@ constexpr int kPasswordBufferSize = 256;
 constexpr off_t kWholeReadLimit = 64 * 1024 * 1024;
 // The longest piece handed to the print callback at once.
 constexpr std::size_t kPrintPiece = 32768;
-
 
 class ZipFile {
   public:
@@ -453,23 +452,31 @@ class Run {
     // that is not zeroed first, since every byte of it is read over.
     std::unique_ptr<char, decltype(&std::free)> content_{nullptr, std::free};
     std::size_t contentSize_ = 0;
-    Fd fileFd_;               // the archive file when libzip reads it from there
+    Fd fileFd_; // the archive file when libzip reads it from there
     off_t fileSize_ = 0;
 };
 
 bool Run::ReadWholeArchive(int fd, off_t size) {
     // In huge pages where the system has them: for a suite of 20 MB,
     // faulting in five thousand small pages costs a third of the whole run.
+    // A suite smaller than one huge page is not worth it: the system would
+    // clear the whole page for it, on every run.
     constexpr std::size_t kHugePage = 2 * 1024 * 1024;
-    const std::size_t room = (static_cast<std::size_t>(size) + kHugePage - 1) / kHugePage * kHugePage;
-    content_.reset(static_cast<char*>(std::aligned_alloc(kHugePage, room)));
+    const auto bytes = static_cast<std::size_t>(size);
+    if (bytes < kHugePage) {
+        content_.reset(static_cast<char*>(std::malloc(bytes)));
+    } else {
+        const std::size_t room = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        content_.reset(static_cast<char*>(std::aligned_alloc(kHugePage, room)));
+        if (content_)
+            ::madvise(content_.get(), room, MADV_HUGEPAGE); // only a hint: a refusal changes nothing
+    }
     if (!content_)
         return false;
-    ::madvise(content_.get(), room, MADV_HUGEPAGE); // only a hint: a refusal changes nothing
     std::size_t done = 0;
     while (done < static_cast<std::size_t>(size)) {
-        const ssize_t n =
-            ::pread(fd, content_.get() + done, static_cast<std::size_t>(size) - done, static_cast<off_t>(done));
+        const ssize_t n = ::pread(fd, content_.get() + done, static_cast<std::size_t>(size) - done,
+                                  static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
