@@ -56,21 +56,7 @@ final class Descriptor {
             throw new ToolException("cannot read the descriptor " + file + ": " + JadTool.describe(e));
         }
         Descriptor d = new Descriptor();
-        d.charset = charset;
-        String text;
-        try {
-            text = charset.newDecoder()
-                           .onMalformedInput(CodingErrorAction.REPORT)
-                           .onUnmappableCharacter(CodingErrorAction.REPORT)
-                           .decode(ByteBuffer.wrap(bytes))
-                           .toString();
-        } catch (CharacterCodingException e) {
-            if (!charset.equals(StandardCharsets.UTF_8)) {
-                throw new ToolException("the descriptor " + file + " is not valid " + charset.name() + " text");
-            }
-            d.charset = StandardCharsets.ISO_8859_1;
-            text = new String(bytes, d.charset);
-        }
+        String text = d.decode(bytes, charset, file);
         boolean byteForByte = !d.charset.equals(charset);
         // The byte-order mark as decoded, or as its three UTF-8 bytes when read byte for byte.
         String bom = byteForByte ? "\u00EF\u00BB\u00BF" : "\uFEFF";
@@ -80,35 +66,7 @@ final class Descriptor {
         List<String> lines = lines(text);
         Attribute last = null;
         for (int i = 0; i < lines.size(); i++) {
-            String line = lines.get(i);
-            int lineNo = i + 1;
-            if (isBlank(line)) {
-                last = null;
-                continue;
-            }
-            if (line.charAt(0) == ' ') {
-                if (last == null) {
-                    throw new ToolException("line " + lineNo + " of " + file + " continues no attribute");
-                }
-                last.value = last.value + line.substring(1);
-                continue;
-            }
-            int colon = line.indexOf(':');
-            if (colon <= 0) {
-                throw new ToolException("line " + lineNo + " of " + file + " is not \"name: value\"");
-            }
-            String name = line.substring(0, colon);
-            for (int k = 0; k < name.length(); k++) {
-                char c = name.charAt(k);
-                // Read byte for byte, a byte from 0x80 up is part of a letter in an unknown encoding, never a
-                // blank or a control.
-                boolean checked = !byteForByte || c < 0x80;
-                if (checked && (Character.isWhitespace(c) || Character.isISOControl(c))) {
-                    throw new ToolException("line " + lineNo + " of " + file + " has a malformed attribute name");
-                }
-            }
-            last = new Attribute(name, stripLeading(line.substring(colon + 1)));
-            d.attributes.add(last);
+            last = d.readLine(lines.get(i), last, byteForByte, i + 1, file);
         }
         // Trailing blanks count only at the end of the whole value: a folded
         // value may break right after a blank that belongs to it.
@@ -116,6 +74,59 @@ final class Descriptor {
             a.value = stripTrailing(a.value);
         }
         return d;
+    }
+
+    /** The text of the bytes in the charset, or byte for byte when UTF-8 was asked for and they are not UTF-8. */
+    private String decode(byte[] bytes, Charset asked, Path file) throws ToolException {
+        charset = asked;
+        try {
+            return asked.newDecoder()
+                .onMalformedInput(CodingErrorAction.REPORT)
+                .onUnmappableCharacter(CodingErrorAction.REPORT)
+                .decode(ByteBuffer.wrap(bytes))
+                .toString();
+        } catch (CharacterCodingException e) {
+            if (!asked.equals(StandardCharsets.UTF_8)) {
+                throw new ToolException("the descriptor " + file + " is not valid " + asked.name() + " text");
+            }
+            charset = StandardCharsets.ISO_8859_1;
+            return new String(bytes, charset);
+        }
+    }
+
+    /**
+     * Reads line lineNo into the attributes: a new attribute, more of the last one's value, or nothing for a blank
+     * line. Returns the attribute a next line may continue, or null.
+     */
+    private Attribute readLine(String line, Attribute last, boolean byteForByte, int lineNo, Path file)
+        throws ToolException {
+        if (isBlank(line)) {
+            return null;
+        }
+        if (line.charAt(0) == ' ') {
+            if (last == null) {
+                throw new ToolException("line " + lineNo + " of " + file + " continues no attribute");
+            }
+            last.value = last.value + line.substring(1);
+            return last;
+        }
+        int colon = line.indexOf(':');
+        if (colon <= 0) {
+            throw new ToolException("line " + lineNo + " of " + file + " is not \"name: value\"");
+        }
+        String name = line.substring(0, colon);
+        for (int k = 0; k < name.length(); k++) {
+            char c = name.charAt(k);
+            // Read byte for byte, a byte from 0x80 up is part of a letter in an unknown encoding, never a
+            // blank or a control.
+            boolean checked = !byteForByte || c < 0x80;
+            if (checked && (Character.isWhitespace(c) || Character.isISOControl(c))) {
+                throw new ToolException("line " + lineNo + " of " + file + " has a malformed attribute name");
+            }
+        }
+        Attribute attribute = new Attribute(name, stripLeading(line.substring(colon + 1)));
+        attributes.add(attribute);
+        return attribute;
     }
 
     /** The lines of a text, split at CR LF, CR and LF; the text after the last line end is a line too. */
