@@ -118,9 +118,32 @@ bool ReadEnd64(const ZipBytes& bytes, ZipLayout& layout, std::uint64_t& count, s
 } // namespace
 
 bool ZipFileBytes::Read(std::uint64_t offset, void* buffer, std::size_t size) const {
+    constexpr std::size_t kWindow = 64 * 1024;
+    constexpr std::size_t kSmall = 4 * 1024; // reads up to this size go through the window
     if (offset > size_ || size > size_ - offset)
         return false;
     auto* out = static_cast<char*>(buffer);
+    if (size == 0)
+        return true;
+    if (size > kSmall)
+        return ReadFile(offset, out, size);
+    const bool inWindow = offset >= windowStart_ && offset - windowStart_ <= window_.size() &&
+                          size <= window_.size() - (offset - windowStart_);
+    if (!inWindow) {
+        window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, size_ - offset)));
+        windowStart_ = offset;
+        if (!ReadFile(offset, window_.data(), window_.size())) {
+            // The file is shorter now than when it was opened: read just
+            // what was asked for, as if there were no window.
+            window_.clear();
+            return ReadFile(offset, out, size);
+        }
+    }
+    std::memcpy(out, window_.data() + (offset - windowStart_), size);
+    return true;
+}
+
+bool ZipFileBytes::ReadFile(std::uint64_t offset, char* out, std::size_t size) const {
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));

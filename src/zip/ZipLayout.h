@@ -48,6 +48,9 @@ class ZipBytes {
 };
 
 // The bytes of an open file (read with pread; the caller keeps it open).
+// Small reads are served from a window of the file read ahead: reading a
+// layout asks for every entry's local header and name, two small reads an
+// entry, mostly in the order they lie in the file.
 class ZipFileBytes : public ZipBytes {
   public:
     ZipFileBytes(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
@@ -55,8 +58,12 @@ class ZipFileBytes : public ZipBytes {
     bool Read(std::uint64_t offset, void* buffer, std::size_t size) const override;
 
   private:
+    bool ReadFile(std::uint64_t offset, char* out, std::size_t size) const;
+
     int fd_;
     std::uint64_t size_;
+    mutable std::vector<char> window_; // the file's bytes from windowStart_ on, as last read
+    mutable std::uint64_t windowStart_ = 0;
 };
 
 // Bytes held in memory (not copied; they must outlive the reader).
