@@ -29,6 +29,7 @@
 #include <filesystem>
 #include <iostream>
 #include <locale.h>
+#include <malloc.h>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -60,6 +61,17 @@ void GiveToolsAUsableLocale() {
         return;
     }
     ::setenv("LC_ALL", "C.UTF-8", 1);
+}
+
+// A batch reads every package into buffers of the same few sizes (whole
+// archives, pieces of files, entries). By default glibc hands freed memory at
+// the top of the heap back to the system, and maps large buffers afresh each
+// time, so each package paid a page fault for every page it touched again
+// (a sixth of this program's time in a batch). Freed memory is kept for the
+// next package instead: the peak stays as it was, it is only not given back.
+void KeepFreedMemory() {
+    ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
 }
 
 // Reports what a phone's installer would refuse in each package; changes
@@ -106,6 +118,7 @@ int CheckPackages(const std::vector<std::string>& packages, bool quiet) {
 
 int main(int argc, char** argv) {
     PinLocalTimeZone(); // archives of thousands of entries are opened several times a job
+    KeepFreedMemory();
     // Every line of the run in the language the locale asks for.
     UseCatalogue(LanguageOfLocale(), ExecutableFolder() + kSep + "data" + kSep + "locale");
     GiveToolsAUsableLocale();
