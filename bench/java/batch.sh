@@ -123,14 +123,16 @@ run() { # name, then jarseal-cli's arguments; prints the seconds
 
 # The shortest of REPEAT timings of each run: on a shared machine a timing
 # is the job's own time plus whatever else ran meanwhile. Every first run
-# has a fresh copy of the tree, all made before any is timed (so that no run
-# meets the file system just after a copy was deleted), and the runs of
+# has a fresh copy of the tree, all made and written out before any is timed
+# (so that no run meets the file system just after a copy was deleted, nor
+# waits in its flushes behind the copies' writeback), and the runs of
 # --jobs 1 and --jobs 2 take turns. Each run's report is checked.
 least() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a + 0 < b + 0) ? a : b }'; }
 for ((r = 0; r < repeat; r++)); do
     fresh "one$r"
     fresh "two$r"
 done
+sync
 t_one=""
 t_two=""
 for ((r = 0; r < repeat; r++)); do
@@ -158,6 +160,7 @@ cat "$work/skip.check"
 
 # Separate runs: every (500 / SAMPLE)th package of the list, each run alone.
 fresh separate
+sync
 mapfile -t listed < <(python3 -c 'import json,sys; [print(r["path"]) for r in json.load(open(sys.argv[1]))]' "$work/one0.json")
 step=$((500 / sample))
 t0=$(now)
